@@ -1,0 +1,196 @@
+#pragma once
+// Every persistent option, as one fixed 6000-byte little-endian record. parameter.ini is this record's
+// memory image, byte for byte, so the layout below is the file format: never reorder or resize a field.
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sonavik {
+
+class Ui;
+
+static_assert(std::endian::native == std::endian::little, "parameter.ini is the little-endian image of Settings");
+
+// One control point of a drawn curve: the grey position is used at alpha 0, the edited one at alpha 1.
+struct CurvePoint {
+    std::int32_t state;  // 0 inactive slot, 1 active, 2 edited position dragged, 3 grey position dragged
+    std::int32_t padding;
+    double xGray;
+    double yGray;
+    double x;
+    double y;
+};
+static_assert(sizeof(CurvePoint) == 40);
+
+inline constexpr int kCurvePoints = 20;
+
+// The block a curve dialog hands to the curve editor.
+struct CurveData {
+    CurvePoint points[kCurvePoints];
+    std::int32_t verticalScale;    // equaliser: eqGainLog
+    std::int32_t horizontalScale;  // equaliser: eqFrequencyLog
+    std::int32_t displayKind;      // 1 equaliser, 2 nonlinear, 3 reverb
+    std::int32_t kindValue;        // eqFftSize, nonlinearMode or reverbTimeStep
+    std::int32_t further[3];       // the dialog's own fields (reverbRatio, reverbSmoothing)
+    std::int32_t padding;
+    double linearGainSpan;         // equaliser: eqLinearGainSpan
+};
+static_assert(sizeof(CurveData) == 840);
+
+struct Settings {
+    char openDir[1024];
+    char saveDir[1024];
+    std::int32_t unused0800;
+    std::int32_t windowX;
+    std::int32_t windowY;
+    std::int32_t clientWidth;
+    std::int32_t clientHeight;
+    std::int32_t toolbarHeight;
+    std::int32_t bigButtonWidth;
+    std::int32_t sideBarWidth;
+    std::int32_t statusBarHeight;
+    std::int32_t leftMarginWidth;
+    std::int32_t alphaBandHeight;
+    std::int32_t rulerHeight;
+    std::uint32_t leftWaveColour;   // red in the low byte
+    std::uint32_t rightWaveColour;
+    std::int32_t spectrogramButtonsWidth;
+    std::int32_t spectrogramAxisWidth;
+    std::int32_t spectrogramAxisHeight;
+    std::int32_t spectrogramStatusHeight;
+    double spectrogramBlue;
+    double spectrogramGreen;
+    double spectrogramRed;
+
+    char recordDeviceName[32];
+    std::int32_t recordUseMapper;
+    std::int32_t recordDeviceIndex;
+    std::int32_t recordSeconds;
+    std::int32_t recordOnlyWhenSound;
+    std::int32_t peakMonoWave;
+    std::int32_t peakStereoWave;
+    std::int32_t peakLissajous;
+    std::int32_t peakLissajousDecor;
+    std::int32_t peakStereoType;
+    std::int32_t recordPackets;
+    std::int32_t unused08A8;
+    std::int32_t recordRateIndex;
+    std::int32_t recordCustomRate;
+    std::int32_t recordBits;
+    std::int32_t recordChannels;
+
+    char playDeviceName[32];
+    std::int32_t playUseMapper;
+    std::int32_t playDeviceIndex;
+    std::uint32_t playRate;   // 16.16 fixed point
+    std::uint32_t playPitch;  // 16.16 fixed point
+    std::int32_t playVolumeLeft;
+    std::int32_t playVolumeRight;
+    std::int32_t playUseDeviceSettings;
+    std::int32_t playStoreInDevice;
+    std::int32_t playButtonLoops;
+    std::int32_t playPackets;
+    std::int32_t unused0904;
+
+    std::int32_t coarseBits;
+    std::int32_t unused090C;
+    std::int32_t eqWindow;
+    std::int32_t padding0914;
+    CurveData eq;
+    std::int32_t unused0C60[6];
+    std::int32_t fftLength;
+    std::int32_t fftWindow;
+    std::int32_t fftApplyAlpha;
+    std::int32_t padding0C84;
+    CurveData nonlinear;
+    std::int32_t unused0FD0[6];
+    std::int32_t applyTreatMissingAlphaAsFull;
+    std::int32_t applyUseAlpha;
+    std::int32_t applyGreen;
+    std::int32_t applyBlue;
+    std::int32_t applyLeft;
+    std::int32_t applyRight;
+    std::int32_t applyNewPosition;
+    std::int32_t applyStart;
+    CurveData reverb;
+    std::int32_t unused1350[6];
+    std::int32_t processingTarget;
+    char responsePath[1024];
+    std::int32_t padding176C;
+
+    // Fields that live inside the curve blocks, under the names the dialogs use.
+    std::int32_t& eqGainLog() { return eq.verticalScale; }
+    std::int32_t& eqFrequencyLog() { return eq.horizontalScale; }
+    std::int32_t& eqFftSize() { return eq.kindValue; }
+    double& eqLinearGainSpan() { return eq.linearGainSpan; }
+    std::int32_t& nonlinearMode() { return nonlinear.kindValue; }
+    std::int32_t& reverbTimeStep() { return reverb.kindValue; }
+    std::int32_t& reverbRatio() { return reverb.further[0]; }
+    std::int32_t& reverbSmoothing() { return reverb.further[1]; }
+};
+
+static_assert(sizeof(Settings) == 6000);
+static_assert(offsetof(Settings, saveDir) == 0x0400);
+static_assert(offsetof(Settings, windowX) == 0x0804);
+static_assert(offsetof(Settings, rulerHeight) == 0x082C);
+static_assert(offsetof(Settings, spectrogramButtonsWidth) == 0x0838);
+static_assert(offsetof(Settings, spectrogramBlue) == 0x0848);
+static_assert(offsetof(Settings, recordDeviceName) == 0x0860);
+static_assert(offsetof(Settings, recordUseMapper) == 0x0880);
+static_assert(offsetof(Settings, recordChannels) == 0x08B8);
+static_assert(offsetof(Settings, playDeviceName) == 0x08BC);
+static_assert(offsetof(Settings, playUseMapper) == 0x08DC);
+static_assert(offsetof(Settings, unused0904) == 0x0904);
+static_assert(offsetof(Settings, coarseBits) == 0x0908);
+static_assert(offsetof(Settings, eqWindow) == 0x0910);
+static_assert(offsetof(Settings, eq) == 0x0918);
+static_assert(offsetof(Settings, eq) + offsetof(CurveData, verticalScale) == 0x0C38);
+static_assert(offsetof(Settings, eq) + offsetof(CurveData, kindValue) == 0x0C44);
+static_assert(offsetof(Settings, eq) + offsetof(CurveData, linearGainSpan) == 0x0C58);
+static_assert(offsetof(Settings, fftLength) == 0x0C78);
+static_assert(offsetof(Settings, fftApplyAlpha) == 0x0C80);
+static_assert(offsetof(Settings, nonlinear) == 0x0C88);
+static_assert(offsetof(Settings, nonlinear) + offsetof(CurveData, displayKind) == 0x0FB0);
+static_assert(offsetof(Settings, applyTreatMissingAlphaAsFull) == 0x0FE8);
+static_assert(offsetof(Settings, reverb) == 0x1008);
+static_assert(offsetof(Settings, reverb) + offsetof(CurveData, kindValue) == 0x1334);
+static_assert(offsetof(Settings, reverb) + offsetof(CurveData, further) == 0x1338);
+static_assert(offsetof(Settings, processingTarget) == 0x1368);
+static_assert(offsetof(Settings, responsePath) == 0x136C);
+
+inline constexpr const char* kSettingsFileName = "parameter.ini";
+
+// Text of a fixed string field; a field with no terminating NUL is cut at its size.
+template <std::size_t N>
+std::string fieldText(const char (&field)[N])
+{
+    std::size_t n = 0;
+    while (n < N && field[n] != '\0')
+        ++n;
+    return std::string(field, n);
+}
+
+// Stores text into a fixed field, cut to N - 1 bytes so that the field stays terminated.
+template <std::size_t N>
+void setFieldText(char (&field)[N], const std::string& text)
+{
+    std::size_t n = text.size() < N - 1 ? text.size() : N - 1;
+    for (std::size_t i = 0; i < N; ++i)
+        field[i] = i < n ? text[i] : '\0';
+}
+
+void applyDefaultSettings(Settings& settings);
+
+// The program directory with its trailing separator, or empty after a failure (shown through ui,
+// caption "Error"). exePath is the executable's own path; when its folder cannot be written, the
+// per-user configuration folder is used instead.
+std::string findProgramDir(Ui& ui, const std::string& exePath);
+
+// Reads programDir + parameter.ini; on any failure shows the message, applies the defaults and writes
+// the file. Returns true when the file was read.
+bool loadSettings(Settings& settings, const std::string& programDir, Ui& ui);
+bool saveSettings(const Settings& settings, const std::string& programDir, Ui& ui);
+
+} // namespace sonavik

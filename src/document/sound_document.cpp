@@ -1,0 +1,127 @@
+#include "document/sound_document.h"
+
+#include "platform/ui.h"
+
+#include <cstring>
+#include <new>
+#include <utility>
+
+namespace sonavik {
+
+void encodeFormatBlock(const WaveFormat& f, unsigned char out[kFormatBlockSize])
+{
+    auto put16 = [&](std::size_t at, std::uint16_t v) {
+        out[at] = static_cast<unsigned char>(v);
+        out[at + 1] = static_cast<unsigned char>(v >> 8);
+    };
+    auto put32 = [&](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            out[at + i] = static_cast<unsigned char>(v >> (8 * i));
+    };
+    put16(0, f.wFormatTag);
+    put16(2, f.nChannels);
+    put32(4, f.nSamplesPerSec);
+    put32(8, f.nAvgBytesPerSec);
+    put16(12, f.nBlockAlign);
+    put16(14, f.wBitsPerSample);
+}
+
+WaveFormat decodeFormatBlock(const unsigned char in[kFormatBlockSize])
+{
+    auto get16 = [&](std::size_t at) { return static_cast<std::uint16_t>(in[at] | (in[at + 1] << 8)); };
+    auto get32 = [&](std::size_t at) {
+        return static_cast<std::uint32_t>(in[at]) | (static_cast<std::uint32_t>(in[at + 1]) << 8)
+               | (static_cast<std::uint32_t>(in[at + 2]) << 16) | (static_cast<std::uint32_t>(in[at + 3]) << 24);
+    };
+    WaveFormat f;
+    f.wFormatTag = get16(0);
+    f.nChannels = get16(2);
+    f.nSamplesPerSec = get32(4);
+    f.nAvgBytesPerSec = get32(8);
+    f.nBlockAlign = get16(12);
+    f.wBitsPerSample = get16(14);
+    f.cbSize = 0;
+    return f;
+}
+
+SampleBuffer SampleBuffer::allocate(std::size_t size)
+{
+    SampleBuffer buffer;
+    // Plain new[] leaves the bytes uninitialised: an hour of sound is not zeroed just to be overwritten.
+    buffer.bytes_.reset(new (std::nothrow) unsigned char[size == 0 ? 1 : size]);
+    buffer.size_ = buffer.bytes_ ? size : 0;
+    return buffer;
+}
+
+SampleBuffer SampleBuffer::clone() const
+{
+    if (isNull())
+        return {};
+    SampleBuffer copy = allocate(size_);
+    if (!copy.isNull() && size_ > 0)
+        std::memcpy(copy.data(), data(), size_);
+    return copy;
+}
+
+std::size_t SoundDocument::byteCount() const
+{
+    if (frameCount <= 0)
+        return 0;
+    return static_cast<std::size_t>(format.nBlockAlign) * static_cast<std::size_t>(frameCount);
+}
+
+SoundDocument SoundDocument::copyWithoutSamples() const
+{
+    SoundDocument copy;
+    copy.format = format;
+    copy.frameCount = frameCount;
+    copy.modified = modified;
+    copy.path = path;
+    copy.leftView = leftView;
+    copy.rightView = rightView;
+    copy.leftSelections = leftSelections;
+    copy.rightSelections = rightSelections;
+    return copy;
+}
+
+SoundDocument SoundDocument::copyWithSamples() const
+{
+    SoundDocument copy = copyWithoutSamples();
+    copy.samples = samples.clone();
+    return copy;
+}
+
+bool snapshotForEdit(const SoundDocument& current, SoundDocument& undoStore, Ui& ui)
+{
+    if (!current.hasData()) {
+        ui.beep(BeepKind::Default);
+        return false;
+    }
+    undoStore = current.copyWithoutSamples();
+    undoStore.samples = current.samples.clone();
+    if (undoStore.samples.isNull()) {
+        ui.beep(BeepKind::Default);
+        return false;
+    }
+    return true;
+}
+
+void moveToUndoStore(SoundDocument& current, SoundDocument& undoStore)
+{
+    undoStore = current.copyWithoutSamples();
+    undoStore.samples = std::move(current.samples);
+    current.samples.reset();
+}
+
+void swapWithUndoStore(SoundDocument& current, SoundDocument& undoStore)
+{
+    std::swap(current, undoStore);
+}
+
+void releaseAll(SoundDocument& current, SoundDocument& undoStore)
+{
+    undoStore.samples.reset();
+    current.samples.reset();
+}
+
+} // namespace sonavik

@@ -1,0 +1,52 @@
+#pragma once
+// The few operating-system services the core needs, behind plain functions.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sonavik {
+
+inline constexpr char kDirSeparator = '/';
+
+// Full path of the running executable, or empty when the system cannot tell.
+std::string executablePath();
+// The per-user configuration folder of this program (created on demand), with a trailing separator.
+std::string userConfigDir();
+bool isWritableDirectory(const std::string& dir);
+std::size_t memoryPageSize();
+
+// Writes a file so that the old one survives any failure: the bytes go to a temporary file in the
+// same folder, which is flushed to disk and renamed over the target only when every write succeeded.
+// Dropping the writer before commit() removes the temporary file and leaves the target untouched.
+class SafeFileWriter {
+public:
+    explicit SafeFileWriter(std::string path);
+    ~SafeFileWriter();
+    SafeFileWriter(const SafeFileWriter&) = delete;
+    SafeFileWriter& operator=(const SafeFileWriter&) = delete;
+
+    // False when the target cannot be written: a read-only existing file, a missing or closed folder.
+    bool open();
+    // False once any write has failed; later writes are then ignored.
+    bool write(const void* data, std::size_t size);
+    bool writeU32(std::uint32_t value);
+    // Flush, sync, close and rename; false (and the target unchanged) if any step or earlier write failed.
+    bool commit();
+    void discard();
+
+private:
+    std::string path_;
+    std::string targetPath_;
+    std::string tempPath_;
+    int fd_ = -1;
+    bool failed_ = false;
+    // Small writes are gathered here so that a header written field by field costs one system call.
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+    unsigned char buffer_[kBufferSize];
+    std::size_t buffered_ = 0;
+    bool flushBuffer();
+    bool writeAll(const unsigned char* data, std::size_t size);
+};
+
+} // namespace sonavik

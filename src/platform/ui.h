@@ -1,0 +1,59 @@
+#pragma once
+// What the core asks of the screen: message boxes, beeps, file choosers, cursor, status bar and title.
+// The Qt shell shows them; the command-line tool prints them; tests script the answers.
+
+#include <optional>
+#include <string>
+
+namespace sonavik {
+
+inline constexpr const char* kAppCaption = "Sonavik 2";
+
+enum class MessageIcon { None, Error };
+enum class MessageButtons { Ok, YesNo };
+enum class MessageAnswer { Ok, Yes, No };
+// Boxes shown before the main window exists (start-up, settings) have no owner.
+enum class MessageOwner { MainWindow, None };
+
+struct MessageRequest {
+    std::string text;
+    std::string caption = kAppCaption;
+    MessageIcon icon = MessageIcon::None;
+    MessageButtons buttons = MessageButtons::Ok;
+    MessageOwner owner = MessageOwner::MainWindow;
+};
+
+// Error = the error beep (-1), Default = the default beep (0).
+enum class BeepKind { Error, Default };
+
+// Cursors 201 to 207 are the views' own; Arrow and Wait are the system's.
+enum class CursorKind { Arrow, Wait, C201, C202, C203, C204, C205, C206, C207 };
+
+struct FileDialogRequest {
+    std::string title;
+    std::string initialDir;
+    std::string filterName;     // e.g. "wavﾌｧｲﾙ(*.wav)"
+    std::string filterPattern;  // e.g. "*.wav"
+    bool confirmOverwrite = false;
+};
+
+class Ui {
+public:
+    virtual ~Ui() = default;
+    virtual MessageAnswer messageBox(const MessageRequest& request) = 0;
+    virtual void beep(BeepKind kind) = 0;
+    // Empty when the user cancels; otherwise a full path.
+    virtual std::optional<std::string> openFileName(const FileDialogRequest& request) = 0;
+    virtual std::optional<std::string> saveFileName(const FileDialogRequest& request) = 0;
+    virtual void setCursor(CursorKind cursor) = 0;
+    // part 0 is the left half of the status bar, part 1 the right half.
+    virtual void setStatusText(int part, const std::string& text) = 0;
+    virtual void setTitle(const std::string& title) = 0;
+};
+
+// The boxes almost every Part shows, captioned "Sonavik 2".
+void showError(Ui& ui, const std::string& text);
+void showNotice(Ui& ui, const std::string& text);
+bool askYesNo(Ui& ui, const std::string& text);
+
+} // namespace sonavik
