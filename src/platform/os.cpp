@@ -80,7 +80,8 @@ bool SafeFileWriter::open()
     mode_t mode = 0666;
     struct stat st {};
     if (stat(targetPath_.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) || access(targetPath_.c_str(), W_OK) != 0)
+        // A file marked read-only stays as it is, even for a user whose rights would allow the rename.
+        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || access(targetPath_.c_str(), W_OK) != 0)
             return false;
         mode = st.st_mode & 07777;
     } else {
