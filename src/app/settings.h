@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
 namespace sonavik {
 
@@ -129,9 +130,20 @@ struct Settings {
     std::int32_t& reverbTimeStep() { return reverb.kindValue; }
     std::int32_t& reverbRatio() { return reverb.further[0]; }
     std::int32_t& reverbSmoothing() { return reverb.further[1]; }
+    std::int32_t eqGainLog() const { return eq.verticalScale; }
+    std::int32_t eqFrequencyLog() const { return eq.horizontalScale; }
+    std::int32_t eqFftSize() const { return eq.kindValue; }
+    double eqLinearGainSpan() const { return eq.linearGainSpan; }
+    std::int32_t nonlinearMode() const { return nonlinear.kindValue; }
+    std::int32_t reverbTimeStep() const { return reverb.kindValue; }
+    std::int32_t reverbRatio() const { return reverb.further[0]; }
+    std::int32_t reverbSmoothing() const { return reverb.further[1]; }
 };
 
 static_assert(sizeof(Settings) == 6000);
+// Every byte pattern is a valid record (no bool or enum members), so a file of garbage can be copied in.
+static_assert(std::is_trivially_copyable_v<Settings> && std::is_standard_layout_v<Settings>);
+static_assert(offsetof(Settings, unused0800) == 0x0800);
 static_assert(offsetof(Settings, saveDir) == 0x0400);
 static_assert(offsetof(Settings, windowX) == 0x0804);
 static_assert(offsetof(Settings, rulerHeight) == 0x082C);
@@ -152,9 +164,14 @@ static_assert(offsetof(Settings, eq) + offsetof(CurveData, linearGainSpan) == 0x
 static_assert(offsetof(Settings, fftLength) == 0x0C78);
 static_assert(offsetof(Settings, fftApplyAlpha) == 0x0C80);
 static_assert(offsetof(Settings, nonlinear) == 0x0C88);
+static_assert(offsetof(Settings, nonlinear) + offsetof(CurveData, verticalScale) == 0x0FA8);
 static_assert(offsetof(Settings, nonlinear) + offsetof(CurveData, displayKind) == 0x0FB0);
+static_assert(offsetof(Settings, nonlinear) + offsetof(CurveData, linearGainSpan) == 0x0FC8);
 static_assert(offsetof(Settings, applyTreatMissingAlphaAsFull) == 0x0FE8);
+static_assert(offsetof(Settings, applyStart) == 0x1004);
 static_assert(offsetof(Settings, reverb) == 0x1008);
+static_assert(offsetof(Settings, reverb) + offsetof(CurveData, verticalScale) == 0x1328);
+static_assert(offsetof(Settings, reverb) + offsetof(CurveData, displayKind) == 0x1330);
 static_assert(offsetof(Settings, reverb) + offsetof(CurveData, kindValue) == 0x1334);
 static_assert(offsetof(Settings, reverb) + offsetof(CurveData, further) == 0x1338);
 static_assert(offsetof(Settings, processingTarget) == 0x1368);
@@ -181,6 +198,7 @@ void setFieldText(char (&field)[N], const std::string& text)
         field[i] = i < n ? text[i] : '\0';
 }
 
+// Zeroes the whole record, then sets every field that has a non-zero default.
 void applyDefaultSettings(Settings& settings);
 
 // The program directory with its trailing separator, or empty after a failure (shown through ui,
@@ -188,9 +206,29 @@ void applyDefaultSettings(Settings& settings);
 // per-user configuration folder is used instead.
 std::string findProgramDir(Ui& ui, const std::string& exePath);
 
+// The fallback step of findProgramDir: the executable's folder unless it is read-only (a system-wide
+// install) and a per-user folder is known.
+std::string chooseProgramDir(const std::string& exeDir, bool exeDirWritable, const std::string& userDir);
+
 // Reads programDir + parameter.ini; on any failure shows the message, applies the defaults and writes
 // the file. Returns true when the file was read.
 bool loadSettings(Settings& settings, const std::string& programDir, Ui& ui);
+// Writes the 6000-byte image; a failure leaves any earlier file as it was.
 bool saveSettings(const Settings& settings, const std::string& programDir, Ui& ui);
+
+struct WindowGeometry {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+inline constexpr int kMinWindowExtent = 160;
+inline constexpr int kMaxWindowExtent = 16384;
+inline constexpr int kMaxWindowOffset = 16384;
+
+// The main window's position and client size from the settings, limited so that a damaged file cannot
+// ask for a window that is off every screen, empty or too large to allocate.
+WindowGeometry clampWindowGeometry(const Settings& settings);
 
 } // namespace sonavik

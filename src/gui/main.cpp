@@ -1,1 +1,144 @@
-int main() { return 0; }
+// sonavik2 [FILE.wav]
+// sonavik2 --screenshot OUT.png [FILE.wav]
+
+#include "app/main_controller.h"
+#include "app/settings.h"
+#include "app/workspace.h"
+#include "document/undo_store.h"
+#include "gui/main_window.h"
+#include "gui/qt_ui.h"
+#include "platform/console_ui.h"
+#include "platform/os.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QPixmap>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+void printUsage(std::ostream& out)
+{
+    out << "usage: sonavik2 [FILE.wav]\n"
+           "       sonavik2 --screenshot OUT.png [FILE.wav]\n"
+           "The second form needs no display: it opens FILE, writes a picture of the main window to OUT.png,\n"
+           "prints the window title and exits. Its messages go to stderr as 'caption: text'.\n";
+}
+
+bool haveDisplay()
+{
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform)
+        return true;
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+std::string absolutePath(const std::string& path)
+{
+    std::error_code ec;
+    auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string screenshotPath;
+    std::string filePath;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            printUsage(std::cout);
+            return 0;
+        }
+        if (arg == "--screenshot" && i + 1 < argc) {
+            screenshotPath = argv[++i];
+        } else if (arg.rfind("--", 0) == 0 || !filePath.empty()) {
+            printUsage(std::cerr);
+            return 2;
+        } else {
+            filePath = arg;
+        }
+    }
+    const bool screenshot = !screenshotPath.empty();
+    if (screenshot && !haveDisplay())
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!screenshot && !haveDisplay()) {
+        std::cerr << "sonavik2: no display to open a window on (DISPLAY is not set).\n"
+                     "Start it from a desktop session, or take a picture of the window without a display:\n"
+                     "  sonavik2 --screenshot window.png [FILE.wav]\n";
+        return 1;
+    }
+
+    // Audio buffers are counted in memory pages split into 4-byte frames.
+    const std::size_t pageSize = sonavik::memoryPageSize();
+    if (pageSize % 4 != 0) {
+        std::cerr << '\a';
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Sonavik 2");
+    QFont font("IPAPGothic");
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
+
+    sonavik::Workspace ws;
+    ws.pageSize = pageSize;
+    sonavik::QtUi startupUi;
+    // In screenshot mode nothing may wait for an answer: every box goes to stderr, answered by default.
+    sonavik::ConsoleUi consoleUi(std::cerr, sonavik::MessageAnswer::Yes);
+    sonavik::Ui& bootUi = screenshot ? static_cast<sonavik::Ui&>(consoleUi) : startupUi;
+
+    ws.programDir = sonavik::findProgramDir(bootUi, sonavik::executablePath());
+    sonavik::loadSettings(ws.settings, ws.programDir, bootUi);
+    if (sonavik::fieldText(ws.settings.saveDir).empty())
+        sonavik::setFieldText(ws.settings.saveDir, ws.programDir);
+    if (sonavik::fieldText(ws.settings.openDir).empty())
+        sonavik::setFieldText(ws.settings.openDir, ws.programDir);
+    sonavik::resetTransferFiles(ws.programDir, bootUi);
+
+    int code = 0;
+    {
+        std::unique_ptr<sonavik::ConsoleUi> windowConsole;
+        std::unique_ptr<sonavik::MainWindow> window;
+        if (screenshot) {
+            // The console Ui passes titles and status texts on to the window's own Ui.
+            windowConsole = std::make_unique<sonavik::ConsoleUi>(std::cerr, sonavik::MessageAnswer::Yes);
+            window = std::make_unique<sonavik::MainWindow>(ws, windowConsole.get());
+            windowConsole->setWindow(&window->qtUi());
+        } else {
+            window = std::make_unique<sonavik::MainWindow>(ws);
+        }
+        window->controller().refreshTitle();
+        window->show();
+        if (!filePath.empty())
+            window->controller().openPath(absolutePath(filePath));
+
+        if (screenshot) {
+            QApplication::processEvents();
+            const bool saved = window->grab().save(QString::fromStdString(screenshotPath), "PNG");
+            std::cout << window->windowTitle().toStdString() << std::endl;
+            window->close();
+            if (!saved) {
+                std::cerr << "sonavik2: cannot write " << screenshotPath << '\n';
+                code = 1;
+            }
+        } else {
+            code = QApplication::exec();
+        }
+    }
+
+    sonavik::saveSettings(ws.settings, ws.programDir, bootUi);
+    sonavik::releaseAll(ws.document, ws.undoStore);
+    sonavik::resetTransferFiles(ws.programDir, bootUi);
+    return code;
+}

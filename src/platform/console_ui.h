@@ -21,6 +21,7 @@ public:
     void setStatusText(int part, const std::string& text) override;
     void setTitle(const std::string& title) override;
 
+    void setWindow(Ui* window) { window_ = window; }
     const std::string& title() const { return title_; }
 
 private:

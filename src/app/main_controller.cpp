@@ -1,0 +1,229 @@
+#include "app/main_controller.h"
+
+#include "app/main_menu.h"
+#include "app/view_scale.h"
+#include "app/window_title.h"
+#include "app/workspace.h"
+#include "document/wav_file.h"
+#include "platform/ui.h"
+
+namespace sonavik {
+
+namespace {
+
+std::string withPath(const char* format, const std::string& path)
+{
+    std::string text = format;
+    if (auto at = text.find("%s"); at != std::string::npos)
+        text.replace(at, 2, path);
+    return text;
+}
+
+} // namespace
+
+MainController::MainController(Workspace& ws, Ui& ui, MainWindowShell& shell) : ws_(ws), ui_(ui), shell_(shell) {}
+
+void MainController::refreshTitle() { sonavik::refreshTitle(ws_, ui_); }
+
+bool MainController::guard(const char* busyMessage)
+{
+    if (!ws_.busy())
+        return true;
+    showNotice(ui_, busyMessage);
+    return false;
+}
+
+void MainController::askToSave(const char* promptFormat, bool clearModifiedOnNo)
+{
+    SoundDocument& doc = ws_.document;
+    if (!doc.hasData() || doc.modified != 1)
+        return;
+    if (askYesNo(ui_, withPath(promptFormat, doc.path))) {
+        // The command goes on whether or not the save succeeded.
+        saveWavFileAs(ws_, ui_);
+    } else if (clearModifiedOnNo) {
+        doc.modified = 0;
+    }
+    refreshTitle();
+}
+
+bool MainController::layout()
+{
+    refreshTitle();
+    return shell_.layoutForDocument();
+}
+
+void MainController::command(int id)
+{
+    switch (id) {
+    case cmd::New:
+        if (!guard("再生／録音中は、録音を開始できません"))
+            return;
+        command(cmd::Close);
+        if (startRecordingHandler)
+            startRecordingHandler();
+        break;
+    case cmd::Open:
+        if (!guard("再生／録音中は、ファイルを読み込めません"))
+            return;
+        open(std::nullopt);
+        break;
+    case cmd::Save:
+        if (!guard("再生／録音中は、ファイルを保存できません"))
+            return;
+        if (ws_.document.hasData())
+            saveWavFile(ws_, ui_);
+        break;
+    case cmd::SaveAs:
+        if (!guard("再生／録音中は、ファイルを保存できません"))
+            return;
+        if (ws_.document.hasData())
+            saveWavFileAs(ws_, ui_);
+        break;
+    case cmd::Close:
+        if (!guard("再生／録音中は、ファイルを閉じることができません"))
+            return;
+        close();
+        break;
+    case cmd::Undo:
+        if (!guard("再生／録音中は、ＵＮＤＯを実行できません"))
+            return;
+        undo();
+        break;
+    case cmd::Exit:
+        askToSave("%s は変更されています。\nアプリケーションを終了する前に保存しますか？", true);
+        shell_.destroyWindow();
+        return;
+    case cmd::PlayOnce:
+    case cmd::PlayLoop:
+    case cmd::PlayButton:
+        ws_.loopMode = id == cmd::PlayOnce ? 0 : id == cmd::PlayLoop ? 1 : -1;
+        if (playOrStopHandler)
+            playOrStopHandler();
+        break;
+    case cmd::PlaySettings:
+        if (!guard("再生中録音中は設定を変更できません"))
+            return;
+        if (playSettingsHandler)
+            playSettingsHandler();
+        break;
+    default:
+        if (id >= cmd::EditFirst && id <= cmd::EditLast) {
+            if (!guard("再生／録音中は、ファイルを編集できません"))
+                return;
+            if (ws_.document.hasData() && editHandler && editHandler(id))
+                shell_.redrawViews();
+        } else if ((id >= cmd::LeftFit && id <= cmd::LeftZoomOutX) || (id >= cmd::RightFit && id <= cmd::RightLast)) {
+            viewScale(id);
+        }
+        break;
+    }
+    refreshTitle();
+}
+
+void MainController::openPath(const std::string& path)
+{
+    if (!guard("再生／録音中は、ファイルを読み込めません"))
+        return;
+    open(path);
+    refreshTitle();
+}
+
+void MainController::open(const std::optional<std::string>& chosenPath)
+{
+    askToSave("%s は変更されています。\n新しいファイルを読み込む前に保存しますか？", false);
+    const bool hadData = ws_.document.hasData();
+    if (!openWavFile(ws_, ui_, chosenPath)) {
+        // A failure after the old sound went to the undo store leaves no sound: show that at once.
+        if (hadData && !ws_.document.hasData()) {
+            ws_.red.clear();
+            layout();
+            shell_.redrawViews();
+            shell_.setDocumentButtonsEnabled(false);
+        }
+        return;
+    }
+    if (!layout()) {
+        ui_.beep(BeepKind::Error);
+        return;
+    }
+    resetViewsForNewDocument();
+    shell_.redrawViews();
+    shell_.setDocumentButtonsEnabled(true);
+}
+
+void MainController::close()
+{
+    if (!ws_.document.hasData())
+        return;
+    askToSave("%s は変更されています。\nファイルを閉じる前に保存しますか？", true);
+    moveToUndoStore(ws_.document, ws_.undoStore);
+    ws_.red.clear();
+    if (!layout())
+        ui_.beep(BeepKind::Error);
+    shell_.redrawViews();
+    shell_.setDocumentButtonsEnabled(false);
+}
+
+void MainController::undo()
+{
+    swapWithUndoStore(ws_.document, ws_.undoStore);
+    if (!layout()) {
+        ui_.beep(BeepKind::Error);
+        return;
+    }
+    ws_.red.clear();
+    if (!ws_.document.hasData()) {
+        shell_.redrawViews();
+        shell_.setDocumentButtonsEnabled(false);
+        return;
+    }
+    command(cmd::LeftFit);
+    if (ws_.document.format.nChannels == 2)
+        command(cmd::RightFit);
+    shell_.setDocumentButtonsEnabled(true);
+}
+
+void MainController::viewScale(int id)
+{
+    SoundDocument& doc = ws_.document;
+    if (!doc.hasData())
+        return;
+    const int channel = id >= cmd::RightFit ? 1 : 0;
+    const auto size = shell_.viewClientSize(channel);
+    if (!size)
+        return;
+    const auto action = static_cast<ViewScaleAction>(id - (channel == 1 ? cmd::RightFit : cmd::LeftFit));
+    ViewState& view = channel == 1 ? doc.rightView : doc.leftView;
+    applyViewScale(view, action, doc, plotSizeOf(ws_.settings, size->width, size->height));
+    shell_.redrawViews();
+}
+
+void MainController::resetViewsForNewDocument()
+{
+    SoundDocument& doc = ws_.document;
+    if (!doc.hasData())
+        return;
+    for (int channel = 0; channel < 2; ++channel) {
+        if (auto size = shell_.viewClientSize(channel))
+            fitView(channel == 1 ? doc.rightView : doc.leftView, doc, plotSizeOf(ws_.settings, size->width, size->height));
+    }
+    doc.modified = 0;
+    refreshTitle();
+    ws_.red.clear();
+    ws_.red.redChannel = 0;
+    doc.leftSelections.fill(Selection{});
+    doc.rightSelections.fill(Selection{});
+}
+
+void MainController::onClose()
+{
+    askToSave("%s は変更されています。\nアプリケーションを終了する前に保存しますか？", true);
+}
+
+void MainController::onDestroy()
+{
+    askToSave("%s は変更されています。\nアプリケーションを強制終了する前に保存しますか？", true);
+}
+
+} // namespace sonavik

@@ -1,0 +1,70 @@
+#pragma once
+// The main window's command routing: busy guards, save prompts, open/save/close/undo/exit, the view
+// buttons, and the close and destroy questions. The window only forwards commands and applies the
+// effects asked of it through MainWindowShell.
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace sonavik {
+
+class Ui;
+struct Workspace;
+
+struct ViewClientSize {
+    int width = 0;
+    int height = 0;
+};
+
+// What the controller asks of the window it routes for.
+class MainWindowShell {
+public:
+    virtual ~MainWindowShell() = default;
+    // Creates or removes the right view to match the document; false when the left view is missing.
+    virtual bool layoutForDocument() = 0;
+    virtual void redrawViews() = 0;
+    // "保存", "再生", "ﾘﾊﾞｰﾌﾞ" and "ｲｺﾗｲｻﾞ" are usable exactly while there is sound.
+    virtual void setDocumentButtonsEnabled(bool enabled) = 0;
+    // Client size of the view of channel 0 (left) or 1 (right); nullopt while that view does not exist.
+    virtual std::optional<ViewClientSize> viewClientSize(int channel) const = 0;
+    // Ends the window; the destroy question follows through onDestroy().
+    virtual void destroyWindow() = 0;
+};
+
+class MainController {
+public:
+    MainController(Workspace& ws, Ui& ui, MainWindowShell& shell);
+
+    // A menu or button command by its id.
+    void command(int id);
+    // Opens a file named on the command line as if it had been chosen in the open dialog.
+    void openPath(const std::string& path);
+    // The window is asked to close (title-bar button, window manager).
+    void onClose();
+    // The window is going away, whatever the reason.
+    void onDestroy();
+    void refreshTitle();
+
+    // Later subsystems plug in here. An edit handler returns true when the sound changed.
+    std::function<bool(int commandId)> editHandler;
+    std::function<void()> playOrStopHandler;
+    std::function<void()> playSettingsHandler;
+    std::function<void()> startRecordingHandler;
+
+private:
+    bool guard(const char* busyMessage);
+    void askToSave(const char* promptFormat, bool clearModifiedOnNo);
+    bool layout();
+    void open(const std::optional<std::string>& chosenPath);
+    void close();
+    void undo();
+    void viewScale(int id);
+    void resetViewsForNewDocument();
+
+    Workspace& ws_;
+    Ui& ui_;
+    MainWindowShell& shell_;
+};
+
+} // namespace sonavik

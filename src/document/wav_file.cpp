@@ -1,0 +1,338 @@
+#include "document/wav_file.h"
+
+#include "app/settings.h"
+#include "app/window_title.h"
+#include "app/workspace.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
+
+namespace sonavik {
+
+namespace {
+
+constexpr const char* kCutHeader = "ヘッダが切れています";
+constexpr const char* kNotWave = "Wave Format ではありません";
+constexpr const char* kBadFormatSize = "Format Size が正しくありません";
+constexpr const char* kUnsupported = "このフォーマットは正しくないか、サポートされていません";
+constexpr const char* kAskRepair = "このフォーマットは最低限の\n情報しか正しくありません。\n残りの情報を訂正しますか？";
+constexpr const char* kBadName = " はファイル名が不正です";
+constexpr const char* kLoadFailed = " の読み込みに失敗しました";
+constexpr const char* kNoMemoryCaption = "メモリ割り当て失敗";
+constexpr const char* kReadFailedCaption = "データ読み込み失敗";
+constexpr const char* kCannotSave = "は保存できません。\nファイルの属性を確認してください。";
+constexpr const char* kSaveFailed = "の保存に失敗しました。";
+constexpr const char* kNoData = "No Data";
+constexpr const char* kFilterName = "wavﾌｧｲﾙ(*.wav)";
+constexpr const char* kFilterPattern = "*.wav";
+constexpr const char* kOpenTitle = "読み込み";
+constexpr const char* kSaveTitle = "名前を付けて保存";
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+bool fail(Ui& ui, const char* text)
+{
+    showError(ui, text);
+    return false;
+}
+
+void showCaptionedError(Ui& ui, const std::string& text, const char* caption)
+{
+    ui.messageBox({text, caption, MessageIcon::Error, MessageButtons::Ok, MessageOwner::MainWindow});
+}
+
+bool readInt32(std::FILE* file, std::int32_t& value)
+{
+    unsigned char b[4];
+    if (std::fread(b, 1, 4, file) != 4)
+        return false;
+    std::uint32_t u = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+    value = static_cast<std::int32_t>(u);
+    return true;
+}
+
+// Bytes between the current position and the end of the file; -1 when the file has no size (a pipe).
+long long bytesLeft(std::FILE* file)
+{
+    struct stat st {};
+    if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
+    long position = std::ftell(file);
+    if (position < 0)
+        return -1;
+    return st.st_size > position ? static_cast<long long>(st.st_size) - position : 0;
+}
+
+// Skips a chunk body. A negative size, or one past the end of the file, means the header is cut: seeking
+// there would either go backwards (and loop) or read nothing but fail later for a reason that is hidden.
+bool skipChunkBody(std::FILE* file, std::int32_t size)
+{
+    if (size < 0)
+        return false;
+    long long left = bytesLeft(file);
+    if (left >= 0 && size > left)
+        return false;
+    if (std::fseek(file, size, SEEK_CUR) != 0)
+        return false;
+    // Writers disagree on the pad byte after an odd chunk; a chunk id never starts with NUL, so a NUL here
+    // can only be that pad.
+    if (size % 2 != 0) {
+        int next = std::fgetc(file);
+        if (next != 0 && next != EOF)
+            std::ungetc(next, file);
+    }
+    return true;
+}
+
+bool endsWithWav(const std::string& path)
+{
+    if (path.size() < 4)
+        return false;
+    const char* tail = path.c_str() + path.size() - 4;
+    static constexpr char kExt[] = ".wav";
+    for (int i = 0; i < 4; ++i) {
+        char c = tail[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kExt[i])
+            return false;
+    }
+    return true;
+}
+
+void addWavExtension(std::string& path)
+{
+    if (!endsWithWav(path))
+        path += ".wav";
+}
+
+bool hasFolder(const std::string& path) { return path.find(kDirSeparator) != std::string::npos; }
+
+// The folder part of path with its trailing separator, stored into a settings field; a bare name leaves
+// the field as it was.
+template <std::size_t N>
+void rememberFolder(char (&field)[N], const std::string& path)
+{
+    std::size_t slash = path.rfind(kDirSeparator);
+    if (slash != std::string::npos)
+        setFieldText(field, path.substr(0, slash + 1));
+}
+
+FileDialogRequest wavDialog(const char* title, const std::string& initialDir, bool confirmOverwrite)
+{
+    return {title, initialDir, kFilterName, kFilterPattern, confirmOverwrite};
+}
+
+} // namespace
+
+FormatCheck validateFormat(const WaveFormat& f)
+{
+    if (f.wFormatTag != 1)
+        return FormatCheck::Unsupported;
+    if (f.nChannels != 1 && f.nChannels != 2)
+        return FormatCheck::Unsupported;
+    if (f.nSamplesPerSec == 0)
+        return FormatCheck::Unsupported;
+    if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16)
+        return FormatCheck::Unsupported;
+    if (f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
+        return FormatCheck::Repairable;
+    if (static_cast<std::uint64_t>(f.nBlockAlign) * f.nSamplesPerSec != f.nAvgBytesPerSec)
+        return FormatCheck::Repairable;
+    return FormatCheck::Valid;
+}
+
+bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount)
+{
+    unsigned char head[16];
+    if (std::fread(head, 1, sizeof head, file) != sizeof head)
+        return fail(ui, kCutHeader);
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0
+        || std::memcmp(head + 12, "fmt ", 4) != 0)
+        return fail(ui, kNotWave);
+
+    std::int32_t formatSize = 0;
+    if (!readInt32(file, formatSize))
+        return fail(ui, kCutHeader);
+    if (formatSize < static_cast<std::int32_t>(kFormatBlockSize))
+        return fail(ui, kBadFormatSize);
+    unsigned char block[kFormatBlockSize];
+    if (std::fread(block, 1, sizeof block, file) != sizeof block)
+        return fail(ui, kCutHeader);
+    format = decodeFormatBlock(block);
+
+    switch (validateFormat(format)) {
+    case FormatCheck::Valid:
+        break;
+    case FormatCheck::Unsupported:
+        return fail(ui, kUnsupported);
+    case FormatCheck::Repairable:
+        if (!askYesNo(ui, kAskRepair))
+            return false;
+        format.nBlockAlign = static_cast<std::uint16_t>(format.nChannels * format.wBitsPerSample / 8);
+        format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
+        break;
+    }
+
+    if (!skipChunkBody(file, formatSize - static_cast<std::int32_t>(kFormatBlockSize)))
+        return fail(ui, kCutHeader);
+
+    // Every pass moves at least eight bytes forward, so the walk ends at the end of the file at the latest.
+    for (;;) {
+        char id[4];
+        std::int32_t size = 0;
+        if (std::fread(id, 1, 4, file) != 4 || !readInt32(file, size))
+            return fail(ui, kCutHeader);
+        if (std::memcmp(id, "data", 4) == 0) {
+            if (size < 0)
+                return fail(ui, kCutHeader);
+            frameCount = size / format.nBlockAlign;
+            return true;
+        }
+        if (!skipChunkBody(file, size))
+            return fail(ui, kCutHeader);
+    }
+}
+
+bool checkWavFileName(std::string& path, const std::string& defaultDir)
+{
+    if (!hasFolder(path))
+        path = defaultDir + path;
+    if (path.size() <= 3)
+        return false;
+    addWavExtension(path);
+    return path.size() < kPathCapacity;
+}
+
+bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosenPath)
+{
+    std::string openDir = fieldText(ws.settings.openDir);
+    std::optional<std::string> answer = chosenPath;
+    if (!answer)
+        answer = ui.openFileName(wavDialog(kOpenTitle, openDir, false));
+    if (!answer)
+        return false;
+
+    std::string path = *answer;
+    if (!checkWavFileName(path, openDir)) {
+        showError(ui, path + kBadName);
+        return false;
+    }
+    // A folder or a device opens fine for reading but is no sound file, and a fifo would block.
+    struct stat st {};
+    FileHandle file;
+    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        file.reset(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        showError(ui, path + kBadName);
+        return false;
+    }
+
+    moveToUndoStore(ws.document, ws.undoStore);
+    SoundDocument& doc = ws.document;
+    doc.path = path;
+
+    if (!readWavHeader(ui, file.get(), doc.format, doc.frameCount)) {
+        file.reset();
+        showError(ui, path + kLoadFailed);
+        return false;
+    }
+
+    // The declared size is only a claim: check it against the file before asking for that much memory.
+    std::size_t size = doc.byteCount();
+    long long left = bytesLeft(file.get());
+    if (size == 0 || (left >= 0 && static_cast<unsigned long long>(left) < size)) {
+        file.reset();
+        showCaptionedError(ui, path, kReadFailedCaption);
+        return false;
+    }
+    doc.samples = SampleBuffer::allocate(size);
+    if (doc.samples.isNull()) {
+        file.reset();
+        showCaptionedError(ui, path, kNoMemoryCaption);
+        return false;
+    }
+    if (std::fread(doc.samples.data(), 1, size, file.get()) != size) {
+        doc.samples.reset();
+        file.reset();
+        showCaptionedError(ui, path, kReadFailedCaption);
+        return false;
+    }
+    file.reset();
+    rememberFolder(ws.settings.openDir, path);
+    return true;
+}
+
+bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path)
+{
+    SafeFileWriter writer(path);
+    if (!writer.open()) {
+        showError(ui, path + kCannotSave);
+        return false;
+    }
+
+    std::size_t size = document.byteCount();
+    // The reader takes chunk sizes as signed 32-bit values; a larger file could never be opened again.
+    bool fits = size <= static_cast<std::size_t>(INT32_MAX) - 36 && document.samples.size() >= size;
+    unsigned char block[kFormatBlockSize];
+    encodeFormatBlock(document.format, block);
+    auto dataSize = static_cast<std::uint32_t>(size);
+    bool ok = fits && writer.write("RIFF", 4) && writer.writeU32(36 + dataSize) && writer.write("WAVEfmt ", 8)
+              && writer.writeU32(kFormatBlockSize) && writer.write(block, sizeof block) && writer.write("data", 4)
+              && writer.writeU32(dataSize) && (size == 0 || writer.write(document.samples.data(), size))
+              && writer.commit();
+    if (!ok) {
+        writer.discard();
+        showError(ui, path + kSaveFailed);
+        return false;
+    }
+    return true;
+}
+
+bool saveWavFileAs(Workspace& ws, Ui& ui)
+{
+    if (!ws.document.hasData()) {
+        showNotice(ui, kNoData);
+        return false;
+    }
+    std::optional<std::string> answer = ui.saveFileName(wavDialog(kSaveTitle, fieldText(ws.settings.saveDir), true));
+    if (!answer)
+        return false;
+    std::string path = *answer;
+    addWavExtension(path);
+    if (!writeWavFile(ui, ws.document, path))
+        return false;
+    ws.document.modified = 0;
+    ws.document.path = path;
+    rememberFolder(ws.settings.saveDir, path);
+    refreshTitle(ws, ui);
+    return true;
+}
+
+bool saveWavFile(Workspace& ws, Ui& ui)
+{
+    if (!ws.document.hasData()) {
+        showNotice(ui, kNoData);
+        return false;
+    }
+    std::string& path = ws.document.path;
+    if (!path.empty()) {
+        addWavExtension(path);
+        // A bare name (a recording's "New Data(n).wav") has no folder to go to: ask for one.
+        if (hasFolder(path) && writeWavFile(ui, ws.document, path)) {
+            ws.document.modified = 0;
+            refreshTitle(ws, ui);
+            return true;
+        }
+    }
+    return saveWavFileAs(ws, ui);
+}
+
+} // namespace sonavik

@@ -1,0 +1,331 @@
+#include "app/main_controller.h"
+
+#include "app/main_menu.h"
+#include "app/window_title.h"
+#include "app/workspace.h"
+#include "support/scripted_ui.h"
+#include "support/temp_dir.h"
+#include "support/wav_bytes.h"
+
+#include <gtest/gtest.h>
+
+namespace sonavik {
+namespace {
+
+
+using test::ScriptedUi;
+using test::TempDir;
+
+class FakeShell : public MainWindowShell {
+public:
+    bool leftView = true;
+    bool rightView = false;
+    bool buttonsEnabled = false;
+    int redraws = 0;
+    int destroyed = 0;
+    const Workspace* ws = nullptr;
+
+    bool layoutForDocument() override
+    {
+        if (!leftView)
+            return false;
+        rightView = ws->document.hasData() && ws->document.format.nChannels == 2;
+        return true;
+    }
+    void redrawViews() override { ++redraws; }
+    void setDocumentButtonsEnabled(bool enabled) override { buttonsEnabled = enabled; }
+    std::optional<ViewClientSize> viewClientSize(int channel) const override
+    {
+        if (channel == 0 ? !leftView : !rightView)
+            return std::nullopt;
+        return ViewClientSize{568, rightView ? 164 : 328};
+    }
+    void destroyWindow() override { ++destroyed; }
+};
+
+class MainControllerTest : public ::testing::Test {
+protected:
+    MainControllerTest()
+    {
+        applyDefaultSettings(ws.settings);
+        setFieldText(ws.settings.openDir, dir.path());
+        setFieldText(ws.settings.saveDir, dir.path());
+        shell.ws = &ws;
+    }
+
+    std::string writeFile(const std::string& name, const std::vector<unsigned char>& bytes)
+    {
+        test::writeBytes(dir.file(name), bytes);
+        return dir.file(name);
+    }
+
+    void open(const std::string& path)
+    {
+        ui.fileAnswers.push_back(path);
+        controller.command(cmd::Open);
+    }
+
+    TempDir dir;
+    Workspace ws;
+    ScriptedUi ui;
+    FakeShell shell;
+    MainController controller{ws, ui, shell};
+};
+
+TEST_F(MainControllerTest, TitleFollowsDocumentRedSelectionAndUndoStore)
+{
+    controller.refreshTitle();
+    EXPECT_EQ(ui.title, "Sonavik 2 - No Data - 0 -");
+
+    std::string a = writeFile("a.wav", test::rampWav16(1, 10));
+    open(a);
+    EXPECT_EQ(ui.title, "Sonavik 2 - \"" + a + "\" - 0 -");
+
+    markModified(ws, ui);
+    EXPECT_EQ(ui.title, "Sonavik 2 - \"" + a + "\" * 0 -");
+
+    ws.red = {2, 5, 1, 0, 0};
+    EXPECT_EQ(mainWindowTitle(ws), "Sonavik 2 - \"" + a + "\" * R -");
+    ws.red.redChannel = 0;
+    EXPECT_EQ(mainWindowTitle(ws), "Sonavik 2 - \"" + a + "\" * L -");
+
+    ws.document.path.clear();
+    EXPECT_EQ(mainWindowTitle(ws), "Sonavik 2 - Untitled * L -");
+
+    ws.undoStore.samples = SampleBuffer::allocate(4);
+    EXPECT_EQ(mainWindowTitle(ws), "Sonavik 2 - Untitled * L +");
+    ws.document.samples.reset();
+    EXPECT_EQ(mainWindowTitle(ws), "Sonavik 2 - No Data - 0 +");
+}
+
+TEST_F(MainControllerTest, OpenFitsViewsClearsSelectionsAndEnablesButtons)
+{
+    std::string a = writeFile("a.wav", test::rampWav16(2, 100));
+    ws.red = {1, 2, 1, 0, 0};
+    open(a);
+    ASSERT_TRUE(ws.document.hasData());
+    EXPECT_TRUE(shell.rightView);
+    EXPECT_TRUE(shell.buttonsEnabled);
+    EXPECT_FALSE(ws.red.exists());
+    EXPECT_EQ(ws.document.modified, 0);
+    // Fitted: 16-bit range from -32768, plot of 568 - 64 by 164 - 32 - 32 pixels.
+    EXPECT_DOUBLE_EQ(ws.document.leftView.x0, 0.0);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.y0, -32768.0);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.sx, 504.0 / 100.0);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.sy, 100.0 / 65536.0);
+    EXPECT_DOUBLE_EQ(ws.document.rightView.sx, 504.0 / 100.0);
+    EXPECT_EQ(ui.openDialogs.size(), 1u);
+    EXPECT_EQ(ui.openDialogs[0].title, "読み込み");
+}
+
+TEST_F(MainControllerTest, OpenSecondFileThenUndoBringsTheFirstBackAndRedoTheSecond)
+{
+    std::string a = writeFile("a.wav", test::rampWav16(2, 10));
+    std::string b = writeFile("b.wav", test::rampWav16(1, 20));
+    open(a);
+    ws.document.leftSelections[3] = Selection{SelectionKind::Blue, 1, 4, 0.5, 1.0, SelectionShape::Cos, 1.0};
+    ws.document.modified = 1;
+    ui.answers.push_back(MessageAnswer::No);  // do not save a.wav before loading b.wav
+    open(b);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, a + " は変更されています。\n新しいファイルを読み込む前に保存しますか？");
+    EXPECT_EQ(ws.document.path, b);
+    EXPECT_FALSE(shell.rightView);
+
+    controller.command(cmd::Undo);
+    EXPECT_EQ(ws.document.path, a);
+    EXPECT_EQ(ws.document.frameCount, 10);
+    EXPECT_EQ(ws.document.modified, 1) << "open's No answer keeps the modified flag";
+    EXPECT_EQ(ws.document.leftSelections[3].kind, SelectionKind::Blue);
+    EXPECT_TRUE(shell.rightView) << "the stereo document brings its right view back";
+    EXPECT_EQ(ui.title, "Sonavik 2 - \"" + a + "\" * 0 +");
+
+    controller.command(cmd::Undo);
+    EXPECT_EQ(ws.document.path, b);
+    EXPECT_FALSE(shell.rightView);
+}
+
+TEST_F(MainControllerTest, CloseAnsweredNoWritesNothingAndUndoRestoresUnmodified)
+{
+    std::string a = writeFile("a.wav", test::rampWav16(1, 10));
+    open(a);
+    auto before = test::readBytes(a);
+    ws.document.modified = 1;
+    ui.answers.push_back(MessageAnswer::No);
+    controller.command(cmd::Close);
+    EXPECT_EQ(ui.messages.back().text, a + " は変更されています。\nファイルを閉じる前に保存しますか？");
+    EXPECT_TRUE(ui.saveDialogs.empty());
+    EXPECT_FALSE(ws.document.hasData());
+    EXPECT_FALSE(shell.buttonsEnabled);
+    EXPECT_EQ(ui.title, "Sonavik 2 - No Data - 0 +");
+    EXPECT_EQ(test::readBytes(a), before);
+
+    controller.command(cmd::Undo);
+    ASSERT_TRUE(ws.document.hasData());
+    EXPECT_EQ(ws.document.modified, 0);
+    EXPECT_TRUE(shell.buttonsEnabled);
+
+    // Closing with no sound does nothing at all.
+    controller.command(cmd::Close);
+    controller.command(cmd::Close);
+    EXPECT_FALSE(ws.document.hasData());
+}
+
+TEST_F(MainControllerTest, UndoAtStartSwapsTwoEmptyDocuments)
+{
+    controller.command(cmd::Undo);
+    EXPECT_FALSE(ws.document.hasData());
+    EXPECT_EQ(ui.title, "Sonavik 2 - No Data - 0 -");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.beeps.empty());
+}
+
+TEST_F(MainControllerTest, BusyGuardsRefuseWithTheirMessagesAndChangeNothing)
+{
+    std::string a = writeFile("a.wav", test::rampWav16(1, 10));
+    open(a);
+    ui.clear();
+    ws.playing = 1;
+    const std::pair<int, const char*> guarded[] = {
+        {cmd::New, "再生／録音中は、録音を開始できません"},
+        {cmd::Open, "再生／録音中は、ファイルを読み込めません"},
+        {cmd::Save, "再生／録音中は、ファイルを保存できません"},
+        {cmd::SaveAs, "再生／録音中は、ファイルを保存できません"},
+        {cmd::Close, "再生／録音中は、ファイルを閉じることができません"},
+        {cmd::Undo, "再生／録音中は、ＵＮＤＯを実行できません"},
+        {cmd::Silence, "再生／録音中は、ファイルを編集できません"},
+        {cmd::Fft, "再生／録音中は、ファイルを編集できません"},
+        {cmd::PlaySettings, "再生中録音中は設定を変更できません"},
+    };
+    int edits = 0;
+    controller.editHandler = [&](int) { ++edits; return true; };
+    for (auto [id, text] : guarded) {
+        SCOPED_TRACE(id);
+        ui.clear();
+        controller.command(id);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, text);
+        EXPECT_EQ(ui.messages[0].icon, MessageIcon::None);
+        EXPECT_EQ(ui.messages[0].caption, "Sonavik 2");
+        EXPECT_TRUE(ui.openDialogs.empty());
+    }
+    EXPECT_EQ(edits, 0);
+    EXPECT_EQ(ws.document.path, a);
+    EXPECT_FALSE(ws.undoStore.hasData());
+
+    // Recording standby counts as busy too; exit is never blocked.
+    ws.playing = 0;
+    ws.capturing = 1;
+    ui.clear();
+    controller.command(cmd::Close);
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"再生／録音中は、ファイルを閉じることができません"});
+    controller.command(cmd::Exit);
+    EXPECT_EQ(shell.destroyed, 1);
+}
+
+TEST_F(MainControllerTest, EditCommandsNeedSoundAndRedrawOnlyWhenTheEditSucceeded)
+{
+    std::vector<int> seen;
+    bool result = false;
+    controller.editHandler = [&](int id) { seen.push_back(id); return result; };
+    controller.command(cmd::Halve);
+    EXPECT_TRUE(seen.empty()) << "without sound an edit does nothing at all";
+    EXPECT_TRUE(ui.messages.empty());
+
+    open(writeFile("a.wav", test::rampWav16(1, 10)));
+    int redraws = shell.redraws;
+    controller.command(cmd::Halve);
+    EXPECT_EQ(shell.redraws, redraws);
+    result = true;
+    controller.command(40120);  // ids no menu shows still reach the dispatcher
+    EXPECT_EQ(seen, (std::vector<int>{cmd::Halve, 40120}));
+    EXPECT_EQ(shell.redraws, redraws + 1);
+}
+
+TEST_F(MainControllerTest, ExitAndCloseQuestionsFollowTheAnswers)
+{
+    std::string a = writeFile("a.wav", test::rampWav16(1, 10));
+    open(a);
+    ws.document.modified = 1;
+
+    // Yes, then the save dialog is cancelled: the destroy question comes next; No there ends without saving.
+    ui.answers = {MessageAnswer::Yes, MessageAnswer::No};
+    controller.onClose();
+    controller.onDestroy();
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.messages[0].text, a + " は変更されています。\nアプリケーションを終了する前に保存しますか？");
+    EXPECT_EQ(ui.messages[1].text, a + " は変更されています。\nアプリケーションを強制終了する前に保存しますか？");
+    EXPECT_EQ(ui.saveDialogs.size(), 1u);
+    EXPECT_EQ(ws.document.modified, 0);
+
+    // Exit from the menu asks once, then destroys the window.
+    ws.document.modified = 1;
+    ui.clear();
+    std::string saved = dir.file("saved.wav");
+    ui.answers = {MessageAnswer::Yes};
+    ui.fileAnswers = {saved};
+    controller.command(cmd::Exit);
+    EXPECT_EQ(shell.destroyed, 1);
+    EXPECT_TRUE(test::fileExists(saved));
+    EXPECT_EQ(ws.document.modified, 0);
+    EXPECT_EQ(ws.document.path, saved);
+}
+
+TEST_F(MainControllerTest, FailedOpenLeavesNoSoundButTheOldOneReachableByUndo)
+{
+    std::string a = writeFile("a.wav", test::rampWav16(2, 10));
+    std::string bad = writeFile("bad.wav", {'R', 'I', 'F', 'F'});
+    open(a);
+    open(bad);
+    EXPECT_FALSE(ws.document.hasData());
+    EXPECT_FALSE(shell.rightView);
+    EXPECT_FALSE(shell.buttonsEnabled);
+    EXPECT_EQ(ui.title, "Sonavik 2 - No Data - 0 +");
+    controller.command(cmd::Undo);
+    EXPECT_EQ(ws.document.path, a);
+    EXPECT_TRUE(shell.rightView);
+}
+
+TEST_F(MainControllerTest, ViewButtonsScaleTheirOwnViewOnly)
+{
+    open(writeFile("a.wav", test::rampWav16(2, 1000)));
+    const ViewState right = ws.document.rightView;
+    controller.command(cmd::LeftZoomInX);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.sx, 2 * 504.0 / 1000.0);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.x0, 504.0 * 0.25 / (504.0 / 1000.0));
+    EXPECT_DOUBLE_EQ(ws.document.rightView.sx, right.sx);
+    controller.command(cmd::RightFit + 3);  // centre the right view on 0
+    EXPECT_DOUBLE_EQ(ws.document.rightView.y0, -(100.0 / right.sy) / 2);
+
+    // Undo refits both views of the document it brings back.
+    controller.command(cmd::Close);
+    controller.command(cmd::Undo);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.sx, 504.0 / 1000.0);
+    EXPECT_DOUBLE_EQ(ws.document.leftView.x0, 0.0);
+}
+
+TEST_F(MainControllerTest, LayoutFailureBeeps)
+{
+    open(writeFile("a.wav", test::rampWav16(1, 10)));
+    shell.leftView = false;
+    controller.command(cmd::Undo);
+    EXPECT_EQ(ui.beeps, std::vector<BeepKind>{BeepKind::Error});
+}
+
+TEST(MainMenu, HasTheFourMenusInOrder)
+{
+    const auto& menus = mainMenu();
+    ASSERT_EQ(menus.size(), 4u);
+    EXPECT_STREQ(menus[0].title, "ファイル");
+    EXPECT_STREQ(menus[1].title, "エディット");
+    EXPECT_STREQ(menus[2].title, "変換");
+    EXPECT_STREQ(menus[3].title, "再生");
+    EXPECT_EQ(menus[0].items.size(), 9u);
+    EXPECT_EQ(menus[1].items.size(), 18u);
+    EXPECT_EQ(menus[1].items[5].id, cmd::Nonlinear);
+    EXPECT_STREQ(menus[1].items[5].text, "振幅の非線形変換...");
+    EXPECT_STREQ(menus[0].items[8].text, "Sonavik 2 の終了");
+}
+
+} // namespace
+} // namespace sonavik
