@@ -14,6 +14,7 @@ namespace sonavik::test {
 class ScriptedUi : public Ui {
 public:
     explicit ScriptedUi(Ui* window = nullptr) : window_(window) {}
+    void setWindow(Ui* window) { window_ = window; }
 
     // Answers for Yes/No boxes, in order; when none is left a question is answered No and counted.
     std::deque<MessageAnswer> answers;

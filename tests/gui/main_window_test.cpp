@@ -1,0 +1,128 @@
+#include "gui/main_window.h"
+
+#include "app/main_menu.h"
+#include "app/settings.h"
+#include "app/workspace.h"
+#include "support/scripted_ui.h"
+#include "support/temp_dir.h"
+#include "support/wav_bytes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace sonavik {
+namespace {
+
+using test::ScriptedUi;
+using test::TempDir;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest()
+    {
+        applyDefaultSettings(ws.settings);
+        setFieldText(ws.settings.openDir, dir.path());
+        setFieldText(ws.settings.saveDir, dir.path());
+    }
+
+    QAction* menuAction(int id)
+    {
+        for (QAction* top : window->menuBar()->actions())
+            for (QAction* a : top->menu()->actions())
+                if (a->data().toInt() == id)
+                    return a;
+        return nullptr;
+    }
+
+    TempDir dir;
+    Workspace ws;
+    ScriptedUi ui;
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, MenusCarryTheTextsInOrder)
+{
+    window = std::make_unique<MainWindow>(ws, &ui);
+    QStringList seen;
+    for (QAction* top : window->menuBar()->actions()) {
+        seen << top->text();
+        for (QAction* a : top->menu()->actions())
+            seen << (a->isSeparator() ? QString("-") : a->text());
+    }
+    QStringList expected;
+    for (const Menu& menu : mainMenu()) {
+        expected << QString::fromUtf8(menu.title);
+        for (const MenuItem& item : menu.items)
+            expected << (item.id == 0 ? QString("-") : QString::fromUtf8(item.text));
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(seen.first(), QString::fromUtf8("ファイル"));
+    EXPECT_EQ(window->statusLabel(0)->text(), QString("Sonavik 2"));
+}
+
+TEST_F(MainWindowTest, OpensThroughTheMenuShowsTheTitleAndAsksBeforeClosing)
+{
+    window = std::make_unique<MainWindow>(ws, &ui);
+    ui.setWindow(&window->qtUi());
+    window->controller().refreshTitle();
+    window->show();
+    EXPECT_EQ(window->windowTitle(), QString("Sonavik 2 - No Data - 0 -"));
+
+    const std::string path = dir.file("x.wav");
+    test::writeBytes(path, test::rampWav16(2, 500));
+    ui.fileAnswers.push_back(path);
+    menuAction(cmd::Open)->trigger();
+    EXPECT_EQ(window->windowTitle().toStdString(), "Sonavik 2 - \"" + path + "\" - 0 -");
+    EXPECT_TRUE(window->documentButtonsEnabled());
+    ASSERT_TRUE(window->viewClientSize(1).has_value()) << "a stereo sound shows the right view";
+    EXPECT_GT(window->viewClientSize(0)->height, 0);
+
+    // A changed sound makes closing the window ask twice when the save is cancelled.
+    ws.document.modified = 1;
+    ui.answers = {MessageAnswer::Yes, MessageAnswer::No};
+    window->close();
+    EXPECT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(ui.saveDialogs.size(), 1u);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, ResizingStoresTheClientSizeInTheSettings)
+{
+    window = std::make_unique<MainWindow>(ws, &ui);
+    window->show();
+    window->resize(700, 500);
+    QApplication::processEvents();
+    EXPECT_EQ(ws.settings.clientWidth, 700);
+    EXPECT_EQ(ws.settings.clientHeight, 500 - window->menuBar()->sizeHint().height());
+}
+
+TEST(Screenshot, WritesAPictureAndPrintsTheTitleWithoutADisplay)
+{
+    TempDir dir;
+    const std::string wav = dir.file("s.wav");
+    test::writeBytes(wav, test::rampWav16(1, 100));
+    const std::string png = dir.file("w.png");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    p.setProcessEnvironment(env);
+    p.start(SONAVIK_GUI_PATH, {"--screenshot", QString::fromStdString(png), QString::fromStdString(wav)});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()).trimmed().toStdString(),
+              "Sonavik 2 - \"" + wav + "\" - 0 -");
+    QImage image(QString::fromStdString(png));
+    EXPECT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), 100);
+}
+
+} // namespace
+} // namespace sonavik
