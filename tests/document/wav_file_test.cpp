@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sonavik {
 namespace {
@@ -193,6 +194,25 @@ TEST_F(WavFileTest, DataTheFileCannotSupplyEndsWithReadFailure)
     }
 }
 
+TEST_F(WavFileTest, DeclaredSizeIsNotAllocatedBeforeTheFileBacksIt)
+{
+    std::string path = put("claim.wav", riff({chunk("fmt ", fmtBody(2, 8000, 16)), chunk("data", ramp(8), 0x7FFFFFF0)}));
+    // With the address space capped, asking for the claimed 2 GB would fail and say so in its caption.
+    auto openUnderCap = [&] {
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1)
+            std::exit(2);
+        std::fclose(statm);
+        rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (256u << 20);
+        rlimit limit{cap, RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &limit);
+        bool refused = !open(path);
+        std::exit(refused && ui.messages.size() == 1 && ui.messages[0].caption == kReadFailedCaption ? 0 : 1);
+    };
+    EXPECT_EXIT(openUnderCap(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(WavFileTest, PartialFrameAtTheEndIsDropped)
 {
     Bytes d = ramp(1001);
@@ -269,17 +289,16 @@ TEST_F(WavFileTest, FailedWriteKeepsTheOldFile)
 {
     std::string path = put("full.wav", {1, 2, 3});
     // A file-size limit makes the write fail half-way, as a full disk would; only the child process gets it.
-    EXPECT_EXIT(
-        {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{1 << 20, RLIM_INFINITY};
-            setrlimit(RLIMIT_FSIZE, &limit);
-            SoundDocument doc = makeDocument(2, 16, 1 << 19);
-            bool refused = !writeWavFile(ui, doc, path);
-            bool message = ui.texts() == std::vector<std::string>{path + kSaveFailed};
-            std::exit(refused && message ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    auto saveUnderLimit = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{1 << 20, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        SoundDocument doc = makeDocument(2, 16, 1 << 19);
+        bool refused = !writeWavFile(ui, doc, path);
+        bool message = ui.texts() == std::vector<std::string>{path + kSaveFailed};
+        std::exit(refused && message ? 0 : 1);
+    };
+    EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(readBytes(path), (Bytes{1, 2, 3}));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "temporary file left behind";
 }
