@@ -2,7 +2,7 @@
 
 #include "app/window_title.h"
 #include "app/workspace.h"
-#include "document/wav_test_images.h"
+#include "support/wav_bytes.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 
