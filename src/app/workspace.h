@@ -7,6 +7,7 @@
 #include "views/selection.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace sonavik {
@@ -17,6 +18,13 @@ struct Workspace {
     SoundDocument document;
     SoundDocument undoStore;
     RedSelection red;
+    // The one pointer gesture shared by the waveform views and the spectrogram windows; 0 when idle.
+    int dragMode = 0;
+    // The slot found by the last hit test of a view.
+    int currentSelection = 0;
+    // Frames of the pointer's column during a red-selection drag.
+    std::int32_t cursorFirst = 0;
+    std::int32_t cursorLast = 0;
     int playing = 0;
     int capturing = 0;
     int loopMode = 1;

@@ -70,6 +70,19 @@ std::size_t SoundDocument::byteCount() const
     return static_cast<std::size_t>(format.nBlockAlign) * static_cast<std::size_t>(frameCount);
 }
 
+namespace {
+
+// The summary of `from` rebound to the identical bytes of `to`, or an empty one when it did not describe
+// `from` or `to` has no samples.
+SampleSummary summaryForCopy(const SoundDocument& from, const SoundDocument& to)
+{
+    if (to.samples.isNull() || !from.summary.describes(layoutOf(from)))
+        return {};
+    return from.summary.copyFor(to.samples.data());
+}
+
+} // namespace
+
 SoundDocument SoundDocument::copyWithoutSamples() const
 {
     SoundDocument copy;
@@ -88,6 +101,7 @@ SoundDocument SoundDocument::copyWithSamples() const
 {
     SoundDocument copy = copyWithoutSamples();
     copy.samples = samples.clone();
+    copy.summary = summaryForCopy(*this, copy);
     return copy;
 }
 
@@ -103,6 +117,7 @@ bool snapshotForEdit(const SoundDocument& current, SoundDocument& undoStore, Ui&
         ui.beep(BeepKind::Default);
         return false;
     }
+    undoStore.summary = summaryForCopy(current, undoStore);
     return true;
 }
 
@@ -110,7 +125,9 @@ void moveToUndoStore(SoundDocument& current, SoundDocument& undoStore)
 {
     undoStore = current.copyWithoutSamples();
     undoStore.samples = std::move(current.samples);
+    undoStore.summary = std::move(current.summary);
     current.samples.reset();
+    current.summary.clear();
 }
 
 void swapWithUndoStore(SoundDocument& current, SoundDocument& undoStore)
@@ -121,7 +138,9 @@ void swapWithUndoStore(SoundDocument& current, SoundDocument& undoStore)
 void releaseAll(SoundDocument& current, SoundDocument& undoStore)
 {
     undoStore.samples.reset();
+    undoStore.summary.clear();
     current.samples.reset();
+    current.summary.clear();
 }
 
 } // namespace sonavik

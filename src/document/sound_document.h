@@ -1,6 +1,7 @@
 #pragma once
 // The one open sound and the record of the same shape that undo swaps it with.
 
+#include "document/sample_summary.h"
 #include "views/selection.h"
 
 #include <cstddef>
@@ -68,13 +69,16 @@ struct SoundDocument {
     ViewState rightView;
     SelectionTable leftSelections{};
     SelectionTable rightSelections{};
+    // Block extremes of samples for fast drawing; empty, or describing exactly the samples beside it.
+    SampleSummary summary;
 
     bool hasData() const { return !samples.isNull(); }
     // Bytes of nBlockAlign x frameCount, the size of samples.
     std::size_t byteCount() const;
-    // A copy of every field, with a private copy of the samples (null if they cannot be had).
+    // A copy of every field, with a private copy of the samples (null if they cannot be had) and of a
+    // summary that describes them.
     SoundDocument copyWithSamples() const;
-    // A copy of every field except the samples, which stay null.
+    // A copy of every field except the samples, which stay null, and the summary, which stays empty.
     SoundDocument copyWithoutSamples() const;
 };
 

@@ -3,20 +3,51 @@
 #include "app/layout.h"
 #include "app/main_menu.h"
 #include "app/workspace.h"
+#include "gui/buttons.h"
+#include "gui/resources.h"
+#include "gui/wave_view.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
 
-
 namespace sonavik {
 
+namespace {
+
+struct SmallButtonSpec {
+    const char* leftText;
+    const char* rightText;
+    int leftCommand;
+    int picture;
+};
+
+// Fit, vertical zoom in and out, centre on 0, horizontal zoom in and out.
+constexpr SmallButtonSpec kSmallButtons[6] = {
+    {"LK", "RK", 40301, 306}, {"LU", "RU", 40302, 305}, {"LD", "RD", 40303, 304},
+    {"LF", "RF", 40304, 307}, {"LR", "RR", 40305, 303}, {"LL", "RL", 40306, 302},
+};
+constexpr int kRightCommandOffset = 40309 - 40301;
+
+void place(QWidget* widget, const Rect& r)
+{
+    if (widget)
+        widget->setGeometry(r.x, r.y, r.width, r.height);
+}
+
+} // namespace
+
 MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
-    : ws_(ws), qtUi_(this), controller_(ws, uiOverride ? *uiOverride : static_cast<Ui&>(qtUi_), *this)
+    : ws_(ws),
+      qtUi_(this),
+      ui_(uiOverride ? *uiOverride : static_cast<Ui&>(qtUi_)),
+      controller_(ws, ui_, *this),
+      views_(ws, ui_, *this)
 {
     setObjectName("Wave");
     setWindowTitle(kAppCaption);
+    setWindowIcon(applicationIcon());
     buildMenus();
 
     // The status bar: two halves, the left one starting with the program's name.
@@ -34,20 +65,27 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
     qtUi_.setStatusLabels(status_[0], status_[1]);
     ws_.settings.statusBarHeight = statusBar()->sizeHint().height();
 
-    area_ = new QWidget(this);
-    area_->setObjectName("area");
+    area_ = new MainArea(ws_.settings, this);
     setCentralWidget(area_);
-    views_[0] = new QWidget(area_);
-    views_[0]->setObjectName("L Wave");
+    for (int i = 0; i < kBigButtonCount; ++i) {
+        bigButtons_[i] = new BigButton(bigButtonSpecs()[i], area_);
+        connect(bigButtons_[i], &BigButton::commandRequested, this, [this](int id) { controller_.command(id); });
+    }
+    createSmallButtons(0);
+    waveViews_[0] = new WaveView(views_, 0, area_);
 
-    // Position and size come from the settings, which may hold anything: keep them on a usable scale.
     const WindowGeometry g = clampWindowGeometry(ws_.settings);
     move(g.x, g.y);
     resize(g.width, g.height + menuBar()->sizeHint().height());
     placeChildren();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The views' widgets go before the core they forward to.
+    delete area_;
+    area_ = nullptr;
+}
 
 void MainWindow::buildMenus()
 {
@@ -66,54 +104,118 @@ void MainWindow::buildMenus()
     }
 }
 
-void MainWindow::placeChildren()
+void MainWindow::createSmallButtons(int channel)
 {
-    const bool stereo = views_[1] != nullptr;
-    const MainLayout layout = computeLayout(ws_.settings, stereo);
-    // The layout counts from the top of the client area below the menu; the central widget starts there.
-    views_[0]->setGeometry(layout.leftView.x, layout.leftView.y, layout.leftView.width, layout.leftView.height);
-    if (views_[1])
-        views_[1]->setGeometry(layout.rightView.x, layout.rightView.y, layout.rightView.width, layout.rightView.height);
+    for (int i = 0; i < 6; ++i) {
+        const SmallButtonSpec& spec = kSmallButtons[i];
+        const int id = spec.leftCommand + (channel == 1 ? kRightCommandOffset : 0);
+        auto* button = new SmallButton(channel == 1 ? spec.rightText : spec.leftText, id, spec.picture, area_);
+        connect(button, &QPushButton::clicked, this, [this, id] { controller_.command(id); });
+        button->show();
+        smallButtons_[channel][i] = button;
+    }
+}
+
+void MainWindow::placeChildren(bool rightJustCreated)
+{
+    if (!area_)
+        return;
+    const MainLayout layout = computeLayout(ws_.settings, waveViews_[1] != nullptr, rightJustCreated);
+    for (int i = 0; i < kBigButtonCount; ++i)
+        place(bigButtons_[i], layout.bigButtons[i]);
+    place(waveViews_[0], layout.leftView);
+    place(waveViews_[1], layout.rightView);
+    for (int i = 0; i < 6; ++i) {
+        place(smallButtons_[0][i], layout.leftButtons[i]);
+        place(smallButtons_[1][i], layout.rightButtons[i]);
+    }
+    area_->update();
 }
 
 bool MainWindow::layoutForDocument()
 {
-    if (!views_[0])
+    if (!waveViews_[0])
         return false;
     const SoundDocument& doc = ws_.document;
     const bool wantRight = doc.hasData() && doc.format.nChannels == 2;
-    if (wantRight && !views_[1]) {
-        views_[1] = new QWidget(area_);
-        views_[1]->setObjectName("R Wave");
-        views_[1]->show();
-    } else if (!wantRight && views_[1]) {
-        delete views_[1];
-        views_[1] = nullptr;
+    if (wantRight && !waveViews_[1]) {
+        waveViews_[1] = new WaveView(views_, 1, area_);
+        createSmallButtons(1);
+        placeChildren(true);
+        waveViews_[1]->show();
+    } else if (!wantRight && waveViews_[1]) {
+        delete waveViews_[1];
+        waveViews_[1] = nullptr;
+        for (SmallButton*& button : smallButtons_[1]) {
+            delete button;
+            button = nullptr;
+        }
+        placeChildren();
     }
-    placeChildren();
     return true;
 }
 
-void MainWindow::redrawViews()
-{
-    for (QWidget* view : views_)
-        if (view)
-            view->update();
-}
+void MainWindow::redrawViews() { views_.renderAll(); }
 
-void MainWindow::setDocumentButtonsEnabled(bool enabled) { documentButtonsEnabled_ = enabled; }
+void MainWindow::setDocumentButtonsEnabled(bool enabled)
+{
+    documentButtonsEnabled_ = enabled;
+    for (int i = 0; i < kBigButtonCount; ++i)
+        if (bigButtonSpecs()[i].needsDocument)
+            bigButtons_[i]->setEnabledState(enabled);
+}
 
 std::optional<ViewClientSize> MainWindow::viewClientSize(int channel) const
 {
-    if (channel < 0 || channel > 1 || !views_[channel])
+    WaveView* view = waveView(channel);
+    if (!view)
         return std::nullopt;
-    return ViewClientSize{views_[channel]->width(), views_[channel]->height()};
+    return ViewClientSize{view->canvas()->width(), view->canvas()->height()};
 }
 
 void MainWindow::destroyWindow()
 {
     destroying_ = true;
     close();
+}
+
+void MainWindow::pictureChanged(int channel)
+{
+    if (WaveView* view = waveView(channel))
+        view->canvas()->update();
+}
+
+void MainWindow::setViewCursor(int channel, CursorKind cursor)
+{
+    WaveView* view = waveView(channel);
+    if (!view)
+        return;
+    static const int ids[] = {0, 0, 201, 202, 203, 204, 205, 206, 207};
+    const int id = ids[static_cast<int>(cursor)];
+    view->canvas()->setCursor(id ? programCursor(id) : QCursor(Qt::ArrowCursor));
+}
+
+void MainWindow::setScrollBars(int channel, const ScrollBarValues& bars)
+{
+    if (WaveView* view = waveView(channel))
+        view->setScrollBars(bars);
+}
+
+void MainWindow::setMouseCapture(int, bool)
+{
+    // Qt keeps sending the mouse to the widget that got the press until the button is released.
+}
+
+void MainWindow::openRedSelectionMenu(int channel)
+{
+    if (redSelectionMenu)
+        redSelectionMenu(channel);
+}
+
+void MainWindow::openSelectionMenu(int channel, int slot)
+{
+    if (selectionMenu)
+        selectionMenu(channel, slot);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -1,19 +1,28 @@
 #pragma once
-// The main window "Wave": menu bar, view area and the two-part status bar. It forwards every command
-// to MainController and carries out what the controller asks of it.
+// The main window "Wave": menu bar, toolbar of big buttons, the small view buttons, one or two
+// waveform views and the two-part status bar. It forwards every command to MainController, every
+// view event to WaveViews, and carries out what they ask of it.
 
 #include "app/main_controller.h"
 #include "gui/qt_ui.h"
+#include "views/wave_views.h"
 
 #include <QMainWindow>
+
+#include <array>
+#include <functional>
 
 class QLabel;
 
 namespace sonavik {
 
 struct Workspace;
+class BigButton;
+class MainArea;
+class SmallButton;
+class WaveView;
 
-class MainWindow : public QMainWindow, public MainWindowShell {
+class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost {
     Q_OBJECT
 public:
     // uiOverride replaces the Qt message boxes and file dialogs (scripted tests, screenshot mode); it
@@ -22,15 +31,32 @@ public:
     ~MainWindow() override;
 
     MainController& controller() { return controller_; }
+    WaveViews& views() { return views_; }
     QtUi& qtUi() { return qtUi_; }
     QLabel* statusLabel(int part) const { return status_[part]; }
+    WaveView* waveView(int channel) const { return waveViews_[channel == 1 ? 1 : 0]; }
+    BigButton* bigButton(int index) const { return bigButtons_[index]; }
+    SmallButton* smallButton(int channel, int index) const { return smallButtons_[channel == 1 ? 1 : 0][index]; }
     bool documentButtonsEnabled() const { return documentButtonsEnabled_; }
 
+    // MainWindowShell
     bool layoutForDocument() override;
     void redrawViews() override;
     void setDocumentButtonsEnabled(bool enabled) override;
     std::optional<ViewClientSize> viewClientSize(int channel) const override;
     void destroyWindow() override;
+
+    // WaveViewHost
+    void pictureChanged(int channel) override;
+    void setViewCursor(int channel, CursorKind cursor) override;
+    void setScrollBars(int channel, const ScrollBarValues& bars) override;
+    void setMouseCapture(int channel, bool captured) override;
+    void openRedSelectionMenu(int channel) override;
+    void openSelectionMenu(int channel, int slot) override;
+
+    // The context menus come with the edit commands; until then a right click opens nothing.
+    std::function<void(int channel)> redSelectionMenu;
+    std::function<void(int channel, int slot)> selectionMenu;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -39,13 +65,18 @@ protected:
 
 private:
     void buildMenus();
-    void placeChildren();
+    void createSmallButtons(int channel);
+    void placeChildren(bool rightJustCreated = false);
 
     Workspace& ws_;
     QtUi qtUi_;
+    Ui& ui_;
     MainController controller_;
-    QWidget* area_ = nullptr;
-    QWidget* views_[2] = {nullptr, nullptr};
+    WaveViews views_;
+    MainArea* area_ = nullptr;
+    std::array<WaveView*, 2> waveViews_{};
+    std::array<BigButton*, 6> bigButtons_{};
+    std::array<std::array<SmallButton*, 6>, 2> smallButtons_{};
     QLabel* status_[2] = {nullptr, nullptr};
     bool documentButtonsEnabled_ = false;
     bool destroying_ = false;

@@ -1,0 +1,141 @@
+#include "gui/wave_view.h"
+
+#include "views/wave_views.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace sonavik {
+
+WaveCanvas::WaveCanvas(WaveViews& views, int channel, QWidget* parent)
+    : QWidget(parent), views_(views), channel_(channel)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void WaveCanvas::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const PixelImage* picture = views_.picture(channel_);
+    if (!picture || picture->empty()) {
+        painter.fillRect(rect(), Qt::black);
+        return;
+    }
+    // The picture is stored bottom-up; flip it while drawing instead of copying it.
+    const QImage image(picture->data(), picture->width(), picture->height(), picture->stride(), QImage::Format_BGR888);
+    painter.setTransform(QTransform(1, 0, 0, -1, 0, picture->height()));
+    painter.drawImage(0, 0, image);
+}
+
+void WaveCanvas::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    views_.resize(channel_, width(), height());
+}
+
+void WaveCanvas::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        views_.leftPress(channel_, p.x(), p.y());
+    else if (event->button() == Qt::RightButton)
+        views_.rightPress(channel_, p.x(), p.y());
+}
+
+void WaveCanvas::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    views_.mouseMove(channel_, p.x(), p.y());
+}
+
+void WaveCanvas::mouseReleaseEvent(QMouseEvent* event)
+{
+    const QPoint p = event->position().toPoint();
+    if (event->button() == Qt::LeftButton)
+        views_.leftRelease(channel_, p.x(), p.y());
+    else if (event->button() == Qt::RightButton)
+        views_.rightRelease(channel_, p.x(), p.y());
+}
+
+WaveView::WaveView(WaveViews& views, int channel, QWidget* parent)
+    : QWidget(parent), views_(views), channel_(channel)
+{
+    setObjectName(channel == 1 ? "R Wave" : "L Wave");
+    canvas_ = new WaveCanvas(views, channel, this);
+    hBar_ = new QScrollBar(Qt::Horizontal, this);
+    vBar_ = new QScrollBar(Qt::Vertical, this);
+    for (QScrollBar* bar : {hBar_, vBar_}) {
+        bar->setRange(0, 0);
+        const bool horizontal = bar == hBar_;
+        connect(bar, &QScrollBar::actionTriggered, this, [this, bar, horizontal](int action) { onAction(bar, action, horizontal); });
+    }
+}
+
+WaveView::~WaveView() { views_.destroy(channel_); }
+
+void WaveView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const int barW = vBar_->sizeHint().width();
+    const int barH = hBar_->sizeHint().height();
+    const int w = std::max(0, width() - barW);
+    const int h = std::max(0, height() - barH);
+    vBar_->setGeometry(w, 0, barW, h);
+    hBar_->setGeometry(0, h, w, barH);
+    canvas_->setGeometry(0, 0, w, h);
+}
+
+void WaveView::setScrollBars(const ScrollBarValues& b)
+{
+    // A Qt scroll bar's range is the range of thumb positions: the last one is max - page + 1.
+    settingBars_ = true;
+    hBar_->setRange(b.hMin, std::max(b.hMin, b.hMax - std::max(0, b.hPage) + 1));
+    hBar_->setPageStep(std::max(0, b.hPage));
+    hBar_->setValue(b.hPos);
+    vBar_->setRange(b.vMin, std::max(b.vMin, b.vMax - std::max(0, b.vPage) + 1));
+    vBar_->setPageStep(std::max(0, b.vPage));
+    vBar_->setValue(b.vPos);
+    settingBars_ = false;
+}
+
+void WaveView::onAction(QScrollBar* bar, int action, bool horizontal)
+{
+    if (settingBars_)
+        return;
+    ScrollRequest request = ScrollRequest::Other;
+    int thumb = 0;
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        request = ScrollRequest::LineBack;
+        break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        request = ScrollRequest::LineForward;
+        break;
+    case QAbstractSlider::SliderMove:
+        request = ScrollRequest::Thumb;
+        thumb = bar->sliderPosition();
+        break;
+    default:
+        break;
+    }
+    // The core decides the new position and writes it back when it renders; a request it ignores
+    // must not move the thumb either.
+    const int before = bar->value();
+    if (request != ScrollRequest::Other) {
+        if (horizontal)
+            views_.scrollHorizontal(channel_, request, thumb);
+        else
+            views_.scrollVertical(channel_, request, thumb);
+    }
+    if (request == ScrollRequest::Other || bar->sliderPosition() != bar->value()) {
+        settingBars_ = true;
+        bar->setSliderPosition(request == ScrollRequest::Other ? before : bar->value());
+        settingBars_ = false;
+    }
+}
+
+} // namespace sonavik
