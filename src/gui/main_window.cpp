@@ -36,6 +36,14 @@ void place(QWidget* widget, const Rect& r)
         widget->setGeometry(r.x, r.y, r.width, r.height);
 }
 
+void place(WaveView* view, const Rect& r)
+{
+    if (!view)
+        return;
+    view->setGeometry(r.x, r.y, r.width, r.height);
+    view->layoutChildren();
+}
+
 } // namespace
 
 MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)

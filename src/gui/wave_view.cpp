@@ -80,6 +80,11 @@ WaveView::~WaveView() { views_.destroy(channel_); }
 void WaveView::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    layoutChildren();
+}
+
+void WaveView::layoutChildren()
+{
     const int barW = vBar_->sizeHint().width();
     const int barH = hBar_->sizeHint().height();
     const int w = std::max(0, width() - barW);

@@ -39,6 +39,9 @@ public:
     QScrollBar* horizontalBar() const { return hBar_; }
     QScrollBar* verticalBar() const { return vBar_; }
     void setScrollBars(const ScrollBarValues& bars);
+    // Places the canvas and the bars for the view's current size. The main window calls it right after
+    // moving the view, so the canvas size is right even before Qt delivers the resize event.
+    void layoutChildren();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
