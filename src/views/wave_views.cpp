@@ -161,6 +161,37 @@ void WaveViews::startRedSelection(int channel, const ViewGeometry& g, std::int64
     ws_.dragMode = 1;
 }
 
+WaveViews::BandHit WaveViews::hitBand(const ViewGeometry& g, const SelectionTable& table, std::int64_t x, int y,
+                                      bool stopAtBody) const
+{
+    // Level handles first, then edges, each in slot order: the lowest slot wins where zones overlap.
+    const Span doc = documentColumns(g);
+    auto inDoc = [&](std::int64_t u) { return u >= doc.first && u <= doc.last; };
+    for (int slot = 0; slot < kSelectionSlots; ++slot) {
+        const Selection& s = table[slot];
+        if (s.kind == SelectionKind::None)
+            continue;
+        const Span r = rangeColumns(g, s.start, s.end);
+        if (inDoc(r.first) && near(x, r.first, kEdgeReach) && near(y, levelRow(g, s.alphaStart), kLevelReach))
+            return {BandHit::LevelStart, slot};
+        if (inDoc(r.last) && near(x, r.last, kEdgeReach) && near(y, levelRow(g, s.alphaEnd), kLevelReach))
+            return {BandHit::LevelEnd, slot};
+    }
+    for (int slot = 0; slot < kSelectionSlots; ++slot) {
+        const Selection& s = table[slot];
+        if (s.kind == SelectionKind::None)
+            continue;
+        const Span r = rangeColumns(g, s.start, s.end);
+        if (inDoc(r.first) && near(x, r.first, kEdgeReach))
+            return {BandHit::EdgeStart, slot};
+        if (inDoc(r.last) && near(x, r.last, kEdgeReach))
+            return {BandHit::EdgeEnd, slot};
+        if (stopAtBody && std::max<std::int64_t>(r.first, 0) <= x && x <= std::min<std::int64_t>(g.viewWidth() - 1, r.last))
+            return {BandHit::Body, slot};
+    }
+    return {};
+}
+
 void WaveViews::leftPress(int channel, int px, int y)
 {
     if (ws_.dragMode != 0 || !ws_.document.hasData() || !hasImage(channel))
@@ -194,42 +225,14 @@ void WaveViews::leftPress(int channel, int px, int y)
                 startRedSelection(channel, g, x);
             }
         } else if (y > wh && y < wh + g.band) {
-            SelectionTable& table = selectionTable(ws_.document, channel);
-            auto inDoc = [&](std::int64_t u) { return u >= doc.first && u <= doc.last; };
-            for (int slot = 0; slot < kSelectionSlots && ws_.dragMode == 0; ++slot) {
-                const Selection& s = table[slot];
-                if (s.kind == SelectionKind::None)
-                    continue;
-                const Span r = rangeColumns(g, s.start, s.end);
-                if (inDoc(r.first) && near(x, r.first, kEdgeReach) && near(y, levelRow(g, s.alphaStart), kLevelReach)) {
-                    ws_.currentSelection = slot;
-                    ws_.dragMode = 10;
-                } else if (inDoc(r.last) && near(x, r.last, kEdgeReach) && near(y, levelRow(g, s.alphaEnd), kLevelReach)) {
-                    ws_.currentSelection = slot;
-                    ws_.dragMode = 11;
-                }
+            const BandHit hit = hitBand(g, selectionTable(ws_.document, channel), x, y, true);
+            static constexpr int modes[] = {0, 10, 11, 8, 9, 6};
+            if (hit.kind != BandHit::None) {
+                ws_.currentSelection = hit.slot;
+                ws_.dragMode = modes[hit.kind];
             }
-            int under = -1;
-            for (int slot = 0; slot < kSelectionSlots && ws_.dragMode == 0; ++slot) {
-                const Selection& s = table[slot];
-                if (s.kind == SelectionKind::None)
-                    continue;
-                const Span r = rangeColumns(g, s.start, s.end);
-                if (inDoc(r.first) && near(x, r.first, kEdgeReach)) {
-                    ws_.currentSelection = slot;
-                    ws_.dragMode = 8;
-                } else if (inDoc(r.last) && near(x, r.last, kEdgeReach)) {
-                    ws_.currentSelection = slot;
-                    ws_.dragMode = 9;
-                } else if (std::max<std::int64_t>(r.first, 0) <= x && x <= std::min<std::int64_t>(g.viewWidth() - 1, r.last)) {
-                    under = slot;
-                    break;
-                }
-            }
-            if (ws_.dragMode == 0 && under >= 0) {
-                ws_.currentSelection = under;
-                toggleSelectionKind(table, under);
-                ws_.dragMode = 6;
+            if (hit.kind == BandHit::Body) {
+                toggleSelectionKind(selectionTable(ws_.document, channel), hit.slot);
                 refresh(channel);
             }
         }
@@ -466,30 +469,11 @@ void WaveViews::hoverCursor(int channel, std::int64_t x, int y)
                 cursor = CursorKind::C201;
         }
     } else if (y > wh && y < wh + g.band) {
-        const SelectionTable& table = selectionTable(ws_.document, channel);
-        auto inDoc = [&](std::int64_t u) { return u >= doc.first && u <= doc.last; };
-        bool found = false;
-        for (int slot = 0; slot < kSelectionSlots && !found; ++slot) {
-            const Selection& s = table[slot];
-            if (s.kind == SelectionKind::None)
-                continue;
-            const Span r = rangeColumns(g, s.start, s.end);
-            if ((inDoc(r.first) && near(x, r.first, kEdgeReach) && near(y, levelRow(g, s.alphaStart), kLevelReach))
-                || (inDoc(r.last) && near(x, r.last, kEdgeReach) && near(y, levelRow(g, s.alphaEnd), kLevelReach))) {
-                cursor = CursorKind::C206;
-                found = true;
-            }
-        }
-        for (int slot = 0; slot < kSelectionSlots && !found; ++slot) {
-            const Selection& s = table[slot];
-            if (s.kind == SelectionKind::None)
-                continue;
-            const Span r = rangeColumns(g, s.start, s.end);
-            if ((inDoc(r.first) && near(x, r.first, kEdgeReach)) || (inDoc(r.last) && near(x, r.last, kEdgeReach))) {
-                cursor = CursorKind::C205;
-                found = true;
-            }
-        }
+        const BandHit hit = hitBand(g, selectionTable(ws_.document, channel), x, y, false);
+        if (hit.kind == BandHit::LevelStart || hit.kind == BandHit::LevelEnd)
+            cursor = CursorKind::C206;
+        else if (hit.kind == BandHit::EdgeStart || hit.kind == BandHit::EdgeEnd)
+            cursor = CursorKind::C205;
     }
     host_.setViewCursor(channel, cursor);
 }

@@ -74,6 +74,13 @@ private:
         std::int64_t last;
     };
 
+    // What a pointer in the alpha band is over. The order of Kind matches the press modes.
+    struct BandHit {
+        enum Kind { None, LevelStart, LevelEnd, EdgeStart, EdgeEnd, Body } kind = None;
+        int slot = -1;
+    };
+    BandHit hitBand(const ViewGeometry& g, const SelectionTable& table, std::int64_t x, int y, bool stopAtBody) const;
+
     static int index(int channel) { return channel == 1 ? 1 : 0; }
     ViewState& viewState(int channel);
     Span documentColumns(const ViewGeometry& g) const;
