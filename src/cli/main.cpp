@@ -3,12 +3,20 @@
 #include "app/settings.h"
 #include "app/workspace.h"
 #include "document/wav_file.h"
+#include "edit/edit_commands.h"
+#include "edit/edit_dispatcher.h"
 #include "platform/console_ui.h"
+#include "views/selection.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -17,18 +25,54 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char* kUsage =
-    "usage: sonavik2-cli info [--yes] FILE.wav\n"
-    "\n"
-    "commands:\n"
-    "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
-    "\n"
-    "options:\n"
-    "  --yes           answer Yes when asked to repair an inconsistent format block (default No)\n"
-    "  --help          show this text\n"
-    "\n"
-    "Every message the editor would show is printed to stderr as \"caption: text\".\n"
-    "Exit status: 0 done, 1 the file could not be loaded, 2 usage error.\n";
+std::string usage()
+{
+    std::string names;
+    for (const sonavik::EditCommand& c : sonavik::editCommands())
+        if (c.cliName)
+            names += std::string(names.empty() ? "" : " ") + c.cliName;
+    return "usage: sonavik2-cli info [--yes] FILE.wav\n"
+           "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
+           "\n"
+           "commands:\n"
+           "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
+           "  edit IN OUT CMD load IN, apply one edit command as the editor's menu does, write OUT\n"
+           "                  (canonical 44-byte header, written through a temporary file)\n"
+           "\n"
+           "edit commands:\n  "
+           + names
+           + "\n"
+             "\n"
+             "options:\n"
+             "  --yes           answer Yes when asked to repair an inconsistent format block (default No)\n"
+             "  --target CODE   what the command acts on (default 0):\n"
+             "                    0 both channels, whole   1 left, whole   2 right, whole\n"
+             "                    3 blue and green selections of both channels   4 blue of both   5 green of both\n"
+             "                    6 blue and green of left   7 blue of left   8 green of left\n"
+             "                    9 blue and green of right  10 blue of right 11 green of right\n"
+             "                   12 the red selection\n"
+             "  --select KIND:CH:START:END[:SHAPE:A0:A1[:PARAM]]\n"
+             "                  add a selection before the command; any number, added in order as the\n"
+             "                  editor adds them (an overlapped one is cut or replaced). KIND blue or green,\n"
+             "                  CH L or R, START and END frames (inclusive, 0 or more), SHAPE linear cos exp+\n"
+             "                  exp- stair (default linear), A0 and A1 the alpha levels at START and END,\n"
+             "                  0 to 1 (default 1 and 1), PARAM the shape's parameter (default 10 for stair,\n"
+             "                  1 otherwise)\n"
+             "  --red CH:START:END\n"
+             "                  set the red selection (target 12)\n"
+             "  --settings FILE read the settings from a parameter.ini image (6000 bytes); never written\n"
+             "  --help          show this text\n"
+             "\n"
+             "Every message the editor would show is printed to stderr as \"caption: text\". A selection that\n"
+             "does not lie inside the sound is skipped with a message, and the command still counts as done.\n"
+             "Exit status: 0 done, 1 refused or failed (OUT is not written), 2 usage error.\n";
+}
+
+int usageError(const std::string& what)
+{
+    std::cerr << "sonavik2-cli: " << what << "\n" << usage();
+    return kExitUsage;
+}
 
 std::string absolutePath(const std::string& path)
 {
@@ -37,15 +81,169 @@ std::string absolutePath(const std::string& path)
     return ec ? path : abs.lexically_normal().string();
 }
 
-int info(const std::vector<std::string>& files, bool yes)
+template <typename T>
+std::optional<T> parseNumber(std::string_view text)
 {
-    if (files.size() != 1) {
-        std::cerr << kUsage;
-        return kExitUsage;
+    T value{};
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    if constexpr (std::is_floating_point_v<T>) {
+        if (!std::isfinite(value))
+            return std::nullopt;
     }
+    return value;
+}
+
+std::vector<std::string_view> splitFields(std::string_view text)
+{
+    std::vector<std::string_view> out;
+    for (;;) {
+        const std::size_t colon = text.find(':');
+        out.push_back(text.substr(0, colon));
+        if (colon == std::string_view::npos)
+            return out;
+        text.remove_prefix(colon + 1);
+    }
+}
+
+std::optional<int> parseChannel(std::string_view text)
+{
+    if (text == "L")
+        return 0;
+    if (text == "R")
+        return 1;
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> parseFrame(std::string_view text)
+{
+    auto v = parseNumber<std::int32_t>(text);
+    if (!v || *v < 0)
+        return std::nullopt;
+    return v;
+}
+
+struct SelectOption {
+    sonavik::SelectionKind kind;
+    int channel;
+    std::int32_t start;
+    std::int32_t end;
+    sonavik::SelectionShape shape = sonavik::SelectionShape::Linear;
+    double alphaStart = 1.0;
+    double alphaEnd = 1.0;
+    double parameter = 1.0;
+};
+
+std::optional<SelectOption> parseSelect(std::string_view text)
+{
+    using sonavik::SelectionShape;
+    const auto f = splitFields(text);
+    if (f.size() < 4 || f.size() > 8)
+        return std::nullopt;
+    SelectOption s{};
+    if (f[0] == "blue")
+        s.kind = sonavik::SelectionKind::Blue;
+    else if (f[0] == "green")
+        s.kind = sonavik::SelectionKind::Green;
+    else
+        return std::nullopt;
+    auto channel = parseChannel(f[1]);
+    auto start = parseFrame(f[2]);
+    auto end = parseFrame(f[3]);
+    if (!channel || !start || !end)
+        return std::nullopt;
+    s.channel = *channel;
+    s.start = *start;
+    s.end = *end;
+    if (f.size() > 4) {
+        const std::pair<std::string_view, SelectionShape> shapes[] = {{"linear", SelectionShape::Linear},
+                                                                      {"cos", SelectionShape::Cos},
+                                                                      {"exp+", SelectionShape::ExpPlus},
+                                                                      {"exp-", SelectionShape::ExpMinus},
+                                                                      {"stair", SelectionShape::Staircase}};
+        bool known = false;
+        for (const auto& [name, shape] : shapes)
+            if (f[4] == name) {
+                s.shape = shape;
+                known = true;
+            }
+        if (!known)
+            return std::nullopt;
+    }
+    s.parameter = sonavik::menuParameterOf(s.shape);
+    for (std::size_t i = 5; i <= 6 && i < f.size(); ++i) {
+        auto level = parseNumber<double>(f[i]);
+        if (!level || *level < 0.0 || *level > 1.0)
+            return std::nullopt;
+        (i == 5 ? s.alphaStart : s.alphaEnd) = *level;
+    }
+    if (f.size() == 8) {
+        auto parameter = parseNumber<double>(f[7]);
+        if (!parameter)
+            return std::nullopt;
+        s.parameter = *parameter;
+    }
+    return s;
+}
+
+std::optional<sonavik::RedSelection> parseRed(std::string_view text)
+{
+    const auto f = splitFields(text);
+    if (f.size() != 3)
+        return std::nullopt;
+    auto channel = parseChannel(f[0]);
+    auto start = parseFrame(f[1]);
+    auto end = parseFrame(f[2]);
+    if (!channel || !start || !end)
+        return std::nullopt;
+    sonavik::RedSelection red;
+    red.redChannel = *channel;
+    red.redStart = std::min(*start, *end);
+    red.redEnd = std::max(*start, *end);
+    return red;
+}
+
+// The settings file is the record's memory image; it is only read here.
+bool readSettingsImage(const std::string& path, sonavik::Settings& settings)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    sonavik::Settings loaded;
+    const std::size_t got = std::fread(&loaded, 1, sizeof loaded, file);
+    const bool atEnd = std::fgetc(file) == EOF;
+    std::fclose(file);
+    if (got != sizeof loaded || !atEnd)
+        return false;
+    loaded.openDir[sizeof loaded.openDir - 1] = '\0';
+    loaded.saveDir[sizeof loaded.saveDir - 1] = '\0';
+    loaded.recordDeviceName[sizeof loaded.recordDeviceName - 1] = '\0';
+    loaded.playDeviceName[sizeof loaded.playDeviceName - 1] = '\0';
+    loaded.responsePath[sizeof loaded.responsePath - 1] = '\0';
+    settings = loaded;
+    return true;
+}
+
+struct Options {
+    bool yes = false;
+    std::optional<int> target;
+    std::vector<SelectOption> selects;
+    std::optional<sonavik::RedSelection> red;
+    std::optional<std::string> settingsFile;
+    bool editOnly() const { return target || !selects.empty() || red || settingsFile; }
+};
+
+int info(const std::vector<std::string>& files, const Options& options)
+{
+    if (files.size() != 1)
+        return usageError("info takes one file");
+    if (options.editOnly())
+        return usageError("info takes no edit options");
     sonavik::Workspace ws;
     sonavik::applyDefaultSettings(ws.settings);
-    sonavik::ConsoleUi ui(std::cerr, yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
+    sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
     if (!sonavik::openWavFile(ws, ui, absolutePath(files[0])))
         return kExitFailed;
     const sonavik::SoundDocument& doc = ws.document;
@@ -54,34 +252,97 @@ int info(const std::vector<std::string>& files, bool yes)
     return kExitOk;
 }
 
+int edit(const std::vector<std::string>& operands, const Options& options)
+{
+    if (operands.size() != 3)
+        return usageError("edit takes IN.wav OUT.wav COMMAND");
+    const sonavik::EditCommand* command = sonavik::findEditCommandByCliName(operands[2]);
+    if (!command)
+        return usageError("unknown edit command " + operands[2]);
+
+    sonavik::Workspace ws;
+    sonavik::applyDefaultSettings(ws.settings);
+    if (options.settingsFile && !readSettingsImage(*options.settingsFile, ws.settings)) {
+        std::cerr << "sonavik2-cli: cannot read " << *options.settingsFile << " as a settings file of "
+                  << sizeof(sonavik::Settings) << " bytes\n";
+        return kExitFailed;
+    }
+    sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
+    if (!sonavik::openWavFile(ws, ui, absolutePath(operands[0])))
+        return kExitFailed;
+    for (const SelectOption& s : options.selects) {
+        if (!sonavik::addSelection(ui, sonavik::selectionTable(ws.document, s.channel), s.start, s.end, s.shape,
+                                   s.alphaStart, s.alphaEnd, s.parameter, s.kind))
+            return kExitFailed;
+    }
+    if (options.red)
+        ws.red = *options.red;
+    sonavik::EditHost host;
+    if (!sonavik::runEditCommand(ws, ui, host, command->id, options.target.value_or(0), -1))
+        return kExitFailed;
+    if (!sonavik::writeWavFile(ui, ws.document, absolutePath(operands[1])))
+        return kExitFailed;
+    return kExitOk;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    bool yes = false;
+    Options options;
     std::string command;
     std::vector<std::string> operands;
-    for (const std::string& arg : args) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << kUsage;
+            std::cout << usage();
             return kExitOk;
         }
         if (arg == "--yes") {
-            yes = true;
-        } else if (arg.rfind("--", 0) == 0) {
-            std::cerr << "sonavik2-cli: unknown option " << arg << "\n" << kUsage;
-            return kExitUsage;
-        } else if (command.empty()) {
-            command = arg;
+            options.yes = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            (command.empty() ? command : operands.emplace_back()) = arg;
+            continue;
+        }
+        // Options with a value: "--name VALUE" or "--name=VALUE".
+        std::string name = arg;
+        std::optional<std::string> value;
+        if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        if (name != "--target" && name != "--select" && name != "--red" && name != "--settings")
+            return usageError("unknown option " + arg);
+        if (!value) {
+            if (i + 1 >= args.size())
+                return usageError(name + " needs a value");
+            value = args[++i];
+        }
+        if (name == "--target") {
+            auto code = parseNumber<int>(*value);
+            if (!code || *code < 0 || *code > 12)
+                return usageError("--target takes a code from 0 to 12, not " + *value);
+            options.target = *code;
+        } else if (name == "--select") {
+            auto s = parseSelect(*value);
+            if (!s)
+                return usageError("malformed --select " + *value);
+            options.selects.push_back(*s);
+        } else if (name == "--red") {
+            auto red = parseRed(*value);
+            if (!red)
+                return usageError("malformed --red " + *value);
+            options.red = *red;
         } else {
-            operands.push_back(arg);
+            options.settingsFile = *value;
         }
     }
     if (command == "info")
-        return info(operands, yes);
-    std::cerr << (command.empty() ? std::string("sonavik2-cli: no command\n")
-                                  : "sonavik2-cli: unknown command " + command + "\n")
-              << kUsage;
-    return kExitUsage;
+        return info(operands, options);
+    if (command == "edit")
+        return edit(operands, options);
+    return usageError(command.empty() ? "no command" : "unknown command " + command);
 }

@@ -4,10 +4,13 @@
 #include "app/main_menu.h"
 #include "app/workspace.h"
 #include "gui/buttons.h"
+#include "gui/dialogs/parameter_dialog.h"
+#include "gui/dialogs/target_dialog.h"
 #include "gui/resources.h"
 #include "gui/wave_view.h"
 
 #include <QCloseEvent>
+#include <QMenu>
 #include <QLabel>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -57,6 +60,7 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
     setWindowTitle(kAppCaption);
     setWindowIcon(applicationIcon());
     buildMenus();
+    controller_.editHandler = [this](int id) { return runMenuEdit(id); };
 
     // The status bar: two halves, the left one starting with the program's name.
     QFont uiFont = font();
@@ -214,16 +218,77 @@ void MainWindow::setMouseCapture(int, bool)
     // Qt keeps sending the mouse to the widget that got the press until the button is released.
 }
 
+std::optional<int> MainWindow::viewClientWidth(int channel) const
+{
+    WaveView* view = waveView(channel);
+    if (!view)
+        return std::nullopt;
+    return view->canvas()->width();
+}
+
+int MainWindow::viewWidth(int channel) const
+{
+    return viewClientWidth(channel).value_or(ws_.settings.leftMarginWidth) - ws_.settings.leftMarginWidth;
+}
+
+bool MainWindow::runMenuEdit(int commandId)
+{
+    if (!chooseProcessingTarget(ws_, this))
+        return false;
+    return runEditCommand(ws_, ui_, *this, commandId, ws_.settings.processingTarget, -1);
+}
+
+int MainWindow::popupMenu(const std::vector<MenuEntry>& entries)
+{
+    QMenu menu(this);
+    std::function<void(QMenu*, const std::vector<MenuEntry>&)> fill = [&](QMenu* m, const std::vector<MenuEntry>& list) {
+        for (const MenuEntry& entry : list) {
+            if (!entry.submenu.empty()) {
+                fill(m->addMenu(QString::fromStdString(entry.text)), entry.submenu);
+                continue;
+            }
+            QAction* action = m->addAction(QString::fromStdString(entry.text));
+            action->setData(entry.id);
+            action->setEnabled(entry.enabled);
+        }
+    };
+    fill(&menu, entries);
+    QAction* chosen = menu.exec(QCursor::pos());
+    return chosen ? chosen->data().toInt() : 0;
+}
+
+void MainWindow::applyViewUpdate(ViewUpdate update)
+{
+    if (update == ViewUpdate::Rerender) {
+        views_.renderAll();
+    } else if (update == ViewUpdate::Repaint) {
+        views_.refresh(0);
+        if (waveViews_[1])
+            views_.refresh(1);
+    }
+    controller_.refreshTitle();
+}
+
 void MainWindow::openRedSelectionMenu(int channel)
 {
-    if (redSelectionMenu)
-        redSelectionMenu(channel);
+    const int id = popupMenu(redSelectionMenu());
+    if (id != 0)
+        applyViewUpdate(runRedSelectionMenuCommand(ws_, ui_, *this, channel, viewWidth(channel), id));
 }
 
 void MainWindow::openSelectionMenu(int channel, int slot)
 {
-    if (selectionMenu)
-        selectionMenu(channel, slot);
+    const std::vector<MenuEntry> entries = selectionMenu(ws_.document, channel, slot);
+    if (entries.empty()) {
+        ui_.beep(BeepKind::Error);
+        return;
+    }
+    const int id = popupMenu(entries);
+    if (id == 0)
+        return;
+    if (id == menu::ShapeParameter)
+        editShapeParameter(selectionTable(ws_.document, channel)[slot], this);
+    applyViewUpdate(runSelectionMenuCommand(ws_, ui_, *this, channel, slot, viewWidth(channel), id));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -4,7 +4,9 @@
 // view event to WaveViews, and carries out what they ask of it.
 
 #include "app/main_controller.h"
+#include "edit/edit_dispatcher.h"
 #include "gui/qt_ui.h"
+#include "views/context_menus.h"
 #include "views/wave_views.h"
 
 #include <QMainWindow>
@@ -22,7 +24,7 @@ class MainArea;
 class SmallButton;
 class WaveView;
 
-class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost {
+class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost, public EditHost {
     Q_OBJECT
 public:
     // uiOverride replaces the Qt message boxes and file dialogs (scripted tests, screenshot mode); it
@@ -54,9 +56,11 @@ public:
     void openRedSelectionMenu(int channel) override;
     void openSelectionMenu(int channel, int slot) override;
 
-    // The context menus come with the edit commands; until then a right click opens nothing.
-    std::function<void(int channel)> redSelectionMenu;
-    std::function<void(int channel, int slot)> selectionMenu;
+    // EditHost
+    std::optional<int> viewClientWidth(int channel) const override;
+
+    // Runs an edit of the menu bar or a big button: "処理の対象" first, then the dispatcher.
+    bool runMenuEdit(int commandId);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,6 +71,9 @@ private:
     void buildMenus();
     void createSmallButtons(int channel);
     void placeChildren(bool rightJustCreated = false);
+    int popupMenu(const std::vector<MenuEntry>& entries);
+    void applyViewUpdate(ViewUpdate update);
+    int viewWidth(int channel) const;
 
     Workspace& ws_;
     QtUi qtUi_;

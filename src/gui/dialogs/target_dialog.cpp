@@ -1,0 +1,45 @@
+#include "gui/dialogs/target_dialog.h"
+
+#include "app/workspace.h"
+#include "views/context_menus.h"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace sonavik {
+
+TargetDialog::TargetDialog(Workspace& ws, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QString::fromUtf8("処理の対象"));
+    setObjectName("processingTarget");
+    const TargetChoice choice = prepareTargetChoice(ws.settings, ws.document, ws.red);
+    auto* layout = new QVBoxLayout(this);
+    auto* group = new QButtonGroup(this);
+    for (int code = 0; code < 13; ++code) {
+        buttons_[code] = new QRadioButton(QString::fromUtf8(targetText(code)), this);
+        buttons_[code]->setEnabled(choice.enabled[code]);
+        group->addButton(buttons_[code], code);
+        layout->addWidget(buttons_[code]);
+    }
+    buttons_[choice.checked]->setChecked(true);
+    connect(group, &QButtonGroup::idClicked, this, [&ws](int code) { ws.settings.processingTarget = code; });
+
+    auto* box = new QDialogButtonBox(this);
+    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
+    box->addButton(QString::fromUtf8("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(box);
+}
+
+bool chooseProcessingTarget(Workspace& ws, QWidget* parent)
+{
+    TargetDialog dialog(ws, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+} // namespace sonavik

@@ -1,0 +1,230 @@
+// Runs the built sonavik2-cli on small files and compares what it writes byte for byte.
+
+#include "app/settings.h"
+#include "support/temp_dir.h"
+#include "support/wav_bytes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace sonavik {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+struct Result {
+    int status;
+    std::string err;
+    std::string out;
+};
+
+std::string quoted(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+Result runCli(const TempDir& dir, const std::vector<std::string>& args)
+{
+    std::string line = quoted(SONAVIK_CLI_PATH);
+    for (const std::string& a : args)
+        line += " " + quoted(a);
+    line += " >" + quoted(dir.file("stdout.txt")) + " 2>" + quoted(dir.file("stderr.txt")) + " </dev/null";
+    const int raw = std::system(line.c_str());
+    const Bytes err = test::readBytes(dir.file("stderr.txt"));
+    const Bytes out = test::readBytes(dir.file("stdout.txt"));
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(err.begin(), err.end()), std::string(out.begin(), out.end())};
+}
+
+Bytes pcm16(const std::vector<int>& samples)
+{
+    Bytes b;
+    for (int v : samples) {
+        const auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
+        b.push_back(static_cast<unsigned char>(u));
+        b.push_back(static_cast<unsigned char>(u >> 8));
+    }
+    return b;
+}
+
+Bytes stereo16(const std::vector<int>& interleaved) { return test::canonicalWav(2, 8000, 16, pcm16(interleaved)); }
+Bytes mono8(const Bytes& bytes) { return test::canonicalWav(1, 8000, 8, bytes); }
+
+// Four stereo frames: left 100, -32768, 3, 0 and right -100, 32767, -3, 1.
+const std::vector<int> kFrames = {100, -100, -32768, 32767, 3, -3, 0, 1};
+
+TEST(CliEdit, RoundTripsGiveTheExpectedFiles)
+{
+    struct Case {
+        const char* name;
+        Bytes input;
+        std::vector<std::string> options;  // after IN OUT
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {"invert both channels", stereo16(kFrames), {"invert"},
+         stereo16({-100, 100, 32767, -32767, -3, 3, 0, -1})},
+        {"halve a blue selection of the left", stereo16(kFrames), {"halve", "--target", "7", "--select", "blue:L:1:2"},
+         stereo16({100, -100, -16384, 32767, 2, -3, 0, 1})},
+        // x = 100, -100, 72, 0, -128 weighted by t = 0, 1/4, 1/2, 3/4, 1.
+        {"8-bit linear fade-in of the left", mono8({228, 28, 200, 128, 0}), {"fade-in", "--target=1"},
+         mono8({128, 103, 164, 128, 0})},
+        {"8-bit cosine fade-out", mono8({228, 228, 228}), {"cos-fade-out", "--target", "1"}, mono8({228, 178, 128})},
+        {"reverse the red selection on the right", stereo16(kFrames), {"reverse", "--target", "12", "--red", "R:3:0"},
+         stereo16({100, 1, -32768, -3, 3, 32767, 0, -100})},
+        // Alpha 0, 1/4, 3/4, 1 along half a cosine: x (1 + alpha).
+        {"double under a cosine envelope", stereo16(kFrames),
+         {"double", "--target", "11", "--select", "green:R:0:3:cos:0:1"}, stereo16({100, -100, -32768, 32767, 3, -5, 0, 2})},
+        // Two steps: frames 0 and 1 at alpha 0, frames 2 and 3 at alpha 1.
+        {"invert under a staircase", stereo16(kFrames), {"invert", "--target", "7", "--select", "blue:L:0:3:stair:0:1:2"},
+         stereo16({100, -100, -32768, 32767, -3, -3, 0, 1})},
+        {"a later selection cuts an earlier one", stereo16(kFrames),
+         {"silence", "--target", "6", "--select", "green:L:0:3", "--select", "blue:L:1:1:linear:0:0"},
+         stereo16({0, -100, -32768, 32767, 0, -3, 0, 1})},
+        {"trim keeps the selected frames", stereo16(kFrames), {"trim", "--target", "7", "--select", "blue:L:1:2"},
+         stereo16({-32768, 0, 3, 0})},
+        {"delete closes the gap", stereo16(kFrames), {"delete", "--target", "9", "--select", "blue:R:0:0"},
+         stereo16({100, 32767, -32768, -3, 3, 1, 0, 0})},
+        {"delete everything", stereo16(kFrames), {"delete"}, stereo16({})},
+        {"out-of-range selection is skipped, the command runs", stereo16(kFrames),
+         {"invert", "--target", "7", "--select", "blue:L:2:9", "--select", "blue:L:0:0"},
+         stereo16({-100, -100, -32768, 32767, 3, -3, 0, 1})},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        test::writeBytes(dir.file("in.wav"), c.input);
+        std::vector<std::string> args = {"edit", dir.file("in.wav"), dir.file("out.wav")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = runCli(dir, args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(test::readBytes(dir.file("out.wav")), c.expected);
+        EXPECT_EQ(test::readBytes(dir.file("in.wav")), c.input);
+    }
+}
+
+TEST(CliEdit, SettingsFileIsReadAndNeverWritten)
+{
+    TempDir dir;
+    Settings settings;
+    applyDefaultSettings(settings);
+    const auto* raw = reinterpret_cast<const unsigned char*>(&settings);
+    const Bytes image(raw, raw + sizeof settings);
+    test::writeBytes(dir.file("parameter.ini"), image);
+    test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
+    Result r = runCli(dir, {"edit", dir.file("in.wav"), dir.file("out.wav"), "silence", "--settings", dir.file("parameter.ini")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readBytes(dir.file("out.wav")), stereo16({0, 0, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(test::readBytes(dir.file("parameter.ini")), image);
+
+    test::writeBytes(dir.file("short.ini"), Bytes(image.begin(), image.end() - 1));
+    r = runCli(dir, {"edit", dir.file("in.wav"), dir.file("out2.wav"), "silence", "--settings", dir.file("short.ini")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(test::fileExists(dir.file("out2.wav")));
+    EXPECT_EQ(test::readBytes(dir.file("short.ini")).size(), image.size() - 1);
+}
+
+TEST(CliEdit, RefusalsExitOneWithoutWriting)
+{
+    struct Case {
+        const char* name;
+        Bytes input;
+        std::vector<std::string> options;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"right channel of a mono file", mono8({1, 2, 3}), {"invert", "--target", "2"}, "Sonavik 2: 右チャンネルがありません\n"},
+        {"no blue selection", stereo16(kFrames), {"halve", "--target", "7", "--select", "green:L:0:1"},
+         "Sonavik 2: 青がありません\n"},
+        {"no red selection", stereo16(kFrames), {"trim", "--target", "12"}, "Sonavik 2: 赤がありません\n"},
+        {"stereo target on mono", mono8({1}), {"reverse", "--target", "3"},
+         "Sonavik 2: これはステレオのデータではありません\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        test::writeBytes(dir.file("in.wav"), c.input);
+        std::vector<std::string> args = {"edit", dir.file("in.wav"), dir.file("out.wav")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = runCli(dir, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_FALSE(test::fileExists(dir.file("out.wav")));
+    }
+    TempDir dir;
+    const Result missing = runCli(dir, {"edit", dir.file("none.wav"), dir.file("out.wav"), "invert"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_FALSE(test::fileExists(dir.file("out.wav")));
+}
+
+TEST(CliEdit, UsageErrorsExitTwo)
+{
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"edit", "IN", "OUT"},
+        {"edit", "IN", "OUT", "invert", "extra"},
+        {"edit", "IN", "OUT", "sparkle"},
+        {"edit", "IN", "OUT", "invert", "--bogus"},
+        {"edit", "IN", "OUT", "invert", "--"},
+        {"edit", "IN", "OUT", "invert", "--target"},
+        {"edit", "IN", "OUT", "invert", "--target", "13"},
+        {"edit", "IN", "OUT", "invert", "--target", "-1"},
+        {"edit", "IN", "OUT", "invert", "--target", "3x"},
+        {"edit", "IN", "OUT", "invert", "--select", "red:L:0:1"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:C:0:1"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:-1:4"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0:99999999999"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0:4:wave"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0:4:cos:1.5:1"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0:4:cos:0:nan"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0:4:cos:0:1:inf"},
+        {"edit", "IN", "OUT", "invert", "--select", "blue:L:0:4:cos:0:1:2:3"},
+        {"edit", "IN", "OUT", "invert", "--red", "L:0"},
+        {"edit", "IN", "OUT", "invert", "--red", "X:0:4"},
+        {"edit", "IN", "OUT", "invert", "--red", "L:a:4"},
+        {"info", "IN", "--target", "1"},
+        {"info"},
+    };
+    for (const auto& args : cases) {
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        SCOPED_TRACE(joined);
+        TempDir dir;
+        std::vector<std::string> full = args;
+        for (auto& a : full)
+            if (a == "IN" || a == "OUT")
+                a = dir.file(a == "IN" ? "in.wav" : "out.wav");
+        test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
+        const Result r = runCli(dir, full);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("usage: sonavik2-cli"), std::string::npos);
+        EXPECT_FALSE(test::fileExists(dir.file("out.wav")));
+    }
+}
+
+TEST(CliEdit, HelpListsTheEditCommandsAndInfoStillWorks)
+{
+    TempDir dir;
+    Result r = runCli(dir, {"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char* word : {"silence halve double fade-in fade-out cos-fade-in cos-fade-out reverse invert trim delete",
+                             "--target", "--select", "--red", "--settings", "--yes", "exp+", "stair"})
+        EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
+    r = runCli(dir, {"info", dir.file("in.wav")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "channels=2 rate=8000 bits=16 frames=4\n");
+}
+
+} // namespace
+} // namespace sonavik
