@@ -1,0 +1,646 @@
+#include "dsp/fft.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+// A radix-2 real FFT (decimation in time forward, in frequency backward) whose butterflies keep
+// every block in the packed layout. Against the textbook loop nest it
+// - computes each twiddle once per process and keeps it (one table per stage size),
+// - runs two stages per pass over the data, depth first, so a 4096-element block does all its
+//   stages while it is in cache,
+// - does the three smallest stages inside the bit reversal, in tiles of whole cache lines,
+// - runs the butterflies on vectors (AVX2 where present).
+// Each butterfly computes what the textbook one does, so results agree up to rounding.
+
+namespace sonavik {
+namespace {
+
+constexpr int kMaxTableLevel = 19;        // stages up to 2^21 keep their twiddles (16 MiB at most)
+constexpr std::size_t kLeafSize = 4096;   // blocks up to this size run their stages breadth first
+constexpr std::size_t kChunk = 256;       // twiddles computed at a time where there is no table
+
+int log2Of(std::size_t n)
+{
+    int m = 0;
+    while ((std::size_t{1} << m) < n)
+        ++m;
+    return m;
+}
+
+double twoPi()
+{
+    static const double value = 8.0 * std::atan(1.0);
+    return value;
+}
+
+// Stage with half-block h = 2q: entry j < q of its table holds cos(j*2pi/4q) and, q entries later,
+// sin(j*2pi/4q). The angle is formed exactly as j * (8 atan(1) / b), which halving reproduces.
+void fillTwiddles(double* table, std::size_t q, std::size_t jFirst, std::size_t count)
+{
+    const double step = twoPi() / static_cast<double>(4 * q);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double angle = static_cast<double>(jFirst + i) * step;
+        table[i] = std::cos(angle);
+        table[count + i] = std::sin(angle);
+    }
+}
+
+std::atomic<const double*> gTables[kMaxTableLevel + 1];
+
+// Null when the level is too large to keep or memory is short; callers then compute in chunks.
+const double* twiddleTable(int level)
+{
+    if (level > kMaxTableLevel)
+        return nullptr;
+    if (const double* table = gTables[level].load(std::memory_order_acquire))
+        return table;
+    const std::size_t q = std::size_t{1} << level;
+    double* table = new (std::nothrow) double[2 * q];
+    if (!table)
+        return nullptr;
+    fillTwiddles(table, q, 0, q);
+    const double* expected = nullptr;
+    if (!gTables[level].compare_exchange_strong(expected, table, std::memory_order_acq_rel)) {
+        delete[] table; // another thread got there first; its table is identical
+        return expected;
+    }
+    return table;
+}
+
+// Vectors of doubles; the widest kind the processor runs is chosen once at run time. The packed
+// layout walks half of the indices downwards, so those are loaded and stored reversed.
+typedef double V2 __attribute__((vector_size(16)));
+typedef double V4 __attribute__((vector_size(32)));
+
+template <class V>
+constexpr std::size_t kLanes = sizeof(V) / sizeof(double);
+
+template <class V>
+[[gnu::always_inline]] inline void load(V& v, const double* p)
+{
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void store(double* p, const V& v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Element i of v is p[-i].
+template <class V>
+[[gnu::always_inline]] inline void loadReversed(V& v, const double* p)
+{
+    load(v, p - (kLanes<V> - 1));
+    if constexpr (kLanes<V> == 2)
+        v = __builtin_shufflevector(v, v, 1, 0);
+    else if constexpr (kLanes<V> == 4)
+        v = __builtin_shufflevector(v, v, 3, 2, 1, 0);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void storeReversed(double* p, const V& v)
+{
+    if constexpr (kLanes<V> == 2)
+        store(p - 1, V(__builtin_shufflevector(v, v, 1, 0)));
+    else if constexpr (kLanes<V> == 4)
+        store(p - 3, V(__builtin_shufflevector(v, v, 3, 2, 1, 0)));
+    else
+        store(p, v);
+}
+
+// Square transpose of kLanes<V> vectors.
+template <class V>
+[[gnu::always_inline]] inline void transpose(V* r)
+{
+    if constexpr (kLanes<V> == 2) {
+        const V a = __builtin_shufflevector(r[0], r[1], 0, 2);
+        r[1] = __builtin_shufflevector(r[0], r[1], 1, 3);
+        r[0] = a;
+    } else {
+        const V t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
+        const V t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
+        const V t2 = __builtin_shufflevector(r[2], r[3], 0, 4, 2, 6);
+        const V t3 = __builtin_shufflevector(r[2], r[3], 1, 5, 3, 7);
+        r[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+        r[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+        r[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+        r[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+    }
+}
+
+// The two butterflies, on registers; c and s belong to the positive angle j*2pi/b (the forward
+// transform turns the other way). Arguments are the elements j, h - j, h + j and b - j of a block.
+template <class T, class W>
+[[gnu::always_inline]] inline void forwardButterfly(T& a1, T& a2, T& a3, T& a4, const W& c, const W& s)
+{
+    const T t1 = a3 * c - a4 * s;
+    const T t2 = a4 * c + a3 * s;
+    a3 = t2 - a2;
+    a4 = a2 + t2;
+    a2 = a1 - t1;
+    a1 = a1 + t1;
+}
+
+template <class T, class W>
+[[gnu::always_inline]] inline void inverseButterfly(T& a1, T& a2, T& a3, T& a4, const W& c, const W& s)
+{
+    const T t1 = a1 - a2;
+    const T t2 = a4 + a3;
+    a1 = a1 + a2;
+    a2 = a4 - a3;
+    a3 = t2 * s + t1 * c;
+    a4 = t2 * c - t1 * s;
+}
+
+// Runs f(i, lanes) over i = 0 .. count - 1 in the widest steps that fit.
+template <class V, class F>
+[[gnu::always_inline]] inline void forLanes(std::size_t count, F&& f)
+{
+    std::size_t i = 0;
+    for (; i + kLanes<V> <= count; i += kLanes<V>)
+        f.template operator()<V>(i);
+    if constexpr (kLanes<V> > 2) {
+        if (i + 2 <= count) {
+            f.template operator()<V2>(i);
+            i += 2;
+        }
+    }
+    for (; i < count; ++i)
+        f.template operator()<double>(i);
+}
+
+// One stage of block size b: butterflies j0 .. j0 + count - 1 of every block in [x, x + length),
+// and with `pairs` the first butterfly (elements 0 and b/2) too. c[i], s[i] belong to j0 + i.
+template <bool Forward, class V>
+[[gnu::always_inline]] inline void stageBlocks(double* x, std::size_t length, std::size_t b, std::size_t j0,
+                                               std::size_t count, const double* c, const double* s, bool pairs)
+{
+    const std::size_t h = b / 2;
+    for (std::size_t start = 0; start < length; start += b) {
+        double* block = x + start;
+        if (pairs) {
+            const double a = block[0], t = block[h];
+            block[0] = a + t;
+            block[h] = a - t;
+        }
+        double* up1 = block + j0;
+        double* down2 = block + h - j0;
+        double* up3 = block + h + j0;
+        double* down4 = block + b - j0;
+        forLanes<V>(count, [&]<class U>(std::size_t i) {
+            U a1, a2, a3, a4, cv, sv;
+            load(a1, up1 + i);
+            loadReversed(a2, down2 - i);
+            load(a3, up3 + i);
+            loadReversed(a4, down4 - i);
+            load(cv, c + i);
+            load(sv, s + i);
+            if constexpr (Forward)
+                forwardButterfly(a1, a2, a3, a4, cv, sv);
+            else
+                inverseButterfly(a1, a2, a3, a4, cv, sv);
+            store(up1 + i, a1);
+            storeReversed(down2 - i, a2);
+            store(up3 + i, a3);
+            storeReversed(down4 - i, a4);
+        });
+    }
+}
+
+// Stages b and 2b together on every block of 2b in [x, x + length): one pass instead of two. With
+// h = b/2 and q = b/4, the butterflies j of stage b in both halves and the butterflies j and h - j
+// of stage 2b share the eight elements j, h - j, h + j, b - j and b plus each of these; the
+// elements 0, h, b, b + h and q, h + q, b + q, b + h + q close two smaller groups. tb, t2b: the
+// twiddle tables of the two stages (cosines, then sines q and h entries later).
+template <bool Forward, class V>
+[[gnu::always_inline]] inline void pairedStages(double* x, std::size_t length, std::size_t b, const double* tb,
+                                                const double* t2b)
+{
+    const std::size_t h = b / 2, q = b / 4;
+    const double* cb = tb;
+    const double* sb = tb + q;
+    const double* c2 = t2b;
+    const double* s2 = t2b + h;
+    for (std::size_t start = 0; start < length; start += 2 * b) {
+        double* x0 = x + start;
+        double* x1 = x0 + b;
+        {
+            double a0 = x0[0], ah = x0[h], b0 = x1[0], bh = x1[h];
+            if constexpr (Forward) {
+                const double s0 = a0 + ah, s1 = b0 + bh;
+                x0[h] = a0 - ah;
+                x1[h] = b0 - bh;
+                x0[0] = s0 + s1;
+                x1[0] = s0 - s1;
+            } else {
+                const double s0 = a0 + b0, s1 = a0 - b0;
+                x0[0] = s0 + ah;
+                x0[h] = s0 - ah;
+                x1[0] = s1 + bh;
+                x1[h] = s1 - bh;
+            }
+        }
+        {
+            double a1 = x0[q], a2 = x0[h + q], a3 = x1[q], a4 = x1[h + q];
+            if constexpr (Forward)
+                forwardButterfly(a1, a2, a3, a4, c2[q], s2[q]);
+            else
+                inverseButterfly(a1, a2, a3, a4, c2[q], s2[q]);
+            x0[q] = a1, x0[h + q] = a2, x1[q] = a3, x1[h + q] = a4;
+        }
+        forLanes<V>(q - 1, [&]<class U>(std::size_t i) {
+            const std::size_t j = i + 1;
+            U e1, e2, e3, e4, f1, f2, f3, f4, wc, ws, uc, us, vc, vs;
+            load(e1, x0 + j);
+            loadReversed(e2, x0 + h - j);
+            load(e3, x0 + h + j);
+            loadReversed(e4, x0 + b - j);
+            load(f1, x1 + j);
+            loadReversed(f2, x1 + h - j);
+            load(f3, x1 + h + j);
+            loadReversed(f4, x1 + b - j);
+            load(wc, cb + j);
+            load(ws, sb + j);
+            load(uc, c2 + j);
+            load(us, s2 + j);
+            loadReversed(vc, c2 + h - j);
+            loadReversed(vs, s2 + h - j);
+            if constexpr (Forward) {
+                forwardButterfly(e1, e2, e3, e4, wc, ws);
+                forwardButterfly(f1, f2, f3, f4, wc, ws);
+                forwardButterfly(e1, e4, f1, f4, uc, us);
+                forwardButterfly(e2, e3, f2, f3, vc, vs);
+            } else {
+                inverseButterfly(e1, e4, f1, f4, uc, us);
+                inverseButterfly(e2, e3, f2, f3, vc, vs);
+                inverseButterfly(e1, e2, e3, e4, wc, ws);
+                inverseButterfly(f1, f2, f3, f4, wc, ws);
+            }
+            store(x0 + j, e1);
+            storeReversed(x0 + h - j, e2);
+            store(x0 + h + j, e3);
+            storeReversed(x0 + b - j, e4);
+            store(x1 + j, f1);
+            storeReversed(x1 + h - j, f2);
+            store(x1 + h + j, f3);
+            storeReversed(x1 + b - j, f4);
+        });
+    }
+}
+
+struct Eighth {
+    double c, s; // cos and sin of 2pi/8, as the stage table has them
+};
+
+// Stages 2, 4 and 8 of a bit-reversed block of eight (T = double), or of several side by side.
+template <class T>
+[[gnu::always_inline]] inline void forwardEight(T* v, Eighth w)
+{
+    T v0 = v[0] + v[1], v1 = v[0] - v[1];
+    T v2 = v[2] + v[3], v3 = v[2] - v[3];
+    T v4 = v[4] + v[5], v5 = v[4] - v[5];
+    T v6 = v[6] + v[7], v7 = v[6] - v[7];
+    T t = v2;
+    v2 = v0 - t;
+    v0 = v0 + t;
+    t = v6;
+    v6 = v4 - t;
+    v4 = v4 + t;
+    t = v4;
+    v4 = v0 - t;
+    v0 = v0 + t;
+    forwardButterfly(v1, v3, v5, v7, w.c, w.s);
+    v[0] = v0, v[1] = v1, v[2] = v2, v[3] = v3, v[4] = v4, v[5] = v5, v[6] = v6, v[7] = v7;
+}
+
+template <class T>
+[[gnu::always_inline]] inline void inverseEight(T* v, Eighth w)
+{
+    T v0 = v[0] + v[4], v4 = v[0] - v[4];
+    T v1 = v[1], v3 = v[3], v5 = v[5], v7 = v[7];
+    inverseButterfly(v1, v3, v5, v7, w.c, w.s);
+    T v2 = v[2], v6 = v[6];
+    T t = v0 - v2;
+    v0 = v0 + v2;
+    v2 = t;
+    t = v4 - v6;
+    v4 = v4 + v6;
+    v6 = t;
+    v[0] = v0 + v1, v[1] = v0 - v1;
+    v[2] = v2 + v3, v[3] = v2 - v3;
+    v[4] = v4 + v5, v[5] = v4 - v5;
+    v[6] = v6 + v7, v[7] = v6 - v7;
+}
+
+constexpr std::size_t kReverse3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// Bit reversal for n >= 64 in tiles of 8 x 8. Index bits (a, m, c), with a and c three bits each,
+// map to (rev c, rev m, rev a): tile m and tile rev m swap their contents transposed. Each row of a
+// tile is eight contiguous elements, and on the reversed side a block of eight, so the forward
+// transform does its first three stages here, and the inverse its last three. Several rows are
+// transformed side by side, one per vector lane; the transposes that this needs are the ones the
+// reversal needs anyway.
+template <bool Forward, class V>
+[[gnu::always_inline]] inline void tiledBitReverse(std::size_t n, double* x, Eighth w)
+{
+    constexpr std::size_t L = kLanes<V>;
+    const std::size_t rowStride = n / 8;
+    const std::size_t tileCount = n / 64;
+    double tileA[64], tileB[64];
+    // Tile m, rearranged (and transformed) into the eight rows it takes at the reversed tile.
+    auto gather = [&](double* out, std::size_t m) {
+        const double* tile = x + m * 8;
+#pragma GCC unroll 4
+        for (std::size_t g = 0; g < 8 / L; ++g) {
+            V v[8];
+            if constexpr (Forward) {
+                // Lane l of v[C] is element C of output row rev(L g + l): input row rev C, column L g + l.
+#pragma GCC unroll 8
+                for (std::size_t c = 0; c < 8; ++c)
+                    load(v[c], tile + kReverse3[c] * rowStride + L * g);
+                forwardEight(v, w);
+#pragma GCC unroll 4
+                for (std::size_t k = 0; k < 8; k += L) {
+                    transpose(v + k);
+#pragma GCC unroll 4
+                    for (std::size_t l = 0; l < L; ++l)
+                        store(out + kReverse3[L * g + l] * 8 + k, v[k + l]);
+                }
+            } else {
+                // Lane l of v[C] is element C of input row rev(L g + l), which is output column L g + l.
+#pragma GCC unroll 4
+                for (std::size_t k = 0; k < 8; k += L) {
+#pragma GCC unroll 4
+                    for (std::size_t l = 0; l < L; ++l)
+                        load(v[k + l], tile + kReverse3[L * g + l] * rowStride + k);
+                    transpose(v + k);
+                }
+                inverseEight(v, w);
+#pragma GCC unroll 8
+                for (std::size_t a = 0; a < 8; ++a)
+                    store(out + a * 8 + L * g, v[kReverse3[a]]);
+            }
+        }
+    };
+    auto put = [&](const double* in, std::size_t m) {
+#pragma GCC unroll 8
+        for (std::size_t a = 0; a < 8; ++a) {
+#pragma GCC unroll 4
+            for (std::size_t k = 0; k < 8; k += L) {
+                V v;
+                load(v, in + a * 8 + k);
+                store(x + a * rowStride + m * 8 + k, v);
+            }
+        }
+    };
+    std::size_t reversed = 0; // tile m's partner, stepped as the bit-reversal counter always is
+    for (std::size_t m = 0; m < tileCount; ++m) {
+        if (m > 0) {
+            std::size_t k = tileCount / 2;
+            while (true) {
+                reversed ^= k;
+                if (reversed >= k)
+                    break;
+                k /= 2;
+            }
+        }
+        if (reversed < m)
+            continue;
+        gather(tileA, m);
+        if (reversed == m) {
+            put(tileA, m);
+            continue;
+        }
+        gather(tileB, reversed);
+        put(tileA, reversed);
+        put(tileB, m);
+    }
+}
+
+// The vector kernels, compiled once for every vector width; which set runs is decided once.
+struct Kernels {
+    void (*stage)(double* x, std::size_t length, std::size_t b, std::size_t j0, std::size_t count, const double* c,
+                  const double* s, bool pairs);
+    void (*pairedStages)(double* x, std::size_t length, std::size_t b, const double* tb, const double* t2b);
+    void (*tiledBitReverse)(std::size_t n, double* x, Eighth w);
+};
+
+#define SONAVIK_FFT_KERNELS(Forward, V, attributes)                                                              \
+    Kernels{                                                                                                     \
+        [](double* x, std::size_t length, std::size_t b, std::size_t j0, std::size_t count, const double* c,    \
+           const double* s, bool pairs) attributes { stageBlocks<Forward, V>(x, length, b, j0, count, c, s, pairs); }, \
+        [](double* x, std::size_t length, std::size_t b, const double* tb, const double* t2b) attributes {      \
+            pairedStages<Forward, V>(x, length, b, tb, t2b);                                                     \
+        },                                                                                                       \
+        [](std::size_t n, double* x, Eighth w) attributes { tiledBitReverse<Forward, V>(n, x, w); },             \
+    }
+
+#if defined(__x86_64__) || defined(__i386__)
+#define SONAVIK_FFT_AVX2 __attribute__((target("avx2,fma")))
+#endif
+
+std::atomic<bool> gPortableOnly{false};
+
+template <bool Forward>
+const Kernels& kernels()
+{
+    static const Kernels portable = SONAVIK_FFT_KERNELS(Forward, V2, );
+    static const Kernels widest = [] {
+#ifdef SONAVIK_FFT_AVX2
+        __builtin_cpu_init(); // in case the first transform runs from a static constructor
+        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+            return SONAVIK_FFT_KERNELS(Forward, V4, SONAVIK_FFT_AVX2);
+#endif
+        return portable;
+    }();
+    return gPortableOnly.load(std::memory_order_relaxed) ? portable : widest;
+}
+
+// One stage of block size b (b >= 16) over every block of [x, x + length).
+template <bool Forward>
+void stage(double* x, std::size_t length, std::size_t b)
+{
+    const Kernels& k = kernels<Forward>();
+    const std::size_t q = b / 4;
+    if (const double* table = twiddleTable(log2Of(q))) {
+        k.stage(x, length, b, 1, q - 1, table + 1, table + q + 1, true);
+        return;
+    }
+    double chunk[2 * kChunk];
+    for (std::size_t j0 = 1; j0 < q; j0 += kChunk) {
+        const std::size_t count = q - j0 < kChunk ? q - j0 : kChunk;
+        fillTwiddles(chunk, q, j0, count);
+        k.stage(x, length, b, j0, count, chunk, chunk + count, j0 == 1);
+    }
+}
+
+// Stages b and 2b over every block of 2b in [x, x + length).
+template <bool Forward>
+void stagePair(double* x, std::size_t length, std::size_t b)
+{
+    const double* tb = twiddleTable(log2Of(b / 4));
+    const double* t2b = twiddleTable(log2Of(b / 2));
+    if (tb && t2b) {
+        kernels<Forward>().pairedStages(x, length, b, tb, t2b);
+    } else if (Forward) {
+        stage<true>(x, length, b);
+        stage<true>(x, length, 2 * b);
+    } else {
+        stage<false>(x, length, 2 * b);
+        stage<false>(x, length, b);
+    }
+}
+
+Eighth eighth()
+{
+    if (const double* table = twiddleTable(1))
+        return {table[1], table[3]};
+    double t[2];
+    fillTwiddles(t, 2, 1, 1);
+    return {t[0], t[1]};
+}
+
+void plainBitReverse(std::size_t n, double* x)
+{
+    std::size_t j = 0;
+    for (std::size_t i = 1; i + 1 < n; ++i) {
+        std::size_t k = n / 2;
+        while (true) {
+            j ^= k;
+            if (j >= k)
+                break;
+            k /= 2;
+        }
+        if (i < j) {
+            const double t = x[i];
+            x[i] = x[j];
+            x[j] = t;
+        }
+    }
+}
+
+// Bit reversal and stages 2, 4 and 8 (fewer for n < 8).
+void forwardFirstStages(std::size_t n, double* x)
+{
+    if (n >= 64) {
+        kernels<true>().tiledBitReverse(n, x, eighth());
+        return;
+    }
+    plainBitReverse(n, x);
+    if (n == 2) {
+        const double t = x[1];
+        x[1] = x[0] - t;
+        x[0] = x[0] + t;
+    } else if (n == 4) {
+        const double v0 = x[0] + x[1], v1 = x[0] - x[1], v2 = x[2] + x[3], v3 = x[2] - x[3];
+        x[0] = v0 + v2, x[1] = v1, x[2] = v0 - v2, x[3] = v3;
+    } else {
+        const Eighth w = eighth();
+        for (std::size_t s = 0; s < n; s += 8)
+            forwardEight(x + s, w);
+    }
+}
+
+void inverseLastStages(std::size_t n, double* x)
+{
+    if (n >= 64) {
+        kernels<false>().tiledBitReverse(n, x, eighth());
+        return;
+    }
+    if (n == 2) {
+        const double t = x[0] - x[1];
+        x[0] = x[0] + x[1];
+        x[1] = t;
+    } else if (n == 4) {
+        const double v0 = x[0] + x[2], v2 = x[0] - x[2];
+        x[0] = v0 + x[1], x[1] = v0 - x[1];
+        const double v3 = x[3];
+        x[2] = v2 + v3, x[3] = v2 - v3;
+    } else {
+        const Eighth w = eighth();
+        for (std::size_t s = 0; s < n; s += 8)
+            inverseEight(x + s, w);
+    }
+    plainBitReverse(n, x);
+}
+
+// Stages 16 .. b of one block whose smaller stages are done: in pairs, depth first above kLeafSize.
+void forwardBlock(double* x, std::size_t b)
+{
+    if (b <= kLeafSize) {
+        std::size_t size = 16;
+        for (; 2 * size <= b; size *= 4)
+            stagePair<true>(x, b, size);
+        if (size == b)
+            stage<true>(x, b, b);
+        return;
+    }
+    for (std::size_t i = 0; i < 4; ++i)
+        forwardBlock(x + i * (b / 4), b / 4);
+    stagePair<true>(x, b, b / 2);
+}
+
+void inverseBlock(double* x, std::size_t b)
+{
+    if (b <= kLeafSize) {
+        std::size_t size = 16; // the last pair the forward transform ran, or its single last stage
+        while (4 * size <= b)
+            size *= 4;
+        if (size == b) {
+            stage<false>(x, b, b);
+            size /= 4;
+        }
+        for (; size >= 16; size /= 4)
+            stagePair<false>(x, b, size);
+        return;
+    }
+    stagePair<false>(x, b, b / 2);
+    for (std::size_t i = 0; i < 4; ++i)
+        inverseBlock(x + i * (b / 4), b / 4);
+}
+
+} // namespace
+
+void fftForward(std::size_t n, double* x) noexcept
+{
+    forwardFirstStages(n, x);
+    if (n >= 16)
+        forwardBlock(x, n);
+}
+
+void fftInverse(std::size_t n, double* x) noexcept
+{
+    x[0] *= 0.5;
+    x[n / 2] *= 0.5;
+    if (n >= 16)
+        inverseBlock(x, n);
+    inverseLastStages(n, x);
+}
+
+void fftUsePortableKernels(bool on) noexcept
+{
+    gPortableOnly.store(on, std::memory_order_relaxed);
+}
+
+double fftWindowWeight(int type, std::size_t k, std::size_t frameLength) noexcept
+{
+    if (frameLength < 2)
+        return 1.0; // the formulas divide by frameLength - 1
+    const double kd = static_cast<double>(k);
+    const double d = static_cast<double>(frameLength - 1);
+    switch (type) {
+    case kFftWindowHanning:
+        return 0.5 * (1.01 - std::cos(kd * 6.283185307179586 / d));
+    case kFftWindowHamming:
+        return 0.54 - 0.46 * std::cos(kd * 6.283185307179586 / d);
+    case kFftWindowBlackman:
+        return 0.43 - 0.5 * std::cos(kd * 6.283185307179586 / d) + 0.08 * std::cos(kd * 12.566370614359172 / d);
+    default:
+        return 1.0;
+    }
+}
+
+} // namespace sonavik
