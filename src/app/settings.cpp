@@ -152,23 +152,34 @@ std::string findProgramDir(Ui& ui, const std::string& exePath)
     return chooseProgramDir(dir, writable, writable ? std::string() : userConfigDir());
 }
 
+SettingsRead readSettingsFile(const std::string& path, Settings& settings)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return SettingsRead::Missing;
+    // Read into a copy so that a short file does not leave half a record behind.
+    Settings loaded;
+    std::size_t got = std::fread(&loaded, 1, sizeof loaded, file);
+    std::fclose(file);
+    if (got != sizeof loaded)
+        return SettingsRead::Short;
+    terminateStringFields(loaded);
+    settings = loaded;
+    return SettingsRead::Ok;
+}
+
 bool loadSettings(Settings& settings, const std::string& programDir, Ui& ui)
 {
     std::string path = programDir + kSettingsFileName;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
+    switch (readSettingsFile(path, settings)) {
+    case SettingsRead::Ok:
+        return true;
+    case SettingsRead::Missing:
         showFileError(ui, path, "Not Found");
-    } else {
-        // Read into a copy so that a short file does not leave half a record behind.
-        Settings loaded;
-        std::size_t got = std::fread(&loaded, 1, sizeof loaded, file);
-        std::fclose(file);
-        if (got == sizeof loaded) {
-            terminateStringFields(loaded);
-            settings = loaded;
-            return true;
-        }
+        break;
+    case SettingsRead::Short:
         showFileError(ui, path, "Data Error");
+        break;
     }
     applyDefaultSettings(settings);
     saveSettings(settings, programDir, ui);

@@ -213,6 +213,10 @@ std::string chooseProgramDir(const std::string& exeDir, bool exeDirWritable, con
 // Reads programDir + parameter.ini; on any failure shows the message, applies the defaults and writes
 // the file. Returns true when the file was read.
 bool loadSettings(Settings& settings, const std::string& programDir, Ui& ui);
+// The first 6000 bytes of a settings file, string fields cut at their size; no message, nothing written.
+// settings is unchanged unless the result is Ok.
+enum class SettingsRead { Ok, Missing, Short };
+SettingsRead readSettingsFile(const std::string& path, Settings& settings);
 // Writes the 6000-byte image; a failure leaves any earlier file as it was.
 bool saveSettings(const Settings& settings, const std::string& programDir, Ui& ui);
 

@@ -205,27 +205,6 @@ std::optional<sonavik::RedSelection> parseRed(std::string_view text)
     return red;
 }
 
-// The settings file is the record's memory image; it is only read here.
-bool readSettingsImage(const std::string& path, sonavik::Settings& settings)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return false;
-    sonavik::Settings loaded;
-    const std::size_t got = std::fread(&loaded, 1, sizeof loaded, file);
-    const bool atEnd = std::fgetc(file) == EOF;
-    std::fclose(file);
-    if (got != sizeof loaded || !atEnd)
-        return false;
-    loaded.openDir[sizeof loaded.openDir - 1] = '\0';
-    loaded.saveDir[sizeof loaded.saveDir - 1] = '\0';
-    loaded.recordDeviceName[sizeof loaded.recordDeviceName - 1] = '\0';
-    loaded.playDeviceName[sizeof loaded.playDeviceName - 1] = '\0';
-    loaded.responsePath[sizeof loaded.responsePath - 1] = '\0';
-    settings = loaded;
-    return true;
-}
-
 struct Options {
     bool yes = false;
     std::optional<int> target;
@@ -262,8 +241,8 @@ int edit(const std::vector<std::string>& operands, const Options& options)
 
     sonavik::Workspace ws;
     sonavik::applyDefaultSettings(ws.settings);
-    if (options.settingsFile && !readSettingsImage(*options.settingsFile, ws.settings)) {
-        std::cerr << "sonavik2-cli: cannot read " << *options.settingsFile << " as a settings file of "
+    if (options.settingsFile && sonavik::readSettingsFile(*options.settingsFile, ws.settings) != sonavik::SettingsRead::Ok) {
+        std::cerr << "sonavik2-cli: cannot read " << *options.settingsFile << " as a settings file of at least "
                   << sizeof(sonavik::Settings) << " bytes\n";
         return kExitFailed;
     }

@@ -1,0 +1,22 @@
+#include "edit/response_chooser.h"
+
+#include "app/settings.h"
+#include "app/workspace.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+
+namespace sonavik {
+
+bool chooseResponseFile(Workspace& ws, Ui& ui)
+{
+    const auto chosen
+        = ui.openFileName({"応答関数読み込み", fieldText(ws.settings.openDir), "wavﾌｧｲﾙ(*.wav)", "*.wav", false});
+    if (!chosen)
+        return false;
+    setFieldText(ws.settings.responsePath, *chosen);
+    if (const auto slash = chosen->rfind(kDirSeparator); slash != std::string::npos)
+        setFieldText(ws.settings.openDir, chosen->substr(0, slash + 1));
+    return true;
+}
+
+} // namespace sonavik
