@@ -5,6 +5,8 @@
 #include "document/wav_file.h"
 #include "edit/edit_commands.h"
 #include "edit/edit_dispatcher.h"
+#include "app/main_menu.h"
+#include "dsp/reverb.h"
 #include "platform/console_ui.h"
 #include "views/selection.h"
 
@@ -60,7 +62,14 @@ std::string usage()
              "                  1 otherwise)\n"
              "  --red CH:START:END\n"
              "                  set the red selection (target 12)\n"
-             "  --settings FILE read the settings from a parameter.ini image (6000 bytes); never written\n"
+             "  --settings FILE read the settings from a parameter.ini image (6000 bytes); never written.\n"
+             "                  nonlinear, equalize and reverb take their curves and values from it\n"
+             "                  (the defaults otherwise)\n"
+             "  --bits N        coarsen: keep N bits (1 to 8 for 8-bit sound, 1 to 16 for 16-bit)\n"
+             "  --response FILE convolve: the mono WAV file to convolve with\n"
+             "  --preset NAME   reverb: one of the dialog's examples, applied for the sound's rate:\n"
+             "                  リセット 大ホール 風呂場 夢の中 やまびこ スタジオ\n"
+             "                  (or reset hall bath dream echo studio)\n"
              "  --help          show this text\n"
              "\n"
              "Every message the editor would show is printed to stderr as \"caption: text\". A selection that\n"
@@ -211,7 +220,16 @@ struct Options {
     std::vector<SelectOption> selects;
     std::optional<sonavik::RedSelection> red;
     std::optional<std::string> settingsFile;
-    bool editOnly() const { return target || !selects.empty() || red || settingsFile; }
+    std::optional<int> bits;
+    std::optional<std::string> response;
+    std::optional<std::string> preset;
+    bool editOnly() const { return target || !selects.empty() || red || settingsFile || bits || response || preset; }
+};
+
+// Without dialogs the parameters come from the settings and the options, so every command may run.
+class CliEditHost : public sonavik::EditHost {
+public:
+    bool askParameters(int) override { return true; }
 };
 
 int info(const std::vector<std::string>& files, const Options& options)
@@ -238,6 +256,12 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     const sonavik::EditCommand* command = sonavik::findEditCommandByCliName(operands[2]);
     if (!command)
         return usageError("unknown edit command " + operands[2]);
+    if (options.bits && command->id != sonavik::cmd::Coarsen)
+        return usageError("--bits goes with coarsen");
+    if (options.response && command->id != sonavik::cmd::Convolve)
+        return usageError("--response goes with convolve");
+    if (options.preset && command->id != sonavik::cmd::Reverb)
+        return usageError("--preset goes with reverb");
 
     sonavik::Workspace ws;
     sonavik::applyDefaultSettings(ws.settings);
@@ -256,7 +280,19 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     }
     if (options.red)
         ws.red = *options.red;
-    sonavik::EditHost host;
+    if (options.bits)
+        ws.settings.coarseBits = *options.bits;
+    if (options.response) {
+        const std::string path = absolutePath(*options.response);
+        sonavik::setFieldText(ws.settings.responsePath, path);
+        sonavik::setFieldText(ws.settings.openDir, path.substr(0, path.rfind('/') + 1));
+    }
+    if (command->id == sonavik::cmd::Convolve && sonavik::fieldText(ws.settings.responsePath).empty())
+        return usageError("convolve needs --response FILE (or a response path in the --settings file)");
+    if (options.preset
+        && !sonavik::applyReverbPreset(ws.settings, *options.preset, ws.document.format.nSamplesPerSec))
+        return usageError("unknown --preset " + *options.preset);
+    CliEditHost host;
     if (!sonavik::runEditCommand(ws, ui, host, command->id, options.target.value_or(0), -1))
         return kExitFailed;
     if (!sonavik::writeWavFile(ui, ws.document, absolutePath(operands[1])))
@@ -293,7 +329,8 @@ int main(int argc, char** argv)
             name = arg.substr(0, eq);
             value = arg.substr(eq + 1);
         }
-        if (name != "--target" && name != "--select" && name != "--red" && name != "--settings")
+        if (name != "--target" && name != "--select" && name != "--red" && name != "--settings" && name != "--bits"
+            && name != "--response" && name != "--preset")
             return usageError("unknown option " + arg);
         if (!value) {
             if (i + 1 >= args.size())
@@ -315,6 +352,15 @@ int main(int argc, char** argv)
             if (!red)
                 return usageError("malformed --red " + *value);
             options.red = *red;
+        } else if (name == "--bits") {
+            auto bits = parseNumber<int>(*value);
+            if (!bits || *bits < 1 || *bits > 16)
+                return usageError("--bits takes a count from 1 to 16, not " + *value);
+            options.bits = *bits;
+        } else if (name == "--response") {
+            options.response = *value;
+        } else if (name == "--preset") {
+            options.preset = *value;
         } else {
             options.settingsFile = *value;
         }

@@ -4,7 +4,12 @@
 #include "app/main_menu.h"
 #include "app/workspace.h"
 #include "gui/buttons.h"
+#include "edit/response_chooser.h"
+#include "gui/dialogs/coarsen_dialog.h"
+#include "gui/dialogs/equalizer_dialog.h"
+#include "gui/dialogs/nonlinear_dialog.h"
 #include "gui/dialogs/parameter_dialog.h"
+#include "gui/dialogs/reverb_dialog.h"
 #include "gui/dialogs/target_dialog.h"
 #include "gui/resources.h"
 #include "gui/wave_view.h"
@@ -216,6 +221,24 @@ void MainWindow::setScrollBars(int channel, const ScrollBarValues& bars)
 void MainWindow::setMouseCapture(int, bool)
 {
     // Qt keeps sending the mouse to the widget that got the press until the button is released.
+}
+
+bool MainWindow::askParameters(int commandId)
+{
+    switch (commandId) {
+    case cmd::Nonlinear:
+        return showNonlinearDialog(ws_, ui_, this);
+    case cmd::Coarsen:
+        return showCoarsenDialog(ws_, this);
+    case cmd::Equalize:
+        return showEqualizerDialog(ws_, ui_, this);
+    case cmd::Reverb:
+        return showReverbDialog(ws_, ui_, this);
+    case cmd::Convolve:
+        return chooseResponseFile(ws_, ui_);
+    default:
+        return false;  // the FFT's dialog comes with the spectrogram window
+    }
 }
 
 std::optional<int> MainWindow::viewClientWidth(int channel) const

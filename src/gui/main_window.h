@@ -57,6 +57,7 @@ public:
     void openSelectionMenu(int channel, int slot) override;
 
     // EditHost
+    bool askParameters(int commandId) override;
     std::optional<int> viewClientWidth(int channel) const override;
 
     // Runs an edit of the menu bar or a big button: "処理の対象" first, then the dispatcher.

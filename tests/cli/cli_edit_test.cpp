@@ -1,6 +1,7 @@
 // Runs the built sonavik2-cli on small files and compares what it writes byte for byte.
 
 #include "app/settings.h"
+#include "edit/edit_commands.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 
@@ -217,13 +218,81 @@ TEST(CliEdit, HelpListsTheEditCommandsAndInfoStillWorks)
     TempDir dir;
     Result r = runCli(dir, {"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* word : {"silence halve double fade-in fade-out cos-fade-in cos-fade-out reverse invert trim delete",
-                             "--target", "--select", "--red", "--settings", "--yes", "exp+", "stair"})
+    for (const char* word : {"--target", "--select", "--red", "--settings", "--yes", "exp+", "stair"})
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
+    for (const EditCommand& c : editCommands())
+        if (c.cliName) {
+            EXPECT_NE(r.out.find(std::string(" ") + c.cliName), std::string::npos) << c.cliName;
+        }
     test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
     r = runCli(dir, {"info", dir.file("in.wav")});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "channels=2 rate=8000 bits=16 frames=4\n");
+}
+
+} // namespace
+} // namespace sonavik
+
+namespace sonavik {
+namespace {
+
+Bytes mono16(const std::vector<int>& samples) { return test::canonicalWav(1, 8000, 16, pcm16(samples)); }
+
+TEST(CliEdit, ParameterCommandsTakeTheirValuesFromOptions)
+{
+    TempDir dir;
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+
+    // Four bits of sixteen: a step of 4096.
+    test::writeBytes(in, mono16({5000, 6200, -2048, 32767}));
+    Result r = runCli(dir, {"edit", in, out, "coarsen", "--bits", "4", "--target", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readBytes(out), mono16({4096, 8192, 0, 32767}));
+
+    // A unit impulse passes the sound through at the engine's fixed scale of 0.018.
+    const std::string impulse = dir.file("impulse.wav");
+    test::writeBytes(impulse, mono16({32767}));
+    test::writeBytes(in, mono16({10000, -20000, 0, 5000}));
+    r = runCli(dir, {"edit", in, out, "convolve", "--response", impulse, "--target", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readBytes(out), mono16({180, -360, 0, 90}));
+
+    // A stereo response is refused with the editor's messages; the command still ran on no region.
+    const std::string stereoResponse = dir.file("stereo.wav");
+    test::writeBytes(stereoResponse, stereo16(kFrames));
+    r = runCli(dir, {"edit", in, out, "convolve", "--response", stereoResponse, "--target", "1"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("はモノラルではありません。"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("応答関数の読み込みに失敗しました"), std::string::npos);
+    EXPECT_EQ(test::readBytes(out), mono16({10000, -20000, 0, 5000}));
+
+    // The reset example's response is silent, so the reverb only scales the dry sound down by its ratio:
+    // 50 %, raised to 100 - 50 / 2 = 75 % for a rate below 16000 Hz, leaves a quarter.
+    r = runCli(dir, {"edit", in, out, "reverb", "--preset", "リセット", "--target", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readBytes(out), mono16({2500, -5000, 0, 1250}));
+}
+
+TEST(CliEdit, ParameterOptionsAreCheckedBeforeAnythingIsWritten)
+{
+    TempDir dir;
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+    test::writeBytes(in, mono16({1, 2, 3}));
+    const std::vector<std::vector<std::string>> misuses = {
+        {"edit", in, out, "coarsen", "--bits", "0"},
+        {"edit", in, out, "coarsen", "--bits", "17"},
+        {"edit", in, out, "invert", "--bits", "4"},
+        {"edit", in, out, "reverb", "--preset", "cathedral"},
+        {"edit", in, out, "halve", "--response", in},
+        {"edit", in, out, "convolve"},
+    };
+    for (const auto& args : misuses) {
+        const Result r = runCli(dir, args);
+        EXPECT_EQ(r.status, 2) << args[3] << " " << (args.size() > 4 ? args[4] : "");
+        EXPECT_FALSE(test::fileExists(out));
+    }
 }
 
 } // namespace

@@ -122,8 +122,9 @@ TEST(RunEditCommand, RefusalsInOrderLeaveEverythingAsItWas)
         EXPECT_FALSE(ws.undoStore.hasData());
         EXPECT_TRUE(ui.cursors.empty());
         EXPECT_EQ(ws.document.modified, 0);
-        if (ws.document.hasData() && ws.document.byteCount() == before.size())
+        if (ws.document.hasData() && ws.document.byteCount() == before.size()) {
             EXPECT_EQ(test::bytesOf(ws.document), before);
+        }
     }
 }
 
@@ -272,9 +273,10 @@ TEST(RunEditCommand, AnalysisGetsEachRegionInTargetOrderWithoutSnapshot)
 }
 
 // A dialog edit that is not built yet still takes the snapshot and counts as done once its dialog says OK.
-TEST(RunEditCommand, AcceptedDialogCommandWithoutEditYet)
+TEST(RunEditCommand, AcceptedDialogCommandTakesTheSnapshotFirst)
 {
     Workspace ws = stereo();
+    ws.settings.reverbRatio() = 0;  // a dry-only reverb leaves every sample as it was
     const auto before = test::bytesOf(ws.document);
     ScriptedUi ui;
     RecordingHost host;
@@ -343,6 +345,32 @@ TEST(ClampViewsToLength, KeepsEachViewInsideTheSound)
     EXPECT_EQ(ws.document.rightView.x0, 5000);
     EXPECT_EQ(ws.document.leftView.x0, 0);
     EXPECT_EQ(ws.document.leftView.sx, 5);
+}
+
+} // namespace
+} // namespace sonavik
+
+#include "edit/response_chooser.h"
+
+namespace sonavik {
+namespace {
+
+TEST(ResponseChooser, StoresThePathAndItsFolderOrNothingWhenCancelled)
+{
+    Workspace ws;
+    applyDefaultSettings(ws.settings);
+    setFieldText(ws.settings.openDir, "/music/");
+    test::ScriptedUi ui;
+    EXPECT_FALSE(chooseResponseFile(ws, ui));
+    ASSERT_EQ(ui.openDialogs.size(), 1u);
+    EXPECT_EQ(ui.openDialogs[0].title, "応答関数読み込み");
+    EXPECT_EQ(ui.openDialogs[0].initialDir, "/music/");
+    EXPECT_EQ(fieldText(ws.settings.responsePath), "");
+
+    ui.fileAnswers.push_back("/rooms/hall.wav");
+    EXPECT_TRUE(chooseResponseFile(ws, ui));
+    EXPECT_EQ(fieldText(ws.settings.responsePath), "/rooms/hall.wav");
+    EXPECT_EQ(fieldText(ws.settings.openDir), "/rooms/");
 }
 
 } // namespace

@@ -278,7 +278,7 @@ TEST(EditCommandTable, OneEntryPerCommandWithItsMenuTextAndCliName)
         if (c.cliName) {
             EXPECT_EQ(findEditCommandByCliName(c.cliName), &c);
         }
-        EXPECT_EQ(c.sampleEdit != nullptr || c.id == cmd::Reverse, c.regionEdit != nullptr) << c.id;
+        EXPECT_EQ(c.kind == EditKind::InPlace, c.regionEdit != nullptr) << c.id;
     }
     EXPECT_EQ(ids, (std::vector<int>{40102, 40107, 40108, 40109, 40103, 40104, 40105, 40106, 40113, 40114, 40110,
                                      40111, 40112, 40115, 40116, 40117, 40123}));

@@ -285,8 +285,9 @@ TEST(TrimOrDelete, InconsistentTablesStayInsideTheBuffers)
         EXPECT_EQ(ws.document.frameCount, c.frames);
         EXPECT_EQ(channelSamples(ws.document, 0), c.leftSamples);
         for (const Selection& s : ws.document.leftSelections)
-            if (s.kind != K::None)
+            if (s.kind != K::None) {
                 EXPECT_LE(s.start, s.end);
+            }
     }
 }
 

@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 namespace sonavik {
@@ -205,6 +206,45 @@ TEST_F(EditFlowTest, SelectionMenuDeletesAndSetsTheShape)
     QTest::mousePress(canvas, Qt::RightButton, {}, {column, bandRow});
     QTest::mouseRelease(canvas, Qt::RightButton, {}, {column, bandRow});
     EXPECT_EQ(ws.document.leftSelections[0].kind, SelectionKind::None);
+}
+
+TEST_F(EditFlowTest, EqualiserRunsFromTheMenuThroughItsDialog)
+{
+    // A second of a quiet sine in both channels.
+    test::Bytes data;
+    for (int i = 0; i < 8000; ++i) {
+        const auto v = static_cast<std::int16_t>(std::lround(1000 * std::sin(i * 0.3)));
+        for (int c = 0; c < 2; ++c) {
+            data.push_back(static_cast<unsigned char>(v));
+            data.push_back(static_cast<unsigned char>(static_cast<std::uint16_t>(v) >> 8));
+        }
+    }
+    open(test::canonicalWav(2, 8000, 16, data));
+    ws.settings.processingTarget = 1;
+    ws.settings.eqFftSize() = 1024;
+    ws.settings.eqGainLog() = 1;
+    // One point at the top edge: every band but DC raised tenfold.
+    ws.settings.eq.points[0] = {1, 0, 0.5, 0.0, 0.5, 0.0};
+
+    std::string dialogTitle;
+    whenShown([&dialogTitle](QWidget* target) {
+        whenShown([&dialogTitle](QWidget* eq) {
+            dialogTitle = eq->windowTitle().toStdString();
+            qobject_cast<QDialog*>(eq)->accept();
+        });
+        qobject_cast<QDialog*>(target)->accept();
+    });
+    menuAction(cmd::Equalize)->trigger();
+    EXPECT_EQ(dialogTitle, "イコライザ");
+    int louder = 0;
+    for (int frame = 2000; frame < 6000; ++frame)
+        louder += std::abs(sample(frame, 0)) > 2000 ? 1 : 0;
+    EXPECT_GT(louder, 1000) << "the left channel got its boost";
+    EXPECT_LE(std::abs(sample(3000, 1)), 1000) << "the right channel was not the target";
+    EXPECT_EQ(ui.statusText[1], "処理中： イコライザ ( 完了 )");
+
+    menuAction(cmd::Undo)->trigger();
+    EXPECT_LE(std::abs(sample(3000, 0)), 1000);
 }
 
 } // namespace

@@ -242,6 +242,7 @@ TEST(ProgramResources, ContactSheet)
         x += tile({x, y}, icon.pixmap(side, side), 301, face) + gap;
     }
     p.end();
-    if (const char* out = std::getenv("SONAVIK_CONTACT_SHEET"))
+    if (const char* out = std::getenv("SONAVIK_CONTACT_SHEET")) {
         EXPECT_TRUE(sheet.save(QString::fromLocal8Bit(out)));
+    }
 }

@@ -1,0 +1,131 @@
+// The equaliser (blocks of 4096) and the reverb ("やまびこ", blocks of 262144 frames) over ten minutes
+// of 44.1 kHz 16-bit stereo, both channels, each against the same number of real FFTs of the same
+// sizes done by FFTW (r2c and c2r, planned with FFTW_MEASURE) in the same run. Best of 3.
+// Run a Release build: spectral_bench
+
+#include "app/main_menu.h"
+#include "app/workspace.h"
+#include "dsp/convolution.h"
+#include "dsp/equalizer.h"
+#include "dsp/reverb.h"
+#include "edit/edit_dispatcher.h"
+#include "platform/ui.h"
+
+#include <fftw3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+namespace {
+
+using namespace sonavik;
+
+class QuietUi : public Ui {
+public:
+    MessageAnswer messageBox(const MessageRequest&) override { return MessageAnswer::Ok; }
+    void beep(BeepKind) override {}
+    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
+    void setCursor(CursorKind) override {}
+    void setStatusText(int, const std::string&) override {}
+    void setTitle(const std::string&) override {}
+};
+
+double secondsOf(const std::function<void()>& work, const std::function<void()>& reset = {})
+{
+    double best = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < 3; ++i) {
+        if (reset)
+            reset();
+        const auto t0 = std::chrono::steady_clock::now();
+        work();
+        const auto t1 = std::chrono::steady_clock::now();
+        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
+    }
+    return best;
+}
+
+// pairs forward and inverse transforms of n reals, then extraForward more forward ones.
+double fftwSeconds(int n, long pairs, long extraForward)
+{
+    double* in = fftw_alloc_real(static_cast<std::size_t>(n));
+    double* back = fftw_alloc_real(static_cast<std::size_t>(n));
+    fftw_complex* spectrum = fftw_alloc_complex(static_cast<std::size_t>(n / 2 + 1));
+    fftw_plan forward = fftw_plan_dft_r2c_1d(n, in, spectrum, FFTW_MEASURE);
+    fftw_plan inverse = fftw_plan_dft_c2r_1d(n, spectrum, back, FFTW_MEASURE);
+    for (int i = 0; i < n; ++i)
+        in[i] = std::sin(i * 0.01) + 0.25 * std::sin(i * 1.3);
+    const double seconds = secondsOf([&] {
+        for (long k = 0; k < pairs; ++k) {
+            fftw_execute(forward);
+            fftw_execute(inverse);
+        }
+        for (long k = 0; k < extraForward; ++k)
+            fftw_execute(forward);
+    });
+    fftw_destroy_plan(forward);
+    fftw_destroy_plan(inverse);
+    fftw_free(spectrum);
+    fftw_free(back);
+    fftw_free(in);
+    return seconds;
+}
+
+} // namespace
+
+int main()
+{
+    constexpr std::int32_t kFrames = 600 * 44100;
+    Workspace ws;
+    applyDefaultSettings(ws.settings);
+    SoundDocument& doc = ws.document;
+    doc.format = {1, 2, 44100, 44100 * 4, 4, 16, 0};
+    doc.frameCount = kFrames;
+    doc.samples = SampleBuffer::allocate(doc.byteCount());
+    if (doc.samples.isNull()) {
+        std::fprintf(stderr, "no memory for %zu bytes\n", doc.byteCount());
+        return 1;
+    }
+    std::uint32_t noise = 12345;
+    for (std::int32_t p = 0; p < kFrames; ++p) {
+        for (int c = 0; c < 2; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            const double v = 12000.0 * std::sin(p * (0.031 + 0.007 * c)) + static_cast<int>(noise >> 22) - 512;
+            const auto s = static_cast<std::int16_t>(v);
+            std::memcpy(doc.samples.data() + 4 * static_cast<std::size_t>(p) + 2 * c, &s, 2);
+        }
+    }
+    const SampleBuffer pristine = doc.samples.clone();
+    auto restore = [&] { std::memcpy(doc.samples.data(), pristine.data(), doc.byteCount()); };
+    QuietUi ui;
+    EditHost host;
+    std::printf("ten minutes, 44.1 kHz, 16-bit stereo, whole sound (both channels); best of 3\n");
+
+    // Equaliser: a bass boost and a treble cut.
+    ws.settings.eqFftSize() = 4096;
+    CurvePoint* p = ws.settings.eq.points;
+    p[0] = CurvePoint{1, 0, 0.1, 0.5, 0.1, 0.3};
+    p[1] = CurvePoint{1, 0, 0.5, 0.5, 0.5, 0.5};
+    p[2] = CurvePoint{1, 0, 0.9, 0.5, 0.9, 0.7};
+    const double eq = secondsOf([&] { editTarget(ws, ui, host, cmd::Equalize, 0, -1); }, restore);
+    const long c = 4096, hop = c / 2;
+    const long eqBlocks = 2 * ((kFrames - c) / hop + 1);
+    const double eqFftw = fftwSeconds(static_cast<int>(c), eqBlocks, 0);
+    std::printf("%-34s %8.3f s   FFTW, %ld + %ld transforms of %ld: %7.3f s   ratio %.2f\n",
+                "equaliser, blocks of 4096", eq, eqBlocks, eqBlocks, c, eqFftw, eq / eqFftw);
+
+    applyReverbPreset(ws.settings, ReverbPreset::Echo, 44100);
+    const long n = static_cast<long>(reverbResponseLength(ws.settings.reverbTimeStep()));
+    const double reverb = secondsOf([&] { editTarget(ws, ui, host, cmd::Reverb, 0, -1); }, restore);
+    const long reverbBlocks = 2 * ((kFrames + n - 1) / n);
+    const double reverbFftw = fftwSeconds(static_cast<int>(2 * n), reverbBlocks, 2);
+    std::printf("%-34s %8.3f s   FFTW, %ld + %ld transforms of %ld: %7.3f s   ratio %.2f\n",
+                "reverb \"やまびこ\", blocks of 262144", reverb, reverbBlocks + 2, reverbBlocks, 2 * n, reverbFftw,
+                reverb / reverbFftw);
+    return 0;
+}

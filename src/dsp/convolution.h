@@ -1,0 +1,46 @@
+#pragma once
+// FFT block convolution of one region with an impulse response: the engine of "リバーブ..." (40111,
+// a synthetic response) and of "任意の音で畳み込み..." (40112, a mono WAV file as the response).
+
+#include "edit/edit_commands.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sonavik {
+
+class Ui;
+struct EditRegion;
+
+enum class ResponseSource { Reverb, File };
+
+inline constexpr std::int64_t kMinConvolutionBlock = 4096;
+inline constexpr std::int64_t kMaxConvolutionBlock = 524288;
+
+// The block length N for a response of that many frames: the next power of two from 4096 to 524288,
+// so a longer response is cut to its first 524288 frames. The FFT length is 2N.
+std::int64_t convolutionBlockLength(std::int64_t responseFrames);
+
+// One region of one channel (region.channel): blocks of N frames, scaled by 0.018 / N, multiplied with
+// the response's spectrum (kept in single precision), transformed back with the tail of the block
+// before added; every frame becomes (1 - a r) x + a r wet at its alpha a. r is reverbRatio / 100 for
+// the reverb (limited to 0…100 %) and 1 for a file. The reverberation past the region's end is
+// dropped: the sound keeps its length. Each call builds its response anew (new noise, or the file
+// read again); a file that cannot be used or memory that cannot be had leaves the region unchanged
+// after its messages.
+void convolveRegion(EditContext& context, const EditRegion& region, ResponseSource source);
+
+// 40112 for the command table: convolveRegion with the file named by responsePath, channel by channel.
+void convolveFileRegion(EditContext& context, const EditRegion& region, int channelCount);
+
+// The frame count of the file's data chunk, or -1 after the file's own message when it cannot be
+// used. A bare name is looked for in openDir and ".wav" is added where missing.
+std::int64_t readResponseLength(Ui& ui, const std::string& responsePath, const std::string& openDir);
+
+// Clears w[0…length), then fills w[j] for j < min(length / 2, frames) with the file's samples scaled to
+// [-1, 1): (byte - 128) / 128 for 8 bits, value / 32768 for 16 bits. Samples missing because the data
+// ends before its header says stay 0. False after its message for an unusable or stereo file.
+bool readResponse(Ui& ui, double* w, std::size_t length, const std::string& responsePath, const std::string& openDir);
+
+} // namespace sonavik
