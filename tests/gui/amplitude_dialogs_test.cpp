@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "keep_picture.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -219,7 +221,7 @@ TEST_F(NonlinearDialogTest, PaintsTheCurve)
     ws.settings.nonlinear.points[1].y = 0.3;
     QImage image(dialog->size(), QImage::Format_RGB32);
     dialog->render(&image);
-    image.save("/tmp/sonavik_nonlinear_dialog.png");
+    test::keepPicture(image, "nonlinear_dialog.png");
     const QRect area(dialog->editor()->mapTo(dialog.get(), QPoint(0, 0)), dialog->editor()->size());
     int yellow = 0;
     for (int y = area.top(); y <= area.bottom(); ++y)

@@ -9,6 +9,8 @@
 #include <QMouseEvent>
 #include <QTest>
 
+#include "keep_picture.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -139,9 +141,9 @@ TEST_F(CurveEditorWidgetTest, PaintsThePicture)
         CurveKind kind;
         const char* file;
     } cases[] = {
-        {CurveKind::Reverb, "/tmp/sonavik_curve_reverb.png"},
-        {CurveKind::Equaliser, "/tmp/sonavik_curve_equaliser.png"},
-        {CurveKind::Nonlinear, "/tmp/sonavik_curve_nonlinear.png"},
+        {CurveKind::Reverb, "curve_reverb.png"},
+        {CurveKind::Equaliser, "curve_equaliser.png"},
+        {CurveKind::Nonlinear, "curve_nonlinear.png"},
     };
     for (const Case& c : cases) {
         open(c.kind);
@@ -157,7 +159,7 @@ TEST_F(CurveEditorWidgetTest, PaintsThePicture)
             data.points[1].y = 0.3;  // as a drag would leave it: grey stays on the identity
         }
         const QImage image = render();
-        image.save(QString::fromLatin1(c.file));
+        test::keepPicture(image, c.file);
         SCOPED_TRACE(c.file);
 
         EXPECT_EQ(image.pixel(kW - 5, kH - 5), rgb(curve_colour::kBackground));

@@ -16,6 +16,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "keep_picture.h"
+
 #include <gtest/gtest.h>
 
 namespace sonavik {
@@ -42,7 +44,7 @@ void expectEditorFillsFrame(QDialog& dialog, QFrame* frame, const char* file)
     QImage image(dialog.size(), QImage::Format_RGB32);
     image.fill(Qt::magenta);
     dialog.render(&image);
-    image.save(QString::fromLatin1(file));
+    test::keepPicture(image, file);
     const QRect inside(frame->mapTo(&dialog, QPoint(0, 0)), frame->size());
     EXPECT_EQ(image.pixel(inside.right() - 8, inside.bottom() - 8), qRgb(0, 0, 0));
     EXPECT_EQ(image.pixel(inside.left() + 8, inside.top() + 8), qRgb(0, 0, 0));
@@ -85,7 +87,7 @@ TEST(EqualizerDialog, OpeningRepairsDamagedSettingsAndShowsThem)
         EXPECT_EQ(dialog.windowButton(i)->text(), qs(windows[i]));
     for (const char* text : {"リセット", "灰色の丸リセット", "OK", "ｷｬﾝｾﾙ"})
         EXPECT_NE(dialogButton(dialog, text), nullptr) << text;
-    expectEditorFillsFrame(dialog, dialog.frame(), "/tmp/sonavik_equalizer_dialog.png");
+    expectEditorFillsFrame(dialog, dialog.frame(), "equalizer_dialog.png");
 
     // The window value 4 has no radio: none is checked.
     ws.settings.eqWindow = 4;
@@ -171,7 +173,7 @@ TEST(ReverbDialog, OpeningLimitsTheValuesAndShowsThem)
     for (int i = 0; i < kReverbPresetCount; ++i)
         EXPECT_EQ(dialog.presetButton(static_cast<ReverbPreset>(i))->text(), qs(presets[i]));
     dialog.presetButton(ReverbPreset::Echo)->click();
-    expectEditorFillsFrame(dialog, dialog.frame(), "/tmp/sonavik_reverb_dialog.png");
+    expectEditorFillsFrame(dialog, dialog.frame(), "reverb_dialog.png");
 }
 
 TEST(ReverbDialog, SlidersEditAndPresets)

@@ -13,6 +13,8 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include "keep_picture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -107,10 +109,7 @@ TEST_F(WaveViewWidgetTest, DraggingMakesARedSelectionAndDroppingItInTheBandNumbe
     EXPECT_GE(band.b, 200);
     EXPECT_LE(band.r, 40);
 
-    const QImage shot = window->grab().toImage();
-    shot.save(QString::fromStdString(dir.file("shot.png")));
-    if (const char* keep = std::getenv("SONAVIK_KEEP_SHOT"))
-        shot.save(keep);
+    test::keepPicture(window->grab().toImage(), "red_and_blue_selection.png");
 }
 
 TEST_F(WaveViewWidgetTest, ZoomButtonsAndScrollBarsMoveTheView)
