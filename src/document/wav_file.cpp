@@ -32,11 +32,6 @@ constexpr const char* kFilterPattern = "*.wav";
 constexpr const char* kOpenTitle = "読み込み";
 constexpr const char* kSaveTitle = "名前を付けて保存";
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
 bool fail(Ui& ui, const char* text)
 {
     showError(ui, text);
@@ -211,6 +206,20 @@ bool checkWavFileName(std::string& path, const std::string& defaultDir)
     return path.size() < kPathCapacity;
 }
 
+FileHandle openWavForReading(Ui& ui, std::string& path, const std::string& defaultDir)
+{
+    FileHandle file;
+    if (checkWavFileName(path, defaultDir)) {
+        // A folder or a device opens fine for reading but is no sound file, and a fifo would block.
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+            file.reset(std::fopen(path.c_str(), "rb"));
+    }
+    if (!file)
+        showError(ui, path + kBadName);
+    return file;
+}
+
 bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosenPath)
 {
     std::string openDir = fieldText(ws.settings.openDir);
@@ -221,19 +230,9 @@ bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosen
         return false;
 
     std::string path = *answer;
-    if (!checkWavFileName(path, openDir)) {
-        showError(ui, path + kBadName);
+    FileHandle file = openWavForReading(ui, path, openDir);
+    if (!file)
         return false;
-    }
-    // A folder or a device opens fine for reading but is no sound file, and a fifo would block.
-    struct stat st {};
-    FileHandle file;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        file.reset(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        showError(ui, path + kBadName);
-        return false;
-    }
 
     moveToUndoStore(ws.document, ws.undoStore);
     SoundDocument& doc = ws.document;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -26,6 +27,15 @@ bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& fr
 // Prefixes a bare name with defaultDir and adds ".wav" where missing. False for a name of three
 // characters or fewer, or one that would not fit the path buffer.
 bool checkWavFileName(std::string& path, const std::string& defaultDir);
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// checkWavFileName, then opens the file for reading; path becomes the name actually opened. A bad name,
+// or anything that is not a regular file that can be read, shows "<path> はファイル名が不正です".
+FileHandle openWavForReading(Ui& ui, std::string& path, const std::string& defaultDir);
 
 // Loads a WAV file into the current document; chosenPath stands in for the open dialog's answer. Once the
 // file is open the previous document moves to the undo store, so a failure after that leaves no data.

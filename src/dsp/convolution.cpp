@@ -10,7 +10,6 @@
 #include "edit/time_domain_edits.h"
 #include "platform/ui.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -30,35 +29,19 @@ constexpr const char* kDone = "処理中： リバーブ ( 完了 )";
 constexpr const char* kNoMemory = "メモリがたりません";
 constexpr const char* kBadResponseFile = "畳み込みに使うファイルが不正です";
 constexpr const char* kResponseNotRead = "応答関数の読み込みに失敗しました";
-constexpr const char* kBadName = " はファイル名が不正です";
 constexpr const char* kLoadFailed = " の読み込みに失敗しました";
 constexpr const char* kNotMono = " はモノラルではありません。\n現バージョンの Sonavik 2 は、ステレオのファイルに\n"
                                  "よる畳み込みをサポートしていません。バージョンアップを\nお待ち下さい。";
 constexpr double kInputScale = 0.018;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The name check, the opening and the header, each failure with its message; path becomes the name
 // actually opened.
 FileHandle openResponse(Ui& ui, std::string& path, const std::string& openDir, WaveFormat& format,
                         std::int32_t& frames)
 {
-    if (!checkWavFileName(path, openDir)) {
-        showError(ui, path + kBadName);
+    FileHandle file = openWavForReading(ui, path, openDir);
+    if (!file)
         return nullptr;
-    }
-    // A folder or a device opens fine for reading but is no sound file, and a fifo would block.
-    struct stat st {};
-    FileHandle file;
-    if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        file.reset(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        showError(ui, path + kBadName);
-        return nullptr;
-    }
     if (!readWavHeader(ui, file.get(), format, frames)) {
         file.reset();
         showError(ui, path + kLoadFailed);

@@ -1,9 +1,9 @@
 #include "gui/dialogs/coarsen_dialog.h"
+#include "gui/dialogs/dialog_buttons.h"
 
 #include "app/workspace.h"
 #include "edit/amplitude_transforms.h"
 
-#include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
@@ -38,13 +38,7 @@ CoarsenDialog::CoarsenDialog(Workspace& ws, QWidget* parent) : QDialog(parent)
     // The stored count equals the slider's position from the moment the dialog is up.
     store(slider_->value());
 
-    auto* box = new QDialogButtonBox(this);
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    box->addButton(QString::fromUtf8("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
+    addDialogButtons(this, layout);
 }
 
 bool showCoarsenDialog(Workspace& ws, QWidget* parent)

@@ -1,11 +1,11 @@
 #include "gui/dialogs/equalizer_dialog.h"
+#include "gui/dialogs/dialog_buttons.h"
 
 #include "app/workspace.h"
 #include "dsp/equalizer.h"
 #include "gui/curve_editor_widget.h"
 
 #include <QButtonGroup>
-#include <QDialogButtonBox>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -134,13 +134,7 @@ EqualizerDialog::EqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDial
         editor_->update();
     });
 
-    auto* box = new QDialogButtonBox(this);
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    box->addButton(qs("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
+    addDialogButtons(this, layout);
 }
 
 bool showEqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent)

@@ -1,11 +1,11 @@
 #include "gui/dialogs/nonlinear_dialog.h"
+#include "gui/dialogs/dialog_buttons.h"
 
 #include "app/workspace.h"
 #include "edit/amplitude_transforms.h"
 #include "gui/curve_editor_widget.h"
 
 #include <QButtonGroup>
-#include <QDialogButtonBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -72,13 +72,7 @@ NonlinearDialog::NonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDial
         editor_->update();
     });
 
-    auto* box = new QDialogButtonBox(this);
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    box->addButton(QString::fromUtf8("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
+    addDialogButtons(this, layout);
 }
 
 bool showNonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent)

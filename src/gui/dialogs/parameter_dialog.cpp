@@ -1,9 +1,9 @@
 #include "gui/dialogs/parameter_dialog.h"
+#include "gui/dialogs/dialog_buttons.h"
 
 #include "views/context_menus.h"
 #include "views/selection.h"
 
-#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -20,11 +20,7 @@ ParameterDialog::ParameterDialog(Selection& selection, QWidget* parent) : QDialo
     layout->addWidget(field_);
     connect(field_, &QLineEdit::textChanged, this,
             [&selection](const QString& text) { selection.shapeParameter = parseShapeParameter(text.toStdString()); });
-    auto* box = new QDialogButtonBox(this);
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    layout->addWidget(box);
+    addDialogButtons(this, layout, false);
 }
 
 void editShapeParameter(Selection& selection, QWidget* parent)

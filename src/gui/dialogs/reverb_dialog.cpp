@@ -1,9 +1,9 @@
 #include "gui/dialogs/reverb_dialog.h"
+#include "gui/dialogs/dialog_buttons.h"
 
 #include "app/workspace.h"
 #include "gui/curve_editor_widget.h"
 
-#include <QDialogButtonBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -125,13 +125,7 @@ ReverbDialog::ReverbDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDialog(par
             editor_->update();
         });
 
-    auto* box = new QDialogButtonBox(this);
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    box->addButton(qs("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
+    addDialogButtons(this, layout);
 }
 
 bool showReverbDialog(Workspace& ws, Ui& ui, QWidget* parent)

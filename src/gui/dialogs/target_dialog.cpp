@@ -1,10 +1,10 @@
 #include "gui/dialogs/target_dialog.h"
+#include "gui/dialogs/dialog_buttons.h"
 
 #include "app/workspace.h"
 #include "views/context_menus.h"
 
 #include <QButtonGroup>
-#include <QDialogButtonBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -27,13 +27,7 @@ TargetDialog::TargetDialog(Workspace& ws, QWidget* parent) : QDialog(parent)
     buttons_[choice.checked]->setChecked(true);
     connect(group, &QButtonGroup::idClicked, this, [&ws](int code) { ws.settings.processingTarget = code; });
 
-    auto* box = new QDialogButtonBox(this);
-    QPushButton* ok = box->addButton("OK", QDialogButtonBox::AcceptRole);
-    box->addButton(QString::fromUtf8("ｷｬﾝｾﾙ"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
-    connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    layout->addWidget(box);
+    addDialogButtons(this, layout);
 }
 
 bool chooseProcessingTarget(Workspace& ws, QWidget* parent)
