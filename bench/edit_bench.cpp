@@ -1,6 +1,7 @@
 // Times the time-domain edits on one hour of 44.1 kHz 16-bit stereo held in memory, each against a
 // memcpy of the same number of bytes in the same run (best of 3), and the undo snapshot the same way.
 
+#include "bench_support.h"
 #include "app/main_menu.h"
 #include "app/workspace.h"
 #include "edit/edit_dispatcher.h"
@@ -18,30 +19,8 @@ namespace {
 
 using namespace sonavik;
 
-class QuietUi : public Ui {
-public:
-    MessageAnswer messageBox(const MessageRequest&) override { return MessageAnswer::Ok; }
-    void beep(BeepKind) override {}
-    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    void setCursor(CursorKind) override {}
-    void setStatusText(int, const std::string&) override {}
-    void setTitle(const std::string&) override {}
-};
-
-double secondsOf(const std::function<void()>& work, const std::function<void()>& reset = {})
-{
-    double best = std::numeric_limits<double>::infinity();
-    for (int i = 0; i < 3; ++i) {
-        if (reset)
-            reset();
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
-}
+using bench::QuietUi;
+using bench::secondsOf;
 
 } // namespace
 

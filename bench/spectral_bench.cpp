@@ -3,6 +3,7 @@
 // sizes done by FFTW (r2c and c2r, planned with FFTW_MEASURE) in the same run. Best of 3.
 // Run a Release build: spectral_bench
 
+#include "bench_support.h"
 #include "app/main_menu.h"
 #include "app/workspace.h"
 #include "dsp/convolution.h"
@@ -25,30 +26,8 @@ namespace {
 
 using namespace sonavik;
 
-class QuietUi : public Ui {
-public:
-    MessageAnswer messageBox(const MessageRequest&) override { return MessageAnswer::Ok; }
-    void beep(BeepKind) override {}
-    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    void setCursor(CursorKind) override {}
-    void setStatusText(int, const std::string&) override {}
-    void setTitle(const std::string&) override {}
-};
-
-double secondsOf(const std::function<void()>& work, const std::function<void()>& reset = {})
-{
-    double best = std::numeric_limits<double>::infinity();
-    for (int i = 0; i < 3; ++i) {
-        if (reset)
-            reset();
-        const auto t0 = std::chrono::steady_clock::now();
-        work();
-        const auto t1 = std::chrono::steady_clock::now();
-        best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    }
-    return best;
-}
+using bench::QuietUi;
+using bench::secondsOf;
 
 // pairs forward and inverse transforms of n reals, then extraForward more forward ones.
 double fftwSeconds(int n, long pairs, long extraForward)
