@@ -192,15 +192,25 @@ WaveViews::BandHit WaveViews::hitBand(const ViewGeometry& g, const SelectionTabl
     return {};
 }
 
+bool WaveViews::onDocument(const ViewGeometry& g, std::int64_t x, int y) const
+{
+    const Span doc = documentColumns(g);
+    return x >= doc.first && x <= doc.last && y >= 0 && y < g.waveHeight() + g.band + g.ruler;
+}
+
+bool WaveViews::pressAllowed(int channel) const
+{
+    return ws_.dragMode == 0 && ws_.document.hasData() && hasImage(channel);
+}
+
 void WaveViews::leftPress(int channel, int px, int y)
 {
-    if (ws_.dragMode != 0 || !ws_.document.hasData() || !hasImage(channel))
+    if (!pressAllowed(channel))
         return;
     const ViewGeometry g = geometry(channel);
     const std::int64_t x = px - g.margin;
-    const Span doc = documentColumns(g);
     const int wh = g.waveHeight();
-    if (x >= doc.first && x <= doc.last && y >= 0 && y < wh + g.band + g.ruler) {
+    if (onDocument(g, x, y)) {
         if (y < wh) {
             RedSelection& red = ws_.red;
             if (!red.exists()) {
@@ -244,16 +254,15 @@ void WaveViews::leftPress(int channel, int px, int y)
 
 void WaveViews::rightPress(int channel, int px, int y)
 {
-    if (ws_.dragMode != 0 || !ws_.document.hasData() || !hasImage(channel))
+    if (!pressAllowed(channel))
         return;
     const ViewGeometry g = geometry(channel);
     const std::int64_t x = px - g.margin;
-    const Span doc = documentColumns(g);
     const int wh = g.waveHeight();
     auto covers = [&](const Span& r) {
         return std::max<std::int64_t>(r.first, 0) <= x && x <= std::min<std::int64_t>(r.last, g.viewWidth() - 1);
     };
-    if (x >= doc.first && x <= doc.last && y >= 0 && y <= wh + g.band + g.ruler - 1) {
+    if (onDocument(g, x, y)) {
         if (y < wh) {
             if (ws_.red.exists() && ws_.red.redChannel == channel && covers(rangeColumns(g, ws_.red.redStart, ws_.red.redEnd)))
                 ws_.dragMode = 16;
@@ -423,9 +432,8 @@ void WaveViews::leftRelease(int channel, int px, int y)
 void WaveViews::drop(int channel, std::int64_t x, int y)
 {
     const ViewGeometry g = geometry(channel);
-    const Span doc = documentColumns(g);
     const int wh = g.waveHeight();
-    if (x < doc.first || x > doc.last || y < 0 || y >= wh + g.band + g.ruler)
+    if (!onDocument(g, x, y))
         return;
     const Span r = rangeColumns(g, ws_.red.redStart, ws_.red.redEnd);
     if (y < wh && x >= r.first && x <= r.last)
@@ -452,8 +460,7 @@ void WaveViews::hoverCursor(int channel, std::int64_t x, int y)
     const ViewGeometry g = geometry(channel);
     const int wh = g.waveHeight();
     CursorKind cursor = CursorKind::Arrow;
-    const Span doc = documentColumns(g);
-    if (!ws_.document.hasData() || x < doc.first || x > doc.last || y < 0 || y >= wh + g.band + g.ruler) {
+    if (!ws_.document.hasData() || !onDocument(g, x, y)) {
         host_.setViewCursor(channel, cursor);
         return;
     }

@@ -84,6 +84,10 @@ private:
     static int index(int channel) { return channel == 1 ? 1 : 0; }
     ViewState& viewState(int channel);
     Span documentColumns(const ViewGeometry& g) const;
+    // The pointer is over the sound's columns and inside the view's rows: where every gesture starts.
+    bool onDocument(const ViewGeometry& g, std::int64_t x, int y) const;
+    // Presses count only between gestures, with sound and a picture to hit.
+    bool pressAllowed(int channel) const;
     Span rangeColumns(const ViewGeometry& g, std::int64_t start, std::int64_t end) const;
     std::int64_t levelRow(const ViewGeometry& g, double alpha) const;
     void startRedSelection(int channel, const ViewGeometry& g, std::int64_t x);
