@@ -1,10 +1,14 @@
 #pragma once
 // What the benchmarks share: a Ui that shows nothing, and the best of three timings.
 
+#include "document/sound_document.h"
 #include "platform/ui.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -34,6 +38,27 @@ inline double secondsOf(const std::function<void()>& work, const std::function<v
         best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
     }
     return best;
+}
+
+// A 44.1 kHz 16-bit stereo document of a tone with a little noise, so that sample values move the way
+// music does; false when the memory cannot be had.
+inline bool fillToneDocument(SoundDocument& doc, std::int32_t frames)
+{
+    doc.format = {1, 2, 44100, 44100 * 4, 4, 16, 0};
+    doc.frameCount = frames;
+    doc.samples = SampleBuffer::allocate(doc.byteCount());
+    if (doc.samples.isNull())
+        return false;
+    std::uint32_t noise = 12345;
+    for (std::int32_t p = 0; p < frames; ++p) {
+        for (int c = 0; c < 2; ++c) {
+            noise = noise * 1664525u + 1013904223u;
+            const double v = 12000.0 * std::sin(p * (0.031 + 0.007 * c)) + static_cast<int>(noise >> 22) - 512;
+            const auto s = static_cast<std::int16_t>(v);
+            std::memcpy(doc.samples.data() + 4 * static_cast<std::size_t>(p) + 2 * c, &s, 2);
+        }
+    }
+    return true;
 }
 
 } // namespace sonavik::bench

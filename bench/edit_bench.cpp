@@ -30,22 +30,9 @@ int main()
     Workspace ws;
     applyDefaultSettings(ws.settings);
     SoundDocument& doc = ws.document;
-    doc.format = {1, 2, 44100, 44100 * 4, 4, 16, 0};
-    doc.frameCount = kFrames;
-    doc.samples = SampleBuffer::allocate(doc.byteCount());
-    if (doc.samples.isNull()) {
-        std::fprintf(stderr, "no memory for %zu bytes\n", doc.byteCount());
+    if (!bench::fillToneDocument(doc, kFrames)) {
+        std::fprintf(stderr, "no memory for %zu bytes\n", static_cast<std::size_t>(kFrames) * 4);
         return 1;
-    }
-    // A tone with a little noise, so that sample values move the way music does.
-    std::uint32_t noise = 12345;
-    for (std::int32_t p = 0; p < kFrames; ++p) {
-        for (int c = 0; c < 2; ++c) {
-            noise = noise * 1664525u + 1013904223u;
-            const double v = 12000.0 * std::sin(p * (0.031 + 0.007 * c)) + static_cast<int>(noise >> 22) - 512;
-            const auto s = static_cast<std::int16_t>(v);
-            std::memcpy(doc.samples.data() + 4 * static_cast<std::size_t>(p) + 2 * c, &s, 2);
-        }
     }
     const std::size_t bytes = doc.byteCount();
     const SampleBuffer pristine = doc.samples.clone();
