@@ -2,8 +2,8 @@
 // memcpy of the same number of bytes in the same run (best of 3), and the undo snapshot the same way.
 
 #include "bench_support.h"
-#include "app/main_menu.h"
-#include "app/workspace.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
 #include "platform/ui.h"
 

@@ -2,11 +2,11 @@
 // reference render that reads every visible frame. Run a Release build: render_bench
 
 #include "app/layout.h"
-#include "app/settings.h"
 #include "app/view_scale.h"
 #include "document/sample_summary.h"
 #include "document/sound_document.h"
-#include "views/pixel_image.h"
+#include "raster/pixel_image.h"
+#include "settings/settings.h"
 #include "views/view_geometry.h"
 #include "views/waveform_renderer.h"
 

@@ -4,12 +4,12 @@
 // Run a Release build: spectral_bench
 
 #include "bench_support.h"
-#include "app/main_menu.h"
-#include "app/workspace.h"
-#include "dsp/convolution.h"
-#include "dsp/equalizer.h"
-#include "dsp/reverb.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
+#include "edit/convolution.h"
 #include "edit/edit_dispatcher.h"
+#include "edit/equalizer.h"
+#include "edit/reverb.h"
 #include "platform/ui.h"
 
 #include <fftw3.h>

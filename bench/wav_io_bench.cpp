@@ -1,10 +1,11 @@
 // Opening and saving an hour of CD-quality stereo, against a bare fread/fwrite of the same bytes.
 // Run a Release build: wav_io_bench
 
-#include "app/settings.h"
-#include "app/workspace.h"
+#include "app/file_flows.h"
 #include "document/wav_file.h"
+#include "document/workspace.h"
 #include "platform/console_ui.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "app/big_button.h"
 
-#include "app/main_menu.h"
+#include "edit/command_ids.h"
 
 namespace sonavik {
 

@@ -1,6 +1,6 @@
 #include "app/layout.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 

@@ -1,10 +1,11 @@
 #include "app/main_controller.h"
 
-#include "app/main_menu.h"
+#include "app/file_flows.h"
 #include "app/view_scale.h"
-#include "app/window_title.h"
-#include "app/workspace.h"
 #include "document/wav_file.h"
+#include "document/window_title.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "platform/ui.h"
 
 namespace sonavik {

@@ -1,6 +1,6 @@
 #include "app/view_scale.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 

@@ -1,14 +1,15 @@
 // sonavik2-cli: the editor's core without a window. Messages go to stderr as "caption: text".
 
-#include "app/settings.h"
-#include "app/workspace.h"
+#include "app/file_flows.h"
+#include "document/selection.h"
 #include "document/wav_file.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/edit_commands.h"
 #include "edit/edit_dispatcher.h"
-#include "app/main_menu.h"
-#include "dsp/reverb.h"
+#include "edit/reverb.h"
 #include "platform/console_ui.h"
-#include "views/selection.h"
+#include "settings/settings.h"
 
 #include <charconv>
 #include <cmath>

@@ -4,7 +4,7 @@
 // morphed points is a parabola on each end segment and a cubic Hermite piece in between. y runs from
 // 0 at the top edge to 1 at the bottom edge; every result is limited to [0, 1], NaN giving 0.
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 namespace sonavik {
 

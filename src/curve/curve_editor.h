@@ -3,9 +3,9 @@
 // and the picture as a list of drawing operations. It edits the dialog's CurveData in place, so the
 // dialog and the edit that follows see every change at once.
 
-#include "app/settings.h"
 #include "platform/ui.h"
-#include "views/pixel_image.h"
+#include "raster/pixel_image.h"
+#include "settings/settings.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,7 +2,7 @@
 // The one open sound and the record of the same shape that undo swaps it with.
 
 #include "document/sample_summary.h"
-#include "views/selection.h"
+#include "document/selection.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,5 @@
 #include "document/wav_file.h"
 
-#include "app/settings.h"
-#include "app/window_title.h"
-#include "app/workspace.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 
@@ -26,11 +23,8 @@ constexpr const char* kNoMemoryCaption = "メモリ割り当て失敗";
 constexpr const char* kReadFailedCaption = "データ読み込み失敗";
 constexpr const char* kCannotSave = "は保存できません。\nファイルの属性を確認してください。";
 constexpr const char* kSaveFailed = "の保存に失敗しました。";
-constexpr const char* kNoData = "No Data";
 constexpr const char* kFilterName = "wavﾌｧｲﾙ(*.wav)";
 constexpr const char* kFilterPattern = "*.wav";
-constexpr const char* kOpenTitle = "読み込み";
-constexpr const char* kSaveTitle = "名前を付けて保存";
 
 bool fail(Ui& ui, const char* text)
 {
@@ -102,30 +96,18 @@ bool endsWithWav(const std::string& path)
     return true;
 }
 
+} // namespace
+
 void addWavExtension(std::string& path)
 {
     if (!endsWithWav(path))
         path += ".wav";
 }
 
-bool hasFolder(const std::string& path) { return path.find(kDirSeparator) != std::string::npos; }
-
-// The folder part of path with its trailing separator, stored into a settings field; a bare name leaves
-// the field as it was.
-template <std::size_t N>
-void rememberFolder(char (&field)[N], const std::string& path)
-{
-    std::size_t slash = path.rfind(kDirSeparator);
-    if (slash != std::string::npos)
-        setFieldText(field, path.substr(0, slash + 1));
-}
-
-FileDialogRequest wavDialog(const char* title, const std::string& initialDir, bool confirmOverwrite)
+FileDialogRequest wavFileDialog(const char* title, const std::string& initialDir, bool confirmOverwrite)
 {
     return {title, initialDir, kFilterName, kFilterPattern, confirmOverwrite};
 }
-
-} // namespace
 
 FormatCheck validateFormat(const WaveFormat& f)
 {
@@ -196,6 +178,8 @@ bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& fr
     }
 }
 
+bool hasFolder(const std::string& path) { return path.find(kDirSeparator) != std::string::npos; }
+
 bool checkWavFileName(std::string& path, const std::string& defaultDir)
 {
     if (!hasFolder(path))
@@ -220,52 +204,31 @@ FileHandle openWavForReading(Ui& ui, std::string& path, const std::string& defau
     return file;
 }
 
-bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosenPath)
+bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc)
 {
-    std::string openDir = fieldText(ws.settings.openDir);
-    std::optional<std::string> answer = chosenPath;
-    if (!answer)
-        answer = ui.openFileName(wavDialog(kOpenTitle, openDir, false));
-    if (!answer)
-        return false;
-
-    std::string path = *answer;
-    FileHandle file = openWavForReading(ui, path, openDir);
-    if (!file)
-        return false;
-
-    moveToUndoStore(ws.document, ws.undoStore);
-    SoundDocument& doc = ws.document;
-    doc.path = path;
-
-    if (!readWavHeader(ui, file.get(), doc.format, doc.frameCount)) {
-        file.reset();
+    const std::string& path = doc.path;
+    if (!readWavHeader(ui, file, doc.format, doc.frameCount)) {
         showError(ui, path + kLoadFailed);
         return false;
     }
 
     // The declared size is only a claim: check it against the file before asking for that much memory.
     std::size_t size = doc.byteCount();
-    long long left = bytesLeft(file.get());
+    long long left = bytesLeft(file);
     if (size == 0 || (left >= 0 && static_cast<unsigned long long>(left) < size)) {
-        file.reset();
         showCaptionedError(ui, path, kReadFailedCaption);
         return false;
     }
     doc.samples = SampleBuffer::allocate(size);
     if (doc.samples.isNull()) {
-        file.reset();
         showCaptionedError(ui, path, kNoMemoryCaption);
         return false;
     }
-    if (std::fread(doc.samples.data(), 1, size, file.get()) != size) {
+    if (std::fread(doc.samples.data(), 1, size, file) != size) {
         doc.samples.reset();
-        file.reset();
         showCaptionedError(ui, path, kReadFailedCaption);
         return false;
     }
-    file.reset();
-    rememberFolder(ws.settings.openDir, path);
     return true;
 }
 
@@ -293,45 +256,6 @@ bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path
         return false;
     }
     return true;
-}
-
-bool saveWavFileAs(Workspace& ws, Ui& ui)
-{
-    if (!ws.document.hasData()) {
-        showNotice(ui, kNoData);
-        return false;
-    }
-    std::optional<std::string> answer = ui.saveFileName(wavDialog(kSaveTitle, fieldText(ws.settings.saveDir), true));
-    if (!answer)
-        return false;
-    std::string path = *answer;
-    addWavExtension(path);
-    if (!writeWavFile(ui, ws.document, path))
-        return false;
-    ws.document.modified = 0;
-    ws.document.path = path;
-    rememberFolder(ws.settings.saveDir, path);
-    refreshTitle(ws, ui);
-    return true;
-}
-
-bool saveWavFile(Workspace& ws, Ui& ui)
-{
-    if (!ws.document.hasData()) {
-        showNotice(ui, kNoData);
-        return false;
-    }
-    std::string& path = ws.document.path;
-    if (!path.empty()) {
-        addWavExtension(path);
-        // A bare name (a recording's "New Data(n).wav") has no folder to go to: ask for one.
-        if (hasFolder(path) && writeWavFile(ui, ws.document, path)) {
-            ws.document.modified = 0;
-            refreshTitle(ws, ui);
-            return true;
-        }
-    }
-    return saveWavFileAs(ws, ui);
 }
 
 } // namespace sonavik

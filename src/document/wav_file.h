@@ -1,6 +1,6 @@
 #pragma once
-// Reading, checking and writing PCM WAV files (8 or 16 bits, mono or stereo), and the open, save and
-// save-as flows with their file dialogs and messages.
+// Reading, checking and writing PCM WAV files (8 or 16 bits, mono or stereo): bytes to document and back,
+// with the messages of each failure.
 
 #include "document/sound_document.h"
 
@@ -13,7 +13,7 @@
 namespace sonavik {
 
 class Ui;
-struct Workspace;
+struct FileDialogRequest;
 
 enum class FormatCheck { Valid = 0, Unsupported = 1, Repairable = 2 };
 FormatCheck validateFormat(const WaveFormat& format);
@@ -23,6 +23,14 @@ FormatCheck validateFormat(const WaveFormat& format);
 // whether to repair it. A chunk size that is negative or runs past the end of the file counts as a cut
 // header; the data chunk's size is not checked against the file here (the caller reads the samples).
 bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount);
+
+// Reads the header and the samples of an open file into doc, whose path names the file in messages.
+bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc);
+
+bool hasFolder(const std::string& path);
+void addWavExtension(std::string& path);
+// The file dialog of WAV files ("wavﾌｧｲﾙ(*.wav)").
+FileDialogRequest wavFileDialog(const char* title, const std::string& initialDir, bool confirmOverwrite);
 
 // Prefixes a bare name with defaultDir and adds ".wav" where missing. False for a name of three
 // characters or fewer, or one that would not fit the path buffer.
@@ -37,15 +45,7 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // or anything that is not a regular file that can be read, shows "<path> はファイル名が不正です".
 FileHandle openWavForReading(Ui& ui, std::string& path, const std::string& defaultDir);
 
-// Loads a WAV file into the current document; chosenPath stands in for the open dialog's answer. Once the
-// file is open the previous document moves to the undo store, so a failure after that leaves no data.
-// The caller refreshes the title and resets views, selections and the modified flag.
-bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosenPath = std::nullopt);
 // Writes the document with the canonical 44-byte header. The old file survives any failure.
 bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path);
-// Both clear the modified flag and refresh the title after a successful write.
-bool saveWavFileAs(Workspace& ws, Ui& ui);
-// Asks for a name (through saveWavFileAs) when the document's path has no folder or its write failed.
-bool saveWavFile(Workspace& ws, Ui& ui);
 
 } // namespace sonavik

@@ -3,8 +3,8 @@
 // curve (40109), and every sample rounded to a coarser amplitude grid (40115). Also the rules the two
 // dialogs follow, so that the windows only call them.
 
-#include "app/settings.h"
 #include "edit/edit_commands.h"
+#include "settings/settings.h"
 
 #include <string>
 

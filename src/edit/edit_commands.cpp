@@ -1,10 +1,10 @@
 #include "edit/edit_commands.h"
 
-#include "app/main_menu.h"
-#include "dsp/convolution.h"
-#include "dsp/equalizer.h"
-#include "dsp/reverb.h"
 #include "edit/amplitude_transforms.h"
+#include "edit/command_ids.h"
+#include "edit/convolution.h"
+#include "edit/equalizer.h"
+#include "edit/reverb.h"
 #include "edit/time_domain_edits.h"
 
 #include <array>
@@ -15,13 +15,13 @@ namespace {
 template <SampleEdit Edit, bool UsesPosition>
 constexpr EditCommand sampleWise(int id, const char* menuText, const char* cliName)
 {
-    return {id, menuText, cliName, EditKind::InPlace, false, Edit, UsesPosition, &sampleWiseEdit<Edit, UsesPosition>, true};
-}
-
-// In-place commands whose parameters and edit come with their own dialog; regionEdit is filled in then.
-constexpr EditCommand withDialog(int id, const char* menuText)
-{
-    return {id, menuText, nullptr, EditKind::InPlace, true, nullptr, false, nullptr, false};
+    return {.id = id,
+            .menuText = menuText,
+            .cliName = cliName,
+            .sampleEdit = Edit,
+            .usesPosition = UsesPosition,
+            .regionEdit = &sampleWiseEdit<Edit, UsesPosition>,
+            .wholeSoundAtOnce = true};
 }
 
 namespace se = sample_edits;
@@ -30,20 +30,26 @@ constexpr std::array kCommands = {
     sampleWise<&se::silence, false>(cmd::Silence, "無音", "silence"),
     sampleWise<&se::halve, false>(cmd::Halve, "振幅を半減", "halve"),
     sampleWise<&se::twice, false>(cmd::Double, "振幅を倍増", "double"),
-    EditCommand{cmd::Nonlinear, "振幅の非線形変換...", "nonlinear", EditKind::InPlace, true, nullptr, false, &nonlinearRegion, true},
+    EditCommand{.id = cmd::Nonlinear, .menuText = "振幅の非線形変換...", .cliName = "nonlinear",
+                .needsParameters = true, .regionEdit = &nonlinearRegion, .wholeSoundAtOnce = true},
     sampleWise<&se::fadeInLinear, true>(cmd::FadeInLinear, "フェードイン( 直線 )", "fade-in"),
     sampleWise<&se::fadeOutLinear, true>(cmd::FadeOutLinear, "フェードアウト( 直線 )", "fade-out"),
     sampleWise<&se::fadeInCos, true>(cmd::FadeInCos, "フェードイン( Cos カーブ )", "cos-fade-in"),
     sampleWise<&se::fadeOutCos, true>(cmd::FadeOutCos, "フェードアウト( Cos カーブ )", "cos-fade-out"),
-    EditCommand{cmd::Reverse, "リバース", "reverse", EditKind::InPlace, false, nullptr, false, &reverseRegion, true},
+    EditCommand{.id = cmd::Reverse, .menuText = "リバース", .cliName = "reverse",
+                .regionEdit = &reverseRegion, .wholeSoundAtOnce = true},
     sampleWise<&se::invert, false>(cmd::Invert, "逆相", "invert"),
-    EditCommand{cmd::Equalize, "イコライザー...", "equalize", EditKind::InPlace, true, nullptr, false, &equalizeRegion, false},
-    EditCommand{cmd::Reverb, "リバーブ...", "reverb", EditKind::InPlace, true, nullptr, false, &reverbRegion, false},
-    EditCommand{cmd::Convolve, "任意の音で畳み込み...", "convolve", EditKind::InPlace, true, nullptr, false, &convolveFileRegion, false},
-    EditCommand{cmd::Coarsen, "振幅量子化の間引き...", "coarsen", EditKind::InPlace, true, nullptr, false, &coarsenRegion, true},
-    EditCommand{cmd::Trim, "トリミング", "trim", EditKind::Trim, false, nullptr, false, nullptr, false},
-    EditCommand{cmd::Delete, "削除", "delete", EditKind::Delete, false, nullptr, false, nullptr, false},
-    EditCommand{cmd::Fft, "FFT", nullptr, EditKind::Analysis, true, nullptr, false, nullptr, false},
+    EditCommand{.id = cmd::Equalize, .menuText = "イコライザー...", .cliName = "equalize",
+                .needsParameters = true, .regionEdit = &equalizeRegion},
+    EditCommand{.id = cmd::Reverb, .menuText = "リバーブ...", .cliName = "reverb",
+                .needsParameters = true, .regionEdit = &reverbRegion},
+    EditCommand{.id = cmd::Convolve, .menuText = "任意の音で畳み込み...", .cliName = "convolve",
+                .needsParameters = true, .regionEdit = &convolveFileRegion},
+    EditCommand{.id = cmd::Coarsen, .menuText = "振幅量子化の間引き...", .cliName = "coarsen",
+                .needsParameters = true, .regionEdit = &coarsenRegion, .wholeSoundAtOnce = true},
+    EditCommand{.id = cmd::Trim, .menuText = "トリミング", .cliName = "trim", .kind = EditKind::Trim},
+    EditCommand{.id = cmd::Delete, .menuText = "削除", .cliName = "delete", .kind = EditKind::Delete},
+    EditCommand{.id = cmd::Fft, .menuText = "FFT", .kind = EditKind::Analysis, .needsParameters = true},
 };
 
 } // namespace

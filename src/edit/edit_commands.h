@@ -32,15 +32,15 @@ struct EditContext {
 using RegionEdit = void (*)(EditContext& context, const EditRegion& region, int channelCount);
 
 struct EditCommand {
-    int id;
-    const char* menuText;
-    const char* cliName;     // nullptr: not offered by sonavik2-cli
-    EditKind kind;
-    bool needsParameters;    // asked through EditHost::askParameters before the snapshot
-    SampleEdit sampleEdit;   // the sample-wise edits; nullptr for the others
-    bool usesPosition;       // sampleEdit reads t
-    RegionEdit regionEdit;   // in-place edits; nullptr where the edit is not built yet (it then does nothing)
-    bool wholeSoundAtOnce;   // regionEdit takes both channels of a whole stereo sound in one pass
+    int id = 0;
+    const char* menuText = nullptr;
+    const char* cliName = nullptr;         // nullptr: not offered by sonavik2-cli
+    EditKind kind = EditKind::InPlace;
+    bool needsParameters = false;          // asked through EditHost::askParameters before the snapshot
+    SampleEdit sampleEdit = nullptr;       // the sample-wise edits; nullptr for the others
+    bool usesPosition = false;             // sampleEdit reads t
+    RegionEdit regionEdit = nullptr;       // in-place edits; nullptr where the edit is not built yet (it then does nothing)
+    bool wholeSoundAtOnce = false;         // regionEdit takes both channels of a whole stereo sound in one pass
 };
 
 // In the order of the menus: the edits of "エディット", then "FFT".

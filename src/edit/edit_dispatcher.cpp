@@ -1,7 +1,7 @@
 #include "edit/edit_dispatcher.h"
 
-#include "app/window_title.h"
-#include "app/workspace.h"
+#include "document/window_title.h"
+#include "document/workspace.h"
 #include "edit/edit_commands.h"
 #include "edit/time_domain_edits.h"
 #include "edit/trim_delete.h"

@@ -2,7 +2,7 @@
 // The one entry point of every edit and transform command: target checks, parameters, the undo
 // snapshot, and each region of the target handed to its edit.
 
-#include "views/selection.h"
+#include "document/selection.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,9 +1,9 @@
 #include "edit/response_chooser.h"
 
-#include "app/settings.h"
-#include "app/workspace.h"
+#include "document/workspace.h"
 #include "platform/os.h"
 #include "platform/ui.h"
+#include "settings/settings.h"
 
 namespace sonavik {
 

@@ -4,10 +4,10 @@
 // weight a, with nearest(v) = floor(v + 0.5), clipped to the sample range.
 
 #include "document/sample_summary.h"
+#include "document/selection.h"
 #include "document/sound_document.h"
 #include "edit/edit_commands.h"
 #include "edit/edit_dispatcher.h"
-#include "views/selection.h"
 
 #include <algorithm>
 #include <cmath>

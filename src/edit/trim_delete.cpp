@@ -1,7 +1,7 @@
 #include "edit/trim_delete.h"
 
-#include "app/main_menu.h"
-#include "app/workspace.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
 #include "platform/ui.h"
 

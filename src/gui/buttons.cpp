@@ -1,7 +1,7 @@
 #include "gui/buttons.h"
 
-#include "app/settings.h"
 #include "gui/resources.h"
+#include "settings/settings.h"
 
 #include <QMouseEvent>
 #include <QPainter>

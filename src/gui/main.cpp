@@ -2,13 +2,13 @@
 // sonavik2 --screenshot OUT.png [FILE.wav]
 
 #include "app/main_controller.h"
-#include "app/settings.h"
-#include "app/workspace.h"
 #include "document/undo_store.h"
+#include "document/workspace.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
+#include "settings/settings.h"
 
 #include <QApplication>
 #include <QFont>

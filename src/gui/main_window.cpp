@@ -2,9 +2,9 @@
 
 #include "app/layout.h"
 #include "app/main_menu.h"
-#include "app/workspace.h"
-#include "gui/buttons.h"
+#include "document/workspace.h"
 #include "edit/response_chooser.h"
+#include "gui/buttons.h"
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/equalizer_dialog.h"
 #include "gui/dialogs/nonlinear_dialog.h"

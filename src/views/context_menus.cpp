@@ -1,11 +1,12 @@
 #include "views/context_menus.h"
 
-#include "app/main_menu.h"
-#include "app/settings.h"
-#include "app/workspace.h"
+#include "document/selection.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
+#include "edit/edit_commands.h"
 #include "edit/edit_dispatcher.h"
 #include "platform/ui.h"
-#include "views/selection.h"
+#include "settings/settings.h"
 
 #include <charconv>
 #include <cstdio>
@@ -21,12 +22,10 @@ std::vector<MenuEntry> editEntries()
                               cmd::Reverse,     cmd::Invert,        cmd::Equalize, cmd::Reverb,
                               cmd::Convolve,    cmd::Coarsen,       cmd::Trim,     cmd::Delete};
     std::vector<MenuEntry> entries;
-    // The texts are those of the menu bar's edit menu.
+    // The texts are those of the menu bar's edit menu, which reads the same table.
     for (int id : ids)
-        for (const Menu& m : mainMenu())
-            for (const MenuItem& item : m.items)
-                if (item.id == id)
-                    entries.push_back({id, item.text, true, {}});
+        if (const EditCommand* command = findEditCommand(id))
+            entries.push_back({id, command->menuText, true, {}});
     return entries;
 }
 

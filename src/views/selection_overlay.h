@@ -2,8 +2,8 @@
 // What a view shows on top of its cached render: the alpha band of the channel's numbered selections
 // with their dotted edge lines, and the red selection, drawn in exclusive-or.
 
-#include "views/pixel_image.h"
-#include "views/selection.h"
+#include "document/selection.h"
+#include "raster/pixel_image.h"
 #include "views/view_geometry.h"
 
 #include <cstdint>

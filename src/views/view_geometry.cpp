@@ -1,6 +1,6 @@
 #include "views/view_geometry.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 
 #include <cmath>
 

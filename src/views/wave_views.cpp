@@ -1,9 +1,9 @@
 #include "views/wave_views.h"
 
-#include "app/window_title.h"
-#include "app/workspace.h"
 #include "document/sample_summary.h"
-#include "views/selection.h"
+#include "document/selection.h"
+#include "document/window_title.h"
+#include "document/workspace.h"
 #include "views/selection_overlay.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // texts. The widgets forward their events here and show what comes back.
 
 #include "platform/ui.h"
-#include "views/pixel_image.h"
+#include "raster/pixel_image.h"
 #include "views/view_geometry.h"
 #include "views/waveform_renderer.h"
 

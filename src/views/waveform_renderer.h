@@ -2,7 +2,7 @@
 // The full picture of one waveform view: background, silence line, waveform, sample and time rulers and
 // frame lines, drawn into the view's cached image from the samples and the view state.
 
-#include "views/pixel_image.h"
+#include "raster/pixel_image.h"
 #include "views/view_geometry.h"
 
 #include <cstdint>

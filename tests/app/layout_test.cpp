@@ -1,7 +1,7 @@
 #include "app/big_button.h"
 #include "app/layout.h"
-#include "app/settings.h"
 #include "app/view_scale.h"
+#include "settings/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "app/main_controller.h"
 
 #include "app/main_menu.h"
-#include "app/window_title.h"
-#include "app/workspace.h"
+#include "document/window_title.h"
+#include "document/workspace.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"

@@ -1,7 +1,7 @@
 // Runs the built sonavik2-cli on small files and compares what it writes byte for byte.
 
-#include "app/settings.h"
 #include "edit/edit_commands.h"
+#include "settings/settings.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 

@@ -1,7 +1,7 @@
 #include "curve/curve_editor.h"
 
-#include "app/settings.h"
 #include "curve/curve.h"
+#include "settings/settings.h"
 #include "support/scripted_ui.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "curve/curve.h"
 
-#include "app/settings.h"
+#include "settings/settings.h"
 #include "support/scripted_ui.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,11 @@
+#include "app/file_flows.h"
 #include "document/wav_file.h"
 
-#include "app/window_title.h"
-#include "app/workspace.h"
-#include "support/wav_bytes.h"
+#include "document/window_title.h"
+#include "document/workspace.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
+#include "support/wav_bytes.h"
 
 #include <gtest/gtest.h>
 #include <csignal>

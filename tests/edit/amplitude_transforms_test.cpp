@@ -1,8 +1,8 @@
 #include "edit/amplitude_transforms.h"
 
-#include "app/main_menu.h"
 #include "curve/curve.h"
 #include "document/sample_summary.h"
+#include "edit/command_ids.h"
 #include "edit/edit_test_support.h"
 #include "edit/time_domain_edits.h"
 #include "support/scripted_ui.h"

@@ -1,7 +1,7 @@
 #include "edit/edit_dispatcher.h"
 
-#include "app/main_menu.h"
-#include "app/window_title.h"
+#include "document/window_title.h"
+#include "edit/command_ids.h"
 #include "edit/edit_test_support.h"
 #include "support/scripted_ui.h"
 

@@ -2,10 +2,10 @@
 // Documents and workspaces for the edit tests, and the sample-wise rule written out plainly as the
 // reference the optimised loops must equal.
 
-#include "app/workspace.h"
+#include "document/selection.h"
 #include "document/sound_document.h"
+#include "document/workspace.h"
 #include "edit/edit_dispatcher.h"
-#include "views/selection.h"
 #include "views/test_documents.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 
 #include "edit/time_domain_edits.h"
 
-#include "app/main_menu.h"
+#include "edit/command_ids.h"
 #include "edit/edit_test_support.h"
 #include "support/scripted_ui.h"
 

@@ -1,8 +1,8 @@
 #include "edit/trim_delete.h"
 
-#include "app/main_menu.h"
-#include "app/window_title.h"
 #include "document/wav_file.h"
+#include "document/window_title.h"
+#include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
 #include "edit/edit_test_support.h"
 #include "support/scripted_ui.h"

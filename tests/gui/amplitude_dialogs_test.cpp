@@ -1,8 +1,8 @@
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/nonlinear_dialog.h"
 
-#include "app/main_menu.h"
-#include "app/workspace.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
 #include "gui/curve_editor_widget.h"
 #include "support/scripted_ui.h"

@@ -1,7 +1,7 @@
 #include "gui/curve_editor_widget.h"
 
-#include "app/settings.h"
 #include "gui/resources.h"
+#include "settings/settings.h"
 #include "support/scripted_ui.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "gui/main_window.h"
 
 #include "app/main_menu.h"
-#include "app/settings.h"
-#include "app/workspace.h"
+#include "document/workspace.h"
+#include "settings/settings.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"

@@ -1,7 +1,7 @@
 #include "gui/dialogs/equalizer_dialog.h"
 #include "gui/dialogs/reverb_dialog.h"
 
-#include "app/workspace.h"
+#include "document/workspace.h"
 #include "gui/curve_editor_widget.h"
 #include "support/scripted_ui.h"
 #include "views/test_documents.h"

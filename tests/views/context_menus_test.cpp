@@ -1,9 +1,9 @@
 #include "views/context_menus.h"
 
-#include "app/settings.h"
-#include "app/workspace.h"
+#include "document/selection.h"
+#include "document/workspace.h"
 #include "edit/edit_dispatcher.h"
-#include "views/selection.h"
+#include "settings/settings.h"
 #include "support/scripted_ui.h"
 
 #include <gtest/gtest.h>

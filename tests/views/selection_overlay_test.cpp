@@ -1,6 +1,6 @@
 #include "views/selection_overlay.h"
 
-#include "views/font5x7.h"
+#include "raster/font5x7.h"
 
 #include <gtest/gtest.h>
 

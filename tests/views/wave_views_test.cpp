@@ -1,9 +1,9 @@
 #include "views/wave_views.h"
 
-#include "app/settings.h"
 #include "app/view_scale.h"
-#include "app/workspace.h"
-#include "views/selection.h"
+#include "document/selection.h"
+#include "document/workspace.h"
+#include "settings/settings.h"
 #include "support/scripted_ui.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 
 #include "document/sample_summary.h"
 #include "document/sound_document.h"
-#include "views/font5x7.h"
+#include "raster/font5x7.h"
 #include "views/test_documents.h"
 
 #include <gtest/gtest.h>

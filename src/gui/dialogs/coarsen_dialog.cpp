@@ -1,7 +1,7 @@
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/dialog_buttons.h"
 
-#include "app/workspace.h"
+#include "document/workspace.h"
 #include "edit/amplitude_transforms.h"
 
 #include <QLabel>

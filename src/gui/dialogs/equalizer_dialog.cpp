@@ -1,8 +1,8 @@
-#include "gui/dialogs/equalizer_dialog.h"
 #include "gui/dialogs/dialog_buttons.h"
+#include "gui/dialogs/equalizer_dialog.h"
 
-#include "app/workspace.h"
-#include "dsp/equalizer.h"
+#include "document/workspace.h"
+#include "edit/equalizer.h"
 #include "gui/curve_editor_widget.h"
 
 #include <QButtonGroup>

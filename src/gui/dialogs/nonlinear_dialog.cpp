@@ -1,7 +1,7 @@
-#include "gui/dialogs/nonlinear_dialog.h"
 #include "gui/dialogs/dialog_buttons.h"
+#include "gui/dialogs/nonlinear_dialog.h"
 
-#include "app/workspace.h"
+#include "document/workspace.h"
 #include "edit/amplitude_transforms.h"
 #include "gui/curve_editor_widget.h"
 

@@ -1,8 +1,8 @@
-#include "gui/dialogs/parameter_dialog.h"
 #include "gui/dialogs/dialog_buttons.h"
+#include "gui/dialogs/parameter_dialog.h"
 
+#include "document/selection.h"
 #include "views/context_menus.h"
-#include "views/selection.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -3,7 +3,7 @@
 // envelope drawn in the curve editor. Every change goes straight into the settings, so a cancelled
 // dialog leaves its last values behind.
 
-#include "dsp/reverb.h"
+#include "edit/reverb.h"
 
 #include <QDialog>
 

@@ -1,7 +1,7 @@
-#include "gui/dialogs/target_dialog.h"
 #include "gui/dialogs/dialog_buttons.h"
+#include "gui/dialogs/target_dialog.h"
 
-#include "app/workspace.h"
+#include "document/workspace.h"
 #include "views/context_menus.h"
 
 #include <QButtonGroup>

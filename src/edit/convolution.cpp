@@ -1,0 +1,232 @@
+#include "edit/convolution.h"
+
+#include "document/sample_summary.h"
+#include "document/sound_document.h"
+#include "document/wav_file.h"
+#include "dsp/fft.h"
+#include "edit/progress.h"
+#include "edit/reverb.h"
+#include "edit/time_domain_edits.h"
+#include "platform/ui.h"
+#include "settings/settings.h"
+
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace sonavik {
+namespace {
+
+constexpr const char* kAllocating = "処理中： リバーブ ( メモリ割り当て中 )";
+constexpr const char* kBuildingResponse = "処理中： リバーブ ( 応答関数作成中 )";
+constexpr const char* kTransformingResponse = "処理中： リバーブ ( 応答関数 FFT 中 )";
+constexpr const char* kBlockPrefix = "処理中： リバーブ ( データを FFT 中 ";
+constexpr const char* kBlockSuffix = " ％ )";
+constexpr const char* kDone = "処理中： リバーブ ( 完了 )";
+constexpr const char* kNoMemory = "メモリがたりません";
+constexpr const char* kBadResponseFile = "畳み込みに使うファイルが不正です";
+constexpr const char* kResponseNotRead = "応答関数の読み込みに失敗しました";
+constexpr const char* kLoadFailed = " の読み込みに失敗しました";
+constexpr const char* kNotMono = " はモノラルではありません。\n現バージョンの Sonavik 2 は、ステレオのファイルに\n"
+                                 "よる畳み込みをサポートしていません。バージョンアップを\nお待ち下さい。";
+constexpr double kInputScale = 0.018;
+
+// The name check, the opening and the header, each failure with its message; path becomes the name
+// actually opened.
+FileHandle openResponse(Ui& ui, std::string& path, const std::string& openDir, WaveFormat& format,
+                        std::int32_t& frames)
+{
+    FileHandle file = openWavForReading(ui, path, openDir);
+    if (!file)
+        return nullptr;
+    if (!readWavHeader(ui, file.get(), format, frames)) {
+        file.reset();
+        showError(ui, path + kLoadFailed);
+        return nullptr;
+    }
+    return file;
+}
+
+template <typename T>
+std::unique_ptr<T[]> tryAllocate(std::size_t count)
+{
+    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+}
+
+} // namespace
+
+std::int64_t convolutionBlockLength(std::int64_t responseFrames)
+{
+    std::int64_t n = kMinConvolutionBlock;
+    while (n < responseFrames && n < kMaxConvolutionBlock)
+        n *= 2;
+    return n;
+}
+
+std::int64_t readResponseLength(Ui& ui, const std::string& responsePath, const std::string& openDir)
+{
+    std::string path = responsePath;
+    WaveFormat format;
+    std::int32_t frames = 0;
+    if (!openResponse(ui, path, openDir, format, frames))
+        return -1;
+    return std::max<std::int32_t>(frames, 0);
+}
+
+bool readResponse(Ui& ui, double* w, std::size_t length, const std::string& responsePath, const std::string& openDir)
+{
+    std::fill(w, w + length, 0.0);
+    std::string path = responsePath;
+    WaveFormat format;
+    std::int32_t frames = 0;
+    FileHandle file = openResponse(ui, path, openDir, format, frames);
+    if (!file)
+        return false;
+    if (format.nChannels == 2) {
+        file.reset();
+        showError(ui, path + kNotMono);
+        return false;
+    }
+    const bool eightBit = format.wBitsPerSample == 8;
+    const std::size_t bytesPerSample = eightBit ? 1 : 2;
+    std::size_t wanted = std::min<std::size_t>(length / 2, static_cast<std::size_t>(std::max<std::int32_t>(frames, 0)));
+    unsigned char chunk[16384];
+    std::size_t j = 0;
+    while (j < wanted) {
+        const std::size_t count = std::min(wanted - j, sizeof chunk / bytesPerSample);
+        const std::size_t got = std::fread(chunk, bytesPerSample, count, file.get());
+        for (std::size_t i = 0; i < got; ++i, ++j) {
+            if (eightBit) {
+                w[j] = (static_cast<int>(chunk[i]) - 128) / 128.0;
+            } else {
+                const auto v = static_cast<std::int16_t>(chunk[2 * i] | (chunk[2 * i + 1] << 8));
+                w[j] = v / 32768.0;
+            }
+        }
+        if (got < count)
+            break;  // the data ends early: the rest of the response stays silent
+    }
+    return true;
+}
+
+void convolveRegion(EditContext& context, const EditRegion& region, ResponseSource source)
+{
+    Ui& ui = context.ui;
+    SoundDocument& doc = context.document;
+    const Settings& settings = context.settings;
+    const int channel = region.channel;
+    showProgress(ui, kAllocating);
+
+    const std::string path = fieldText(settings.responsePath);
+    const std::string openDir = fieldText(settings.openDir);
+    std::int64_t responseFrames = 0;
+    if (source == ResponseSource::Reverb) {
+        responseFrames = reverbResponseLength(settings.reverbTimeStep());
+    } else {
+        responseFrames = readResponseLength(ui, path, openDir);
+        if (responseFrames < 0) {
+            showError(ui, kBadResponseFile);
+            return;
+        }
+    }
+    const std::int64_t n = convolutionBlockLength(responseFrames);
+    const std::int64_t m = 2 * n;
+    auto work = tryAllocate<double>(static_cast<std::size_t>(m));
+    auto response = tryAllocate<float>(static_cast<std::size_t>(m));
+    auto tail = tryAllocate<double>(static_cast<std::size_t>(n));
+    if (!work || !response || !tail) {
+        showError(ui, kNoMemory);
+        return;
+    }
+    double* const W = work.get();
+    float* const R = response.get();
+    double* const T = tail.get();
+
+    showProgress(ui, kBuildingResponse);
+    double r = 1.0;
+    if (source == ResponseSource::Reverb) {
+        synthesizeReverbResponse(settings, W, static_cast<std::size_t>(n));
+        r = std::clamp(settings.reverbRatio(), 0, 100) / 100.0;
+    } else if (!readResponse(ui, W, static_cast<std::size_t>(m), path, openDir)) {
+        showError(ui, kResponseNotRead);
+        return;
+    }
+
+    showProgress(ui, kTransformingResponse);
+    fftForward(static_cast<std::size_t>(m), W);
+    for (std::int64_t i = 0; i < m; ++i)
+        R[i] = static_cast<float>(W[i]);
+    std::fill(T, T + n, 0.0);
+
+    const std::int64_t s = region.start;
+    const std::int64_t e = region.end;
+    const std::int64_t length = e - s + 1;
+    const bool full = edit_detail::fullWeight(region);
+    const Selection envelope = edit_detail::envelopeOf(region);
+    const double nd = static_cast<double>(n);
+    PercentProgress progress(ui, kBlockPrefix, kBlockSuffix);
+    // A region that is a whole number of blocks long ends with an empty block; it writes nothing.
+    for (std::int64_t k = 0; s + k * n <= e + 1; ++k) {
+        const std::int64_t q = s + k * n;
+        const int count = static_cast<int>(std::min(n, e - q + 1));
+        progress.show(k * n, length);
+        if (count > 0) {
+            edit_detail::loadSigned(doc, channel, 1, q, count, W);
+            for (int i = 0; i < count; ++i)
+                W[i] = W[i] * kInputScale / nd;
+            std::fill(W + count, W + m, 0.0);
+            fftForward(static_cast<std::size_t>(m), W);
+        }
+        // (k + 0.5) N is a whole number: N is even.
+        progress.show(k * n + n / 2, length);
+        if (count == 0)
+            break;
+
+        W[0] *= R[0];
+        W[n] *= R[n];
+        for (std::int64_t i = 1; i < n; ++i) {
+            const double p = W[i];
+            const double qi = W[m - i];
+            const double c = R[i];
+            const double d = R[m - i];
+            W[i] = p * c - d * qi;
+            W[m - i] = qi * c + d * p;
+        }
+        fftInverse(static_cast<std::size_t>(m), W);
+
+        // The frames of this block, dry and wet mixed at each frame's weight.
+        alignas(16) double values[edit_detail::kBlockFrames];
+        for (int first = 0; first < count; first += edit_detail::kBlockFrames) {
+            const int chunk = std::min(edit_detail::kBlockFrames, count - first);
+            edit_detail::loadSigned(doc, channel, 1, q + first, chunk, values);
+            if (full) {
+                const double dry = 1.0 - r;
+                for (int i = 0; i < chunk; ++i)
+                    values[i] = dry * values[i] + (W[first + i] + T[first + i]) * r;
+            } else {
+                for (int i = 0; i < chunk; ++i) {
+                    const double a = alphaAt(envelope, q + first + i);
+                    values[i] = (1.0 - a * r) * values[i] + (W[first + i] + T[first + i]) * a * r;
+                }
+            }
+            edit_detail::storeNearest(doc, channel, 1, q + first, chunk, values);
+        }
+        std::copy(W + n, W + m, T);
+    }
+    noteSamplesChanged(doc, s, e);
+    showProgress(ui, kDone);
+}
+
+void convolveFileRegion(EditContext& context, const EditRegion& region, int channelCount)
+{
+    for (int k = 0; k < std::max(channelCount, 1); ++k) {
+        EditRegion one = region;
+        one.channel = region.channel + k;
+        convolveRegion(context, one, ResponseSource::File);
+    }
+}
+
+} // namespace sonavik

@@ -1,0 +1,44 @@
+#pragma once
+// "イコライザー..." (40110): the region is filtered block by block with the gain curve the user draws
+// in dialog 105, and the rules that dialog follows when it opens and while it is used.
+
+#include "edit/edit_commands.h"
+#include "settings/settings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace sonavik {
+
+struct EditRegion;
+
+// Overlapping blocks of C = eqFftSize frames at a hop of C / 2: each block is windowed, transformed,
+// multiplied bin by bin with the curve (morphed by the alpha at the block's centre), transformed back,
+// un-windowed and cross-faded into its neighbours; the DC term is never changed. A region shorter than
+// C stays as it is. A block that cannot be allocated sounds the error beep and leaves the region alone.
+void equalizeRegion(EditContext& context, const EditRegion& region, int channelCount);
+
+inline constexpr int kMinEqFftExponent = 4;
+inline constexpr int kMaxEqFftExponent = 30;
+
+// The slider position for a stored block length: the size limited to 16…2^30, and a size that is no
+// power of two taken to the nearest exponent (on a logarithmic scale), 4…30.
+int equalizerFftExponent(std::int32_t storedSize);
+
+// What dialog 105 does to the settings when it opens: an axis setting other than 0 or 1 becomes 0, a
+// window outside 0…4 becomes 0, the block length becomes 2^equalizerFftExponent, and the curve editor
+// draws the block as the equaliser. Returns the exponent for the slider.
+int prepareEqualizerSettings(Settings& settings);
+
+// The block length recommended for a sample rate, or 0 where the dialog recommends none.
+int recommendedEqFftSize(std::uint32_t samplesPerSec);
+// "size= %d ( 推奨値は %d )", or "size= %d" alone without a recommendation.
+std::string equalizerSizeText(int size, std::uint32_t samplesPerSec);
+
+// "リセット": every point inactive, a flat curve of unity gain.
+void resetEqualizerCurve(CurveData& curve);
+// "灰色の丸リセット": every active point's grey position moves to unity gain (y 0.5); the edited
+// positions stay.
+void resetEqualizerGreyPoints(CurveData& curve);
+
+} // namespace sonavik
