@@ -73,8 +73,7 @@ void Player::playOrStop()
     // A buffer always holds at least one frame.
     capacity_ = std::max<std::uint32_t>(capacity_, doc.format.nBlockAlign);
     if (!ring_.allocate(ui_, capacity_)) {
-        if (!ring_.inUse())
-            showError(ui_, "mem not allo!");
+        showError(ui_, "mem not allo!");
         return;
     }
 

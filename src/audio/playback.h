@@ -40,6 +40,8 @@ public:
     void onPlayBufferDone(WaveBuffer* buffer);
 
     bool running() const;
+    // Whether the playback that runs (or the next one) loops: loopMode, or playButtonLoops for the button.
+    bool loops() const;
     // The range being played, inclusive.
     std::int32_t firstFrame() const { return playFirst_; }
     std::int32_t lastFrame() const { return playLast_; }
@@ -47,7 +49,6 @@ public:
     std::int64_t framesPlayed() const { return framesPlayed_; }
 
 private:
-    bool loops() const;
     int fillAndQueue(WaveBuffer& buffer);
     // Ends playback: restores the device's values, resets and closes it, releases the ring.
     void finish(bool reportErrors);

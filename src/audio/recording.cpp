@@ -125,8 +125,7 @@ void Recorder::recordNewDocument()
         s.recordPackets = 1;
     packetBytes_ = ringBufferBytes(s.recordPackets, ws_.pageSize);
     if (!ring_.allocate(ui_, packetBytes_)) {
-        if (!ring_.inUse())
-            showError(ui_, "mem not allo!");
+        showError(ui_, "mem not allo!");
         return;
     }
     const int device = s.recordUseMapper == 1 ? kWaveMapper : s.recordDeviceIndex;

@@ -22,8 +22,8 @@ std::uint32_t ringBufferBytes(std::int32_t packets, std::size_t pageSize);
 
 class WaveRing {
 public:
-    // Ten zero-filled buffers of capacity bytes, each with its length set to the capacity. A ring still
-    // in use sounds the error beep and says "Prog Miss!"; memory that cannot be had gives false silently.
+    // Ten zero-filled buffers of capacity bytes, each with its length set to the capacity. False when the
+    // memory cannot be had, or when the ring is still in use (after the error beep and "Prog Miss!").
     bool allocate(Ui& ui, std::uint32_t capacity);
     void release();
     bool inUse() const { return static_cast<bool>(headers_[0]); }

@@ -80,7 +80,8 @@ struct WaveBuffer {
     int user = 0;           // free for the caller (the engines keep the ring slot here)
 };
 
-// Called on the user-interface thread, once per queued buffer, in queue order.
+// Called on the user-interface thread, once per queued buffer, in queue order. The owner may refill and
+// queue the buffer again, or reset and close the device, from inside the call.
 using WaveDoneCallback = std::function<void(WaveBuffer* buffer)>;
 // Called on the user-interface thread when an open device stops working (unplugged, sound server gone),
 // with the result code to report. No done notifications follow; the owner still calls reset() and close().
