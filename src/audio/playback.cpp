@@ -105,7 +105,7 @@ void Player::playOrStop()
     }
     if (s.playUseDeviceSettings != 1) {
         // Controls the device lacks answer "not supported"; playback goes on without them.
-        device_.setVolume((static_cast<std::uint32_t>(s.playVolumeRight) << 16) | static_cast<std::uint32_t>(s.playVolumeLeft));
+        device_.setVolume((static_cast<std::uint32_t>(s.playVolumeRight) << 16) | (static_cast<std::uint32_t>(s.playVolumeLeft) & 0xFFFFu));
         device_.setPitch(s.playPitch);
         device_.setPlaybackRate(s.playRate);
     }

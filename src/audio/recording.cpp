@@ -1,6 +1,7 @@
 #include "audio/recording.h"
 
 #include "audio/playback.h"
+#include "audio/record_settings.h"
 #include "document/sample_summary.h"
 #include "document/workspace.h"
 #include "platform/ui.h"
@@ -57,13 +58,11 @@ std::optional<WaveFormat> recordFormatFromSettings(Settings& s)
     if (s.recordChannels != 1)
         s.recordChannels = 2;
     f.nChannels = static_cast<std::uint16_t>(s.recordChannels);
-    static constexpr std::uint32_t rates[] = {8000, 11025, 22050, 44100, 48000};
-    if (s.recordRateIndex >= 0 && s.recordRateIndex <= 4)
-        f.nSamplesPerSec = rates[s.recordRateIndex];
-    else if (s.recordRateIndex == 5)
-        f.nSamplesPerSec = static_cast<std::uint32_t>(std::max(s.recordCustomRate, 1));
-    else
+    const std::optional<std::uint32_t> rate = recordRateOf(s);
+    if (!rate)
         return std::nullopt;
+    // A damaged custom rate of 0 or less records at 1 Hz, as the settings dialog would show it.
+    f.nSamplesPerSec = static_cast<std::int32_t>(*rate) < 1 ? 1u : *rate;
     if (s.recordBits != 8)
         s.recordBits = 16;
     f.wBitsPerSample = static_cast<std::uint16_t>(s.recordBits);
