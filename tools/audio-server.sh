@@ -52,8 +52,8 @@ audio_server_start() {
     audio_server_has sources null_loop || audio_server_load module-remap-source master=null.monitor source_name=null_loop
     # A private server records from the sine and plays into the null sink by default.
     if [ -n "$audio_server_dir" ]; then
-        pactl set-default-source sine_input
-        pactl set-default-sink null
+        pactl set-default-source sine_input || true
+        pactl set-default-sink null || true
     fi
 }
 

@@ -6,7 +6,7 @@
 #include "audio/recording.h"
 #include "document/workspace.h"
 #include "dsp/fft.h"
-#include "gui/qt_wave_device.h"
+#include "qtaudio/qt_wave_device.h"
 #include "settings/settings.h"
 #include "support/scripted_ui.h"
 

@@ -1,4 +1,4 @@
-#include "gui/qt_wave_device.h"
+#include "qtaudio/qt_wave_device.h"
 
 #include <QAudioSink>
 #include <QAudioSource>
