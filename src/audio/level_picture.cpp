@@ -55,10 +55,29 @@ int limitRow(double value, int h)
     return f > h - 1 ? h - 1 : static_cast<int>(f);
 }
 
-// One channel's waveform into the band of height h whose bottom row is base; returns its level.
-int drawWaveBand(PixelImage& p, const Samples& s, int channel, int base, int h, bool trace)
+// The largest swing from silence over every channel, 0 to 128.
+int packetLevel(const Samples& s)
+{
+    int level = 0;
+    for (int c = 0; c < s.channels; ++c) {
+        int lo = std::numeric_limits<int>::max();
+        int hi = std::numeric_limits<int>::min();
+        for (std::size_t i = 0; i < s.frames; ++i) {
+            lo = std::min(lo, s.at(i, c));
+            hi = std::max(hi, s.at(i, c));
+        }
+        if (s.frames > 0)
+            level = std::max(level, s.sixteen ? std::max(hi, -lo) / 256 : std::max(128 - lo, hi - 128));
+    }
+    return level;
+}
+
+// One channel's waveform into the band of height h whose bottom row is base.
+void drawWaveBand(PixelImage& p, const Samples& s, int channel, int base, int h, bool trace)
 {
     const int w = p.width();
+    if (h <= 0)
+        return;
     const double scale = s.sixteen ? 65536.0 : 256.0;
     const int offset = s.sixteen ? 32768 : 0;
     const double d = h / scale;
@@ -67,8 +86,8 @@ int drawWaveBand(PixelImage& p, const Samples& s, int channel, int base, int h, 
     for (int row : guides)
         for (int x = 0; x < w; ++x)
             setChannel(p, x, base + row, kBlue);
-    if (s.frames == 0 || h <= 0)
-        return 0;
+    if (s.frames == 0)
+        return;
 
     const std::int64_t n = static_cast<std::int64_t>(s.frames);
     int overallMin = std::numeric_limits<int>::max();
@@ -96,9 +115,6 @@ int drawWaveBand(PixelImage& p, const Samples& s, int channel, int base, int h, 
     for (int row : {limitRow(d * overallMax, h), limitRow(d * overallMin, h)})
         for (int x = 0; x < w; ++x)
             setChannel(p, x, base + row, kRed);
-    if (!s.sixteen)
-        return std::max(128 - overallMin, overallMax - 128);
-    return std::max(overallMax - offset, -(overallMin - offset)) / 256;
 }
 
 // Every point of the line from (x0, y0) to (x1, y1), both ends included.
@@ -126,7 +142,7 @@ void line(int x0, int y0, int x1, int y1, Plot plot)
     }
 }
 
-int drawLissajous(PixelImage& p, const Samples& s, const LevelPictureOptions& o)
+void drawLissajous(PixelImage& p, const Samples& s, const LevelPictureOptions& o)
 {
     const int w = p.width();
     const int h = p.height();
@@ -178,7 +194,7 @@ int drawLissajous(PixelImage& p, const Samples& s, const LevelPictureOptions& o)
         prevY = y;
     }
     if (s.frames == 0)
-        return 0;
+        return;
 
     auto shift = [&](int e) { return static_cast<int>(s.sixteen ? 2 * k * e : 2 * k * (e - 128)); };
     for (int e : {maxR, minR}) {
@@ -197,9 +213,6 @@ int drawLissajous(PixelImage& p, const Samples& s, const LevelPictureOptions& o)
                 setChannel(p, ox + j, oy + row, kRed);
         }
     }
-    if (!s.sixteen)
-        return std::max({128 - minL, maxL - 128, 128 - minR, maxR - 128});
-    return std::max({maxL, -minL, maxR, -minR}) / 256;
 }
 
 } // namespace
@@ -213,16 +226,19 @@ int drawLevelPicture(PixelImage& picture, const unsigned char* bytes, std::size_
     const std::size_t frameBytes = static_cast<std::size_t>(channels) * (sixteen ? 2 : 1);
     const Samples s{bytes, bytes ? byteCount / frameBytes : 0, channels, sixteen};
     const int h = picture.height();
+    // The level decides what is stored, so it never depends on the picture's size.
+    const int level = packetLevel(s);
     if (picture.empty())
-        return 0;
-    if (channels == 1)
-        return drawWaveBand(picture, s, 0, 0, h, o.monoTrace);
-    if (o.lissajousType)
-        return drawLissajous(picture, s, o);
-    const int band = h / 2;
-    const int left = drawWaveBand(picture, s, 0, band, band, o.stereoTrace);
-    const int right = drawWaveBand(picture, s, 1, 0, band, o.stereoTrace);
-    return std::max(left, right);
+        return level;
+    if (channels == 1) {
+        drawWaveBand(picture, s, 0, 0, h, o.monoTrace);
+    } else if (o.lissajousType) {
+        drawLissajous(picture, s, o);
+    } else {
+        drawWaveBand(picture, s, 0, h / 2, h / 2, o.stereoTrace);
+        drawWaveBand(picture, s, 1, 0, h / 2, o.stereoTrace);
+    }
+    return level;
 }
 
 void markRecording(PixelImage& picture)

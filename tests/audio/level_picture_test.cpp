@@ -81,6 +81,20 @@ TEST(LevelPicture, PixelsOfEachDrawing)
     }
 }
 
+TEST(LevelPicture, LevelDoesNotDependOnThePictureOrTheDrawing)
+{
+    // The level decides what sound-activated recording stores.
+    const auto packet = bytes16({100, -1536, 1535, 20});
+    for (bool lissajous : {false, true}) {
+        for (auto [w, h] : {std::pair{0, 0}, {1, 1}, {3, 1}, {200, 100}}) {
+            LevelPictureOptions o{2, 16};
+            o.lissajousType = lissajous;
+            PixelImage picture(w, h);
+            EXPECT_EQ(drawLevelPicture(picture, packet.data(), packet.size(), o), 6) << w << "x" << h << lissajous;
+        }
+    }
+}
+
 TEST(LevelPicture, DecoratedLissajousBrightensTheJoiningLines)
 {
     LevelPictureOptions o{2, 8};

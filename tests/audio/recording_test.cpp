@@ -51,7 +51,8 @@ struct Rig {
                 if (i == disappearAfter)
                     device.disappear(mm::NoDriver);
             }
-            EXPECT_EQ(device.queued(), standbyClosedByDevice ? device.queued() : kRingSize) << "every buffer handed back";
+            if (!standbyClosedByDevice)
+                EXPECT_EQ(device.queued(), kRingSize) << "every buffer handed back";
             recorder.stopCapturing();
         };
     }
