@@ -9,10 +9,13 @@
 #include "qtaudio/qt_wave_device.h"
 #include "settings/settings.h"
 #include "support/scripted_ui.h"
+#include "support/temp_dir.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMediaDevices>
+#include <QProcess>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -292,6 +295,38 @@ TEST_F(RealDevices, FormatsTheDevicesCannotCarryAreRefusedWithTheFormatCode)
     EXPECT_EQ(caps.support, kCapsVolume);
     std::uint32_t pitch = 0;
     EXPECT_EQ(out.getPitch(pitch), mm::NotSupported);
+}
+
+
+TEST_F(RealDevices, CommandLineRecordsTheDefaultInputAndPlaysTheFileBack)
+{
+    test::TempDir dir;
+    const std::string out = dir.file("take.wav");
+    struct Run {
+        QStringList args;
+        int status;
+    };
+    const Run runs[] = {
+        {{"record", QString::fromStdString(out), "--seconds", "1", "--channels", "1", "--rate", "22050"}, 0},
+        {{"play", QString::fromStdString(out), "--red", "L:100:4099"}, 0},
+        {{"play", QString::fromStdString(out), "--loop", "0.3"}, 0},
+        {{"play", QString::fromStdString(out), "--red", "L:50:50"}, 1},
+        {{"play", QString::fromStdString(dir.file("missing.wav"))}, 1},
+        {{"record", QString::fromStdString(out), "--seconds", "0"}, 2},
+        {{"record", QString::fromStdString(out), "--seconds", "1", "--bits", "24"}, 2},
+    };
+    for (const Run& r : runs) {
+        QProcess cli;
+        cli.start(SONAVIK_CLI_PATH, r.args);
+        ASSERT_TRUE(cli.waitForFinished(60000)) << r.args.join(' ').toStdString();
+        EXPECT_EQ(cli.exitCode(), r.status) << r.args.join(' ').toStdString() << "\n"
+                                            << cli.readAllStandardError().toStdString();
+    }
+    // One second of 16-bit mono at 22050 Hz is 44100 bytes: two whole packets of 4 pages fit, after the
+    // canonical header.
+    QFile file(QString::fromStdString(out));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.size(), 44 + 2 * 4 * 4096);
 }
 
 } // namespace
