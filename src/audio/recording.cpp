@@ -138,6 +138,7 @@ void Recorder::recordNewDocument()
         return;
     }
     open_ = true;
+    lost_ = false;
 
     pendingBuffers_ = 0;
     for (int i = 0; i < kRingSize; ++i) {
@@ -188,11 +189,12 @@ void Recorder::recordNewDocument()
         levelOptions_.lissajousTrace = s.peakLissajous != 0;
         levelOptions_.lissajousDecor = s.peakLissajousDecor != 0;
         levelOptions_.lissajousType = s.peakStereoType != 0;
-        if (hooks.standby)
+        // A device that failed before the standby appeared would leave it waiting for nothing.
+        if (hooks.standby && !lost_)
             hooks.standby();
         ws_.capturing = 0;
         levelWindow_ = false;
-        if (!levelBits_)
+        if (!levelBits_ && !lost_)
             ui_.beep(BeepKind::Error);
         levelBits_.reset();
         takeRecording();
@@ -346,6 +348,7 @@ void Recorder::deviceFailed(int code)
 {
     if (!open_)
         return;
+    lost_ = true;
     ws_.capturing = 0;
     showError(ui_, mmErrorText(code));
     if (levelWindow_ && hooks.closeStandby)

@@ -102,6 +102,8 @@ private:
     WaveIn& device_;
     WaveRing ring_;
     bool open_ = false;
+    // The open device reported that it stopped working.
+    bool lost_ = false;
     std::uint32_t packetBytes_ = 0;
     int pendingBuffers_ = 0;
     std::optional<AddressReservation> recordArea_;
