@@ -292,9 +292,11 @@ int record(const std::vector<std::string>& args)
         recorder.stopCapturing();
     };
     recorder.recordNewDocument();
-    if (!ws.document.hasData() || deviceGone)
+    if (!ws.document.hasData())
         return kExitFailed;
-    return writeWavFile(ui, ws.document, absolutePath(parsed->operands[0])) ? kExitOk : kExitFailed;
+    // What was stored before a device failed is still written, and the command still counts as failed.
+    const bool written = writeWavFile(ui, ws.document, absolutePath(parsed->operands[0]));
+    return written && !deviceGone ? kExitOk : kExitFailed;
 }
 
 } // namespace

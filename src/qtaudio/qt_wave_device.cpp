@@ -101,7 +101,7 @@ QtWaveOut::QtWaveOut(QObject* parent) : QtWaveDeviceBase(parent)
 QtWaveOut::~QtWaveOut()
 {
     ++generation_;
-    stopSink();
+    stopSink(true);
 }
 
 int QtWaveOut::deviceCount() { return static_cast<int>(QMediaDevices::audioOutputs().size()); }
@@ -161,12 +161,17 @@ bool QtWaveOut::startSink()
     return true;
 }
 
-void QtWaveOut::stopSink()
+void QtWaveOut::stopSink(bool now)
 {
     timer_.stop();
-    if (sink_)
+    if (sink_) {
         sink_->stop();
-    sink_.reset();
+        // Usually called from inside one of the sink's own signals or a notification: deleted later.
+        if (now)
+            sink_.reset();
+        else
+            sink_.release()->deleteLater();
+    }
     stream_ = nullptr;
 }
 
@@ -292,7 +297,7 @@ void QtWaveOut::pump()
 {
     if (!open_ || !sink_ || failed_)
         return;
-    if (sinkFailed(sink_->error()) && sink_->state() == QAudio::StoppedState) {
+    if (!stream_ || (sinkFailed(sink_->error()) && sink_->state() == QAudio::StoppedState)) {
         stopSink();
         reportFailure(mm::NoDriver);
         return;
@@ -346,7 +351,7 @@ QtWaveIn::QtWaveIn(QObject* parent) : QtWaveDeviceBase(parent)
 QtWaveIn::~QtWaveIn()
 {
     ++generation_;
-    stopSource();
+    stopSource(true);
 }
 
 int QtWaveIn::deviceCount() { return static_cast<int>(QMediaDevices::audioInputs().size()); }
@@ -430,14 +435,19 @@ int QtWaveIn::start()
     return mm::NoError;
 }
 
-void QtWaveIn::stopSource()
+void QtWaveIn::stopSource(bool now)
 {
     timer_.stop();
     if (stream_)
         disconnect(stream_, nullptr, this, nullptr);
-    if (source_)
+    if (source_) {
         source_->stop();
-    source_.reset();
+        // Usually called from inside the source's own readyRead or a notification: deleted later.
+        if (now)
+            source_.reset();
+        else
+            source_.release()->deleteLater();
+    }
     stream_ = nullptr;
 }
 
@@ -474,9 +484,9 @@ int QtWaveIn::close()
 
 void QtWaveIn::pump()
 {
-    if (!open_ || !source_ || !stream_ || failed_)
+    if (!open_ || !source_ || failed_)
         return;
-    if (sinkFailed(source_->error()) && source_->state() == QAudio::StoppedState) {
+    if (!stream_ || (sinkFailed(source_->error()) && source_->state() == QAudio::StoppedState)) {
         stopSource();
         reportFailure(mm::NoDriver);
         return;

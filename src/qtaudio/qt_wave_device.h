@@ -10,6 +10,7 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdint>
@@ -79,14 +80,15 @@ public:
 
 private:
     bool startSink();
-    void stopSink();
+    void stopSink(bool now = false);
     void pump();
 
     QAudioDevice device_;
     QAudioFormat format_;
     int blockAlign_ = 1;
     std::unique_ptr<QAudioSink> sink_;
-    QIODevice* stream_ = nullptr;
+    // Owned by the sink or source, which may delete it when the device fails.
+    QPointer<QIODevice> stream_;
     OutputQueue queue_;
     // Bytes taken from the queue that the sink had no room for yet.
     std::vector<unsigned char> staged_;
@@ -118,13 +120,14 @@ public:
     int close() override;
 
 private:
-    void stopSource();
+    void stopSource(bool now = false);
     void pump();
 
     QAudioDevice device_;
     QAudioFormat format_;
     std::unique_ptr<QAudioSource> source_;
-    QIODevice* stream_ = nullptr;
+    // Owned by the sink or source, which may delete it when the device fails.
+    QPointer<QIODevice> stream_;
     InputQueue queue_;
     QTimer timer_;
 };
