@@ -1,4 +1,4 @@
-// The playback and recording engines on the Qt devices, against a running PulseAudio server with a null
+// The playback and recording engines, the main window and the command-line tool on the Qt devices, against a running PulseAudio server with a null
 // sink "null", its monitor remapped as the source "null_loop", and the 440 Hz source "sine_input" (./test
 // provides them). What is played into the null sink must come back from its monitor.
 
@@ -6,12 +6,16 @@
 #include "audio/recording.h"
 #include "document/workspace.h"
 #include "dsp/fft.h"
+#include "edit/command_ids.h"
+#include "gui/buttons.h"
+#include "gui/main_window.h"
 #include "qtaudio/qt_wave_device.h"
 #include "settings/settings.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
+#include "support/wav_bytes.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMediaDevices>
@@ -329,12 +333,57 @@ TEST_F(RealDevices, CommandLineRecordsTheDefaultInputAndPlaysTheFileBack)
     EXPECT_EQ(file.size(), 44 + 2 * 4 * 4096);
 }
 
+TEST_F(RealDevices, ThePlayLineMovesAcrossTheWindowWhileTheSoundIsHeard)
+{
+    Workspace ws;
+    useDefaults(ws);
+    ws.settings.playUseMapper = 0;
+    ws.settings.playDeviceIndex = playIndex_;
+    test::ScriptedUi ui;
+    test::TempDir dir;
+    const std::string path = dir.file("tone.wav");
+    test::writeBytes(path, test::rampWav16(2, 44100));
+    MainWindow window(ws, &ui);
+    ui.setWindow(&window.qtUi());
+    window.resize(800, 400);
+    window.show();
+    window.controller().openPath(path);
+    ASSERT_TRUE(ws.document.hasData());
+
+    window.controller().command(cmd::PlayOnce);
+    ASSERT_EQ(ws.playing, 1) << ::testing::PrintToString(ui.texts());
+    EXPECT_EQ(window.bigButton(2)->label(), QString::fromUtf8("停止"));
+    std::vector<std::int64_t> seen;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            seen.push_back(window.views().playPosition());
+            return ws.playing == 0;
+        },
+        15000));
+    EXPECT_EQ(window.bigButton(2)->label(), QString::fromUtf8("再生"));
+    EXPECT_EQ(window.views().playPosition(), -1);
+    EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(ui.texts());
+    // The line only moves forward, and gets well into the second half of the sound.
+    std::int64_t last = -1, furthest = -1;
+    bool forward = true;
+    for (std::int64_t p : seen) {
+        if (p < 0)
+            continue;
+        forward = forward && p >= last;
+        last = p;
+        furthest = std::max(furthest, p);
+    }
+    EXPECT_TRUE(forward);
+    EXPECT_GT(furthest, 22050);
+}
+
 } // namespace
 } // namespace sonavik
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
