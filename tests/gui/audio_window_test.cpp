@@ -102,6 +102,18 @@ TEST_F(AudioWindowTest, SpaceAndThePlayButtonStartAndStopWithTheLabelTheOtherBut
     out.completeAll();
     EXPECT_EQ(ws.playing, 0);
     EXPECT_EQ(play->label(), QString::fromUtf8("再生"));
+
+    // A device that goes away while playing: its message, and every button usable again.
+    window.controller().command(cmd::PlayLoop);
+    ASSERT_EQ(ws.playing, 1);
+    out.disappear();
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_EQ(play->label(), QString::fromUtf8("再生"));
+    for (int i : {0, 1, 3, 4, 5})
+        EXPECT_NE(window.bigButton(i)->look(), BigButtonLook::Disabled) << i;
+    EXPECT_EQ(window.views().playPosition(), -1);
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{mmErrorText(mm::NoDriver)});
+    EXPECT_TRUE(ws.document.hasData());
 }
 
 TEST_F(AudioWindowTest, PlaybackDialogStoresWhatIsTypedAndFollowsTheDeviceCapabilities)
