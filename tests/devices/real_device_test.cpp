@@ -20,6 +20,8 @@
 #include <QFile>
 #include <QMediaDevices>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -375,6 +377,55 @@ TEST_F(RealDevices, ThePlayLineMovesAcrossTheWindowWhileTheSoundIsHeard)
     }
     EXPECT_TRUE(forward);
     EXPECT_GT(furthest, 22050);
+}
+
+TEST_F(RealDevices, NewRecordsFromTheDefaultInputThroughBothDialogsIntoNewData1)
+{
+    Workspace ws;
+    useDefaults(ws);
+    ws.settings.recordUseMapper = 1;
+    ws.settings.recordChannels = 1;
+    ws.settings.recordSeconds = 1;
+    test::ScriptedUi ui;
+    MainWindow window(ws, &ui);
+    ui.setWindow(&window.qtUi());
+    window.resize(800, 400);
+    window.show();
+
+    // The two dialogs are modal: they are answered from the event loop they run.
+    std::vector<std::string> seen;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        if (modal->objectName() == "record") {
+            seen.push_back("record");
+            QMetaObject::invokeMethod(modal, "accept");
+        } else if (modal->objectName() == "standby") {
+            auto* storing = modal->findChild<QPushButton*>("1107");
+            if (storing && storing->text() == QString::fromUtf8("録音開始") && (seen.empty() || seen.back() != "standby")) {
+                seen.push_back("standby");
+                storing->click();
+            } else if (ws.capturing == 0) {
+                // One second is stored: storing stopped by itself.
+                modal->findChild<QPushButton*>("1101")->click();
+            }
+        }
+    });
+    driver.start();
+    window.controller().command(cmd::New);
+    driver.stop();
+
+    EXPECT_EQ(seen, (std::vector<std::string>{"record", "standby"}));
+    EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(ui.texts());
+    ASSERT_TRUE(ws.document.hasData());
+    EXPECT_EQ(ws.document.path, "New Data(1).wav");
+    EXPECT_EQ(ws.document.format.nChannels, 1);
+    EXPECT_EQ(ws.document.frameCount, 5 * 16384 / 2);
+    EXPECT_EQ(window.windowTitle(), QString::fromUtf8("Sonavik 2 - \"New Data(1).wav\" * 0 -"));
+    EXPECT_NE(window.bigButton(2)->look(), BigButtonLook::Disabled);
 }
 
 } // namespace
