@@ -2,6 +2,8 @@
 
 #include "app/file_flows.h"
 #include "app/view_scale.h"
+#include "audio/playback.h"
+#include "audio/recording.h"
 #include "document/wav_file.h"
 #include "document/window_title.h"
 #include "document/workspace.h"
@@ -120,6 +122,24 @@ void MainController::command(int id)
         break;
     }
     refreshTitle();
+}
+
+void MainController::attachAudio(Player& player, Recorder& recorder)
+{
+    playOrStopHandler = [&player] { player.playOrStop(); };
+    startRecordingHandler = [&recorder] { recorder.recordNewDocument(); };
+    player.stateChanged = [this](bool running) { shell_.setPlaybackRunning(running); };
+    recorder.hooks.layoutNewDocument = [this] {
+        if (!layout())
+            return false;
+        resetViewsForNewDocument();
+        return true;
+    };
+    recorder.hooks.showNewDocument = [this] {
+        refreshTitle();
+        shell_.redrawViews();
+        shell_.setDocumentButtonsEnabled(true);
+    };
 }
 
 void MainController::openPath(const std::string& path)

@@ -9,6 +9,8 @@
 
 namespace sonavik {
 
+class Player;
+class Recorder;
 class Ui;
 struct Workspace;
 
@@ -30,6 +32,9 @@ public:
     virtual std::optional<ViewClientSize> viewClientSize(int channel) const = 0;
     // Ends the window; the destroy question follows through onDestroy().
     virtual void destroyWindow() = 0;
+    // Playback started (the play button reads "停止"; "読込", "保存", "録音", "ﾘﾊﾞｰﾌﾞ", "ｲｺﾗｲｻﾞ" are
+    // disabled) or ended (label "再生", those five enabled).
+    virtual void setPlaybackRunning(bool running) { (void)running; }
 };
 
 class MainController {
@@ -51,6 +56,9 @@ public:
     std::function<void()> playOrStopHandler;
     std::function<void()> playSettingsHandler;
     std::function<void()> startRecordingHandler;
+    // Routes the play and record commands to the engines and lets them show their state through the
+    // shell. The engines must outlive the controller's use of them.
+    void attachAudio(Player& player, Recorder& recorder);
 
 private:
     bool guard(const char* busyMessage);

@@ -9,6 +9,7 @@
 #include "edit/edit_dispatcher.h"
 #include "edit/reverb.h"
 #include "platform/console_ui.h"
+#include "cli/audio_commands.h"
 #include "settings/settings.h"
 
 #include <charconv>
@@ -36,6 +37,7 @@ std::string usage()
             names += std::string(names.empty() ? "" : " ") + c.cliName;
     return "usage: sonavik2-cli info [--yes] FILE.wav\n"
            "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
+           + std::string(sonavik::cli::audioUsage()) +
            "\n"
            "commands:\n"
            "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
@@ -306,6 +308,8 @@ int edit(const std::vector<std::string>& operands, const Options& options)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && (args[0] == "play" || args[0] == "record"))
+        return sonavik::cli::runAudioCommand(args);
     Options options;
     std::string command;
     std::vector<std::string> operands;

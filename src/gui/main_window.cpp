@@ -9,15 +9,21 @@
 #include "gui/dialogs/equalizer_dialog.h"
 #include "gui/dialogs/nonlinear_dialog.h"
 #include "gui/dialogs/parameter_dialog.h"
+#include "gui/dialogs/playback_dialog.h"
+#include "gui/dialogs/record_dialog.h"
 #include "gui/dialogs/reverb_dialog.h"
+#include "gui/dialogs/standby_dialog.h"
 #include "gui/dialogs/target_dialog.h"
 #include "gui/resources.h"
 #include "gui/wave_view.h"
+#include "audio/play_position.h"
+#include "qtaudio/qt_wave_device.h"
 
 #include <QCloseEvent>
 #include <QMenu>
 #include <QLabel>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QStatusBar>
 
 namespace sonavik {
@@ -37,6 +43,8 @@ constexpr SmallButtonSpec kSmallButtons[6] = {
     {"LF", "RF", 40304, 307}, {"LR", "RR", 40305, 303}, {"LL", "RL", 40306, 302},
 };
 constexpr int kRightCommandOffset = 40309 - 40301;
+// "読込", "保存", "再生", "録音", "ﾘﾊﾞｰﾌﾞ", "ｲｺﾗｲｻﾞ": the third one's label follows playback.
+constexpr int kPlayButtonIndex = 2;
 
 void place(QWidget* widget, const Rect& r)
 {
@@ -54,18 +62,25 @@ void place(WaveView* view, const Rect& r)
 
 } // namespace
 
-MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
+MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* input)
     : ws_(ws),
       qtUi_(this),
       ui_(uiOverride ? *uiOverride : static_cast<Ui&>(qtUi_)),
       controller_(ws, ui_, *this),
-      views_(ws, ui_, *this)
+      views_(ws, ui_, *this),
+      qtOutput_(output ? nullptr : std::make_unique<QtWaveOut>()),
+      qtInput_(input ? nullptr : std::make_unique<QtWaveIn>()),
+      output_(output ? *output : static_cast<WaveOut&>(*qtOutput_)),
+      input_(input ? *input : static_cast<WaveIn&>(*qtInput_)),
+      player_(ws, ui_, output_),
+      recorder_(ws, ui_, input_)
 {
     setObjectName("Wave");
     setWindowTitle(kAppCaption);
     setWindowIcon(applicationIcon());
     buildMenus();
     controller_.editHandler = [this](int id) { return runMenuEdit(id); };
+    connectAudio();
 
     // The status bar: two halves, the left one starting with the program's name.
     QFont uiFont = font();
@@ -102,6 +117,54 @@ MainWindow::~MainWindow()
     // The views' widgets go before the core they forward to.
     delete area_;
     area_ = nullptr;
+}
+
+void MainWindow::connectAudio()
+{
+    controller_.attachAudio(player_, recorder_);
+    controller_.playSettingsHandler = [this] {
+        showPlaybackDialog(ws_, ui_, output_, [this] { controller_.refreshTitle(); }, this);
+    };
+    recorder_.hooks.settingsDialog = [this] { return showRecordDialog(ws_, ui_, input_, this); };
+    recorder_.hooks.standby = [this] {
+        StandbyDialog standby(recorder_, ws_, this);
+        standby.exec();
+    };
+    // The space bar plays and stops as the big button "再生" does.
+    auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    connect(space, &QShortcut::activated, this, [this] { controller_.command(cmd::PlayButton); });
+    playLineTimer_.setInterval(30);
+    connect(&playLineTimer_, &QTimer::timeout, this, &MainWindow::movePlayLine);
+}
+
+void MainWindow::setPlaybackRunning(bool running)
+{
+    for (int i = 0; i < kBigButtonCount; ++i) {
+        if (i == kPlayButtonIndex)
+            bigButtons_[i]->setLabel(QString::fromUtf8(running ? kStopLabel : kPlayLabel));
+        else
+            bigButtons_[i]->setEnabledState(!running);
+    }
+    if (running) {
+        playLineTimer_.start();
+        movePlayLine();
+    } else {
+        playLineTimer_.stop();
+        views_.setPlayPosition(-1);
+    }
+}
+
+void MainWindow::movePlayLine()
+{
+    if (!player_.running()) {
+        views_.setPlayPosition(-1);
+        return;
+    }
+    // The Qt device knows the byte being heard; any other device, the buffers it has finished.
+    const int block = ws_.document.format.nBlockAlign;
+    const std::uint64_t played = qtOutput_ ? qtOutput_->playedBytes()
+                                           : static_cast<std::uint64_t>(player_.framesPlayed()) * static_cast<std::uint64_t>(block);
+    views_.setPlayPosition(playedFrame(player_.firstFrame(), player_.lastFrame(), played, block, player_.loops()));
 }
 
 void MainWindow::buildMenus()

@@ -4,6 +4,8 @@
 // view event to WaveViews, and carries out what they ask of it.
 
 #include "app/main_controller.h"
+#include "audio/playback.h"
+#include "audio/recording.h"
 #include "edit/edit_dispatcher.h"
 #include "gui/qt_ui.h"
 #include "views/context_menus.h"
@@ -11,8 +13,11 @@
 
 #include <QMainWindow>
 
+#include <QTimer>
+
 #include <array>
 #include <functional>
+#include <memory>
 
 class QLabel;
 
@@ -21,6 +26,8 @@ namespace sonavik {
 struct Workspace;
 class BigButton;
 class MainArea;
+class QtWaveIn;
+class QtWaveOut;
 class SmallButton;
 class WaveView;
 
@@ -29,7 +36,8 @@ class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHo
 public:
     // uiOverride replaces the Qt message boxes and file dialogs (scripted tests, screenshot mode); it
     // should pass title and status texts on to qtUi().
-    explicit MainWindow(Workspace& ws, Ui* uiOverride = nullptr);
+    // output and input replace the Qt sound devices (tests); the window does not own them.
+    explicit MainWindow(Workspace& ws, Ui* uiOverride = nullptr, WaveOut* output = nullptr, WaveIn* input = nullptr);
     ~MainWindow() override;
 
     MainController& controller() { return controller_; }
@@ -40,6 +48,8 @@ public:
     BigButton* bigButton(int index) const { return bigButtons_[index]; }
     SmallButton* smallButton(int channel, int index) const { return smallButtons_[channel == 1 ? 1 : 0][index]; }
     bool documentButtonsEnabled() const { return documentButtonsEnabled_; }
+    Player& player() { return player_; }
+    Recorder& recorder() { return recorder_; }
 
     // MainWindowShell
     bool layoutForDocument() override;
@@ -47,6 +57,7 @@ public:
     void setDocumentButtonsEnabled(bool enabled) override;
     std::optional<ViewClientSize> viewClientSize(int channel) const override;
     void destroyWindow() override;
+    void setPlaybackRunning(bool running) override;
 
     // WaveViewHost
     void pictureChanged(int channel) override;
@@ -75,12 +86,22 @@ private:
     int popupMenu(const std::vector<MenuEntry>& entries);
     void applyViewUpdate(ViewUpdate update);
     int viewWidth(int channel) const;
+    void connectAudio();
+    void movePlayLine();
 
     Workspace& ws_;
     QtUi qtUi_;
     Ui& ui_;
     MainController controller_;
     WaveViews views_;
+    // The sound devices outlive the engines that use them.
+    std::unique_ptr<QtWaveOut> qtOutput_;
+    std::unique_ptr<QtWaveIn> qtInput_;
+    WaveOut& output_;
+    WaveIn& input_;
+    Player player_;
+    Recorder recorder_;
+    QTimer playLineTimer_;
     MainArea* area_ = nullptr;
     std::array<WaveView*, 2> waveViews_{};
     std::array<BigButton*, 6> bigButtons_{};

@@ -1,11 +1,14 @@
 #include "platform/os.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -185,6 +188,50 @@ void SafeFileWriter::discard()
         unlink(tempPath_.c_str());
         tempPath_.clear();
     }
+}
+
+std::optional<AddressReservation> AddressReservation::reserve(std::size_t size)
+{
+    if (size == 0)
+        return std::nullopt;
+    void* p = ::mmap(nullptr, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED)
+        return std::nullopt;
+    return AddressReservation(static_cast<unsigned char*>(p), size);
+}
+
+AddressReservation::AddressReservation(AddressReservation&& other) noexcept
+    : base_(std::exchange(other.base_, nullptr)), size_(std::exchange(other.size_, 0))
+{
+}
+
+AddressReservation& AddressReservation::operator=(AddressReservation&& other) noexcept
+{
+    if (this != &other) {
+        if (base_)
+            ::munmap(base_, size_);
+        base_ = std::exchange(other.base_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+AddressReservation::~AddressReservation()
+{
+    if (base_)
+        ::munmap(base_, size_);
+}
+
+bool AddressReservation::commit(std::size_t offset, std::size_t size)
+{
+    if (!base_ || offset > size_ || size > size_ - offset)
+        return false;
+    if (size == 0)
+        return true;
+    const std::size_t page = memoryPageSize();
+    const std::size_t first = offset / page * page;
+    const std::size_t end = std::min(size_, (offset + size + page - 1) / page * page);
+    return ::mprotect(base_ + first, end - first, PROT_READ | PROT_WRITE) == 0;
 }
 
 } // namespace sonavik

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace sonavik {
@@ -47,6 +48,31 @@ private:
     std::size_t buffered_ = 0;
     bool flushBuffer();
     bool writeAll(const unsigned char* data, std::size_t size);
+};
+
+// Address space set aside without memory behind it; pages get memory as they are committed, so a short
+// recording in a long reservation costs only what it stores. Released when dropped.
+class AddressReservation {
+public:
+    // Nothing when size is 0 or the address space cannot be had.
+    static std::optional<AddressReservation> reserve(std::size_t size);
+    AddressReservation(AddressReservation&& other) noexcept;
+    AddressReservation& operator=(AddressReservation&& other) noexcept;
+    AddressReservation(const AddressReservation&) = delete;
+    AddressReservation& operator=(const AddressReservation&) = delete;
+    ~AddressReservation();
+
+    std::size_t size() const { return size_; }
+    // Readable and writable only inside committed ranges.
+    unsigned char* data() { return base_; }
+    // Gives [offset, offset + size) memory (zero-filled where new); false when it lies outside the
+    // reservation or the system refuses.
+    bool commit(std::size_t offset, std::size_t size);
+
+private:
+    AddressReservation(unsigned char* base, std::size_t size) : base_(base), size_(size) {}
+    unsigned char* base_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 } // namespace sonavik

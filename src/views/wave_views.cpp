@@ -4,6 +4,7 @@
 #include "document/selection.h"
 #include "document/window_title.h"
 #include "document/workspace.h"
+#include "views/play_line.h"
 #include "views/selection_overlay.h"
 
 #include <algorithm>
@@ -119,9 +120,24 @@ const PixelImage* WaveViews::picture(int channel)
         return nullptr;
     if (v.shownStale) {
         v.shown = composeView(v.cached, geometry(channel), selectionTable(ws_.document, channel), ws_.red, channel);
+        if (playFrame_ >= 0 && !v.shown.empty())
+            drawPlayLine(v.shown, geometry(channel), playFrame_);
         v.shownStale = false;
     }
     return &v.shown;
+}
+
+void WaveViews::setPlayPosition(std::int64_t frame)
+{
+    if (frame < 0)
+        frame = -1;
+    if (frame == playFrame_)
+        return;
+    playFrame_ = frame;
+    for (int channel = 0; channel < 2; ++channel) {
+        if (views_[channel].hasImage)
+            refresh(channel);
+    }
 }
 
 WaveViews::Span WaveViews::documentColumns(const ViewGeometry& g) const

@@ -46,6 +46,9 @@ public:
     void refresh(int channel);
     // The picture to show; null while the view has no image.
     const PixelImage* picture(int channel);
+    // The frame being heard, shown as a line over both views; -1 removes it.
+    void setPlayPosition(std::int64_t frame);
+    std::int64_t playPosition() const { return playFrame_; }
 
     void leftPress(int channel, int x, int y);
     void rightPress(int channel, int x, int y);
@@ -101,6 +104,7 @@ private:
     Ui& ui_;
     WaveViewHost& host_;
     View views_[2];
+    std::int64_t playFrame_ = -1;
 };
 
 } // namespace sonavik

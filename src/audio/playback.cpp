@@ -1,0 +1,210 @@
+#include "audio/playback.h"
+
+#include "document/workspace.h"
+#include "platform/ui.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sonavik {
+
+WaveDeviceFormat toDeviceFormat(const WaveFormat& f)
+{
+    WaveDeviceFormat d;
+    d.formatTag = f.wFormatTag;
+    d.channels = f.nChannels;
+    d.samplesPerSec = f.nSamplesPerSec;
+    d.avgBytesPerSec = f.nAvgBytesPerSec;
+    d.blockAlign = f.nBlockAlign;
+    d.bitsPerSample = f.wBitsPerSample;
+    return d;
+}
+
+Player::Player(Workspace& ws, Ui& ui, WaveOut& device) : ws_(ws), ui_(ui), device_(device) {}
+
+Player::~Player()
+{
+    stateChanged = nullptr;
+    if (open_ || ring_.inUse())
+        finish(false);
+}
+
+bool Player::running() const { return ws_.playing == 1; }
+
+bool Player::loops() const
+{
+    return ws_.loopMode == -1 ? ws_.settings.playButtonLoops != 0 : ws_.loopMode != 0;
+}
+
+void Player::playOrStop()
+{
+    if (ws_.capturing == 1) {
+        showNotice(ui_, "録音中は、再生を開始できません");
+        return;
+    }
+    if (ws_.playing == 1) {
+        finish(true);
+        return;
+    }
+
+    const SoundDocument& doc = ws_.document;
+    const RedSelection& red = ws_.red;
+    if (!doc.hasData() || doc.frameCount <= 0 || doc.format.nBlockAlign == 0 ||
+        (red.exists() && red.redStart >= red.redEnd)) {
+        ui_.beep(BeepKind::Error);
+        return;
+    }
+    // A red selection reaching past the sound plays what there is of it.
+    const std::int32_t first = red.exists() ? std::max<std::int32_t>(red.redStart, 0) : 0;
+    const std::int32_t last = red.exists() ? std::min(red.redEnd, doc.frameCount - 1) : doc.frameCount - 1;
+    if (first > last) {
+        ui_.beep(BeepKind::Error);
+        return;
+    }
+    if (device_.deviceCount() <= 0) {
+        showNotice(ui_, "使用可能な再生デバイスがインストールされていません");
+        return;
+    }
+    if (ws_.settings.playPackets < 1) {
+        ui_.beep(BeepKind::Error);
+        ws_.settings.playPackets = 1;
+    }
+    capacity_ = ringBufferBytes(ws_.settings.playPackets, ws_.pageSize);
+    // A buffer always holds at least one frame.
+    capacity_ = std::max<std::uint32_t>(capacity_, doc.format.nBlockAlign);
+    if (!ring_.allocate(ui_, capacity_)) {
+        showError(ui_, "mem not allo!");
+        return;
+    }
+
+    if (open_) {
+        // A device left open by an earlier playback is closed before another is opened.
+        ui_.beep(BeepKind::Error);
+        device_.reset();
+        device_.close();
+        open_ = false;
+    }
+    const int device = ws_.settings.playUseMapper == 1 ? kWaveMapper : ws_.settings.playDeviceIndex;
+    const int opened = device_.open(
+        device, toDeviceFormat(doc.format), [this](WaveBuffer* b) { onPlayBufferDone(b); },
+        [this](int code) { deviceFailed(code); });
+    if (opened != mm::NoError) {
+        showError(ui_, mmErrorText(opened));
+        showError(ui_, "デバイスはオープンされませんでした。");
+        ring_.release();
+        return;
+    }
+    open_ = true;
+
+    const Settings& s = ws_.settings;
+    volumeSaved_ = pitchSaved_ = rateSaved_ = false;
+    if (s.playStoreInDevice != 1) {
+        volumeSaved_ = device_.getVolume(savedVolume_) == mm::NoError;
+        pitchSaved_ = device_.getPitch(savedPitch_) == mm::NoError;
+        rateSaved_ = device_.getPlaybackRate(savedRate_) == mm::NoError;
+    }
+    if (s.playUseDeviceSettings != 1) {
+        // Controls the device lacks answer "not supported"; playback goes on without them.
+        device_.setVolume((static_cast<std::uint32_t>(s.playVolumeRight) << 16) | (static_cast<std::uint32_t>(s.playVolumeLeft) & 0xFFFFu));
+        device_.setPitch(s.playPitch);
+        device_.setPlaybackRate(s.playRate);
+    }
+    device_.pause();
+
+    playFirst_ = first;
+    playLast_ = last;
+    playPos_ = first;
+    framesPlayed_ = 0;
+    ws_.playing = 1;
+
+    ui_.setCursor(CursorKind::Wait);
+    int failed = mm::NoError;
+    for (int i = 0; i < kRingSize && failed == mm::NoError; ++i)
+        failed = fillAndQueue(ring_[i]);
+    ui_.setCursor(CursorKind::Arrow);
+    if (failed != mm::NoError) {
+        finish(false);
+        showError(ui_, mmErrorText(failed));
+        return;
+    }
+    device_.restart();
+    if (stateChanged)
+        stateChanged(true);
+}
+
+int Player::fillAndQueue(WaveBuffer& buffer)
+{
+    const bool loop = loops();
+    device_.prepare(buffer);
+    const SoundDocument& doc = ws_.document;
+    const std::size_t frameBytes = doc.format.nBlockAlign;
+    const unsigned char* src = doc.samples.data();
+    std::size_t used = 0;
+    for (;;) {
+        // Whole frames from playPos while they lie in the range and fit.
+        std::size_t frames = 0;
+        if (playPos_ >= playFirst_ && playPos_ <= playLast_)
+            frames = std::min<std::size_t>(static_cast<std::size_t>(playLast_ - playPos_) + 1, (capacity_ - used) / frameBytes);
+        std::memcpy(buffer.data + used, src + static_cast<std::size_t>(playPos_) * frameBytes, frames * frameBytes);
+        used += frames * frameBytes;
+        playPos_ += static_cast<std::int32_t>(frames);
+        if (!loop || used + frameBytes > capacity_)
+            break;
+        if (frames == 0)
+            playPos_ = playFirst_;
+    }
+    buffer.bufferLength = static_cast<std::uint32_t>(used);
+    return device_.write(buffer);
+}
+
+void Player::onPlayBufferDone(WaveBuffer* buffer)
+{
+    if (ws_.playing != 1 || !ring_.owns(buffer))
+        return;
+    if (ws_.document.format.nBlockAlign)
+        framesPlayed_ += buffer->bufferLength / ws_.document.format.nBlockAlign;
+    if (buffer->bufferLength != 0) {
+        if (int code = fillAndQueue(*buffer); code != mm::NoError) {
+            finish(false);
+            showError(ui_, mmErrorText(code));
+        }
+        return;
+    }
+    finish(false);
+}
+
+void Player::deviceFailed(int code)
+{
+    if (!open_)
+        return;
+    finish(false);
+    showError(ui_, mmErrorText(code));
+}
+
+void Player::finish(bool reportErrors)
+{
+    const bool wasPlaying = ws_.playing == 1;
+    ws_.playing = 0;
+    if (open_) {
+        if (ws_.settings.playStoreInDevice != 1) {
+            if (volumeSaved_)
+                device_.setVolume(savedVolume_);
+            if (pitchSaved_)
+                device_.setPitch(savedPitch_);
+            if (rateSaved_)
+                device_.setPlaybackRate(savedRate_);
+        }
+        for (int code : {device_.reset(), device_.close()}) {
+            if (code != mm::NoError && reportErrors) {
+                ui_.beep(BeepKind::Error);
+                showError(ui_, mmErrorText(code));
+            }
+        }
+        open_ = false;
+    }
+    ring_.release();
+    if (wasPlaying && stateChanged)
+        stateChanged(false);
+}
+
+} // namespace sonavik

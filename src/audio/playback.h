@@ -1,0 +1,78 @@
+#pragma once
+// Playback of the current sound, or of its red selection, once or in a loop, through a ring of ten
+// buffers kept queued at an output device.
+//
+// Use: construct one Player per window with the Workspace, the Ui and the output device; set
+// stateChanged to switch the play button's label ("再生" / "停止") and the other big buttons. The
+// play commands set ws.loopMode and call playOrStop(); the device's done notifications reach
+// onPlayBufferDone() by themselves (the Player registers for them when it opens the device).
+
+#include "audio/wave_ring.h"
+#include "document/sound_document.h"
+#include "platform/wave_device.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace sonavik {
+
+class Ui;
+struct Workspace;
+
+inline constexpr const char* kPlayLabel = "再生";
+inline constexpr const char* kStopLabel = "停止";
+
+class Player {
+public:
+    Player(Workspace& ws, Ui& ui, WaveOut& device);
+    // Stops a playback that still runs, without messages.
+    ~Player();
+    Player(const Player&) = delete;
+    Player& operator=(const Player&) = delete;
+
+    // true when playback starts: label "停止", "読込", "保存", "録音", "ﾘﾊﾞｰﾌﾞ", "ｲｺﾗｲｻﾞ" disabled;
+    // false when it ends: label "再生", those five enabled again.
+    std::function<void(bool running)> stateChanged;
+
+    // Starts playback, or stops it when it runs.
+    void playOrStop();
+    // A buffer has been played: refill and queue it again, or end a playback that reached its end.
+    void onPlayBufferDone(WaveBuffer* buffer);
+
+    bool running() const;
+    // Whether the playback that runs (or the next one) loops: loopMode, or playButtonLoops for the button.
+    bool loops() const;
+    // The range being played, inclusive.
+    std::int32_t firstFrame() const { return playFirst_; }
+    std::int32_t lastFrame() const { return playLast_; }
+    // Frames in the buffers the device has finished since playback started (for a play position).
+    std::int64_t framesPlayed() const { return framesPlayed_; }
+
+private:
+    int fillAndQueue(WaveBuffer& buffer);
+    // Ends playback: restores the device's values, resets and closes it, releases the ring.
+    void finish(bool reportErrors);
+    void deviceFailed(int code);
+
+    Workspace& ws_;
+    Ui& ui_;
+    WaveOut& device_;
+    WaveRing ring_;
+    bool open_ = false;
+    std::uint32_t capacity_ = 0;
+    std::int32_t playFirst_ = 0;
+    std::int32_t playLast_ = -1;
+    std::int32_t playPos_ = 0;
+    std::int64_t framesPlayed_ = 0;
+    std::uint32_t savedVolume_ = 0;
+    std::uint32_t savedPitch_ = 0;
+    std::uint32_t savedRate_ = 0;
+    bool volumeSaved_ = false;
+    bool pitchSaved_ = false;
+    bool rateSaved_ = false;
+};
+
+// The device format of a document's format fields.
+WaveDeviceFormat toDeviceFormat(const WaveFormat& format);
+
+} // namespace sonavik

@@ -1,0 +1,260 @@
+#include "audio/playback.h"
+
+#include "audio/virtual_wave_device.h"
+#include "document/workspace.h"
+#include "edit/edit_test_support.h"
+#include "support/scripted_ui.h"
+#include "views/test_documents.h"
+
+#include <gtest/gtest.h>
+
+namespace sonavik {
+namespace {
+
+using test::ScriptedUi;
+using test::VirtualWaveOut;
+
+struct Rig {
+    Rig()
+    {
+        applyDefaultSettings(ws.settings);
+        ws.pageSize = 4096;
+        player.stateChanged = [this](bool running) { states.push_back(running); };
+    }
+
+    // A 16-bit mono sound whose frame i holds the value i, so played bytes tell which frames were sent.
+    void load(std::int32_t frames, int channels = 1)
+    {
+        ws.document = test::makeDocument(16, channels, frames, [](std::int64_t i, int c) { return static_cast<int>(i * 2 + c) % 30000; });
+    }
+    std::vector<unsigned char> framesBytes(std::int32_t first, std::int32_t last) const
+    {
+        const auto all = test::bytesOf(ws.document);
+        const std::size_t fb = ws.document.format.nBlockAlign;
+        return {all.begin() + first * fb, all.begin() + (last + 1) * fb};
+    }
+    void play(int loopMode)
+    {
+        ws.loopMode = loopMode;
+        player.playOrStop();
+    }
+
+    Workspace ws;
+    ScriptedUi ui;
+    VirtualWaveOut device;
+    Player player{ws, ui, device};
+    std::vector<bool> states;
+};
+
+class PlaybackTest : public ::testing::Test, protected Rig {};
+
+TEST_F(PlaybackTest, RedSelectionPlaysExactlyItsFramesOnceThenTheLabelReturns)
+{
+    load(1000);
+    ws.red.redStart = 100;
+    ws.red.redEnd = 199;
+    play(0);
+    ASSERT_EQ(ws.playing, 1);
+    EXPECT_EQ(states, std::vector<bool>{true});
+    EXPECT_EQ(device.queued(), kRingSize);
+    EXPECT_FALSE(device.paused) << "restarted after the ring was queued";
+
+    device.completeAll();
+    EXPECT_EQ(device.played, framesBytes(100, 199));
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(device.isOpen);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(PlaybackTest, WholeSoundLongerThanTheRingIsPlayedInOrderAcrossRefills)
+{
+    load(50000);  // 100000 bytes: more than ten buffers of 8192
+    play(0);
+    device.completeAll();
+    EXPECT_EQ(device.played, framesBytes(0, 49999));
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_FALSE(device.isOpen);
+}
+
+TEST_F(PlaybackTest, LoopModesFillEveryBufferWithRepetitionsOfTheRange)
+{
+    struct Case {
+        const char* name;
+        int loopMode;
+        int playButtonLoops;
+        bool loops;
+    };
+    const Case cases[] = {
+        {"loop command", 1, 0, true},
+        {"play button with playButtonLoops", -1, 1, true},
+        {"play button without it", -1, 0, false},
+        {"play command never loops", 0, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VirtualWaveOut dev;
+        Workspace w;
+        applyDefaultSettings(w.settings);
+        w.settings.playButtonLoops = c.playButtonLoops;
+        w.document = test::makeDocument(16, 1, 100, [](std::int64_t i, int) { return static_cast<int>(i); });
+        w.red.redStart = 10;
+        w.red.redEnd = 19;
+        w.loopMode = c.loopMode;
+        ScriptedUi u;
+        Player p(w, u, dev);
+        p.playOrStop();
+        ASSERT_EQ(dev.completeAll(25), c.loops ? 25 : 2);
+        if (c.loops) {
+            // 25 buffers of 8192 bytes = 102400 frames: frames 10..19 over and over.
+            ASSERT_EQ(dev.played.size(), 25u * 8192u);
+            for (std::size_t f = 0; f < dev.played.size() / 2; f += 997)
+                ASSERT_EQ(dev.played[2 * f], 10 + f % 10) << "frame " << f;
+            EXPECT_EQ(w.playing, 1);
+            p.playOrStop();
+        }
+        EXPECT_EQ(w.playing, 0);
+        EXPECT_FALSE(dev.isOpen);
+    }
+}
+
+TEST_F(PlaybackTest, SecondPlayCommandStopsAtOnceAndReturnsTheDevice)
+{
+    load(100000);
+    play(1);
+    device.completeNext();
+    play(0);
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_FALSE(device.isOpen);
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    // Notifications of buffers returned by the reset do nothing after the stop.
+    device.deliverReturned();
+    EXPECT_EQ(device.queued(), 0);
+
+    // And it starts again cleanly.
+    play(0);
+    EXPECT_EQ(ws.playing, 1);
+    EXPECT_EQ(device.queued(), kRingSize);
+}
+
+TEST_F(PlaybackTest, RefusalsLeaveTheEngineIdle)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> setUp;
+        std::vector<std::string> texts;
+        int beeps;
+    };
+    const Case cases[] = {
+        {"recording", [](Rig& t) { t.load(10); t.ws.capturing = 1; }, {"録音中は、再生を開始できません"}, 0},
+        {"no data", [](Rig&) {}, {}, 1},
+        {"no frames", [](Rig& t) { t.load(10); t.ws.document.frameCount = 0; }, {}, 1},
+        {"red start not before its end",
+         [](Rig& t) { t.load(10); t.ws.red.redStart = 5; t.ws.red.redEnd = 5; }, {}, 1},
+        {"red selection beyond the sound",
+         [](Rig& t) { t.load(10); t.ws.red.redStart = 50; t.ws.red.redEnd = 60; }, {}, 1},
+        {"no device", [](Rig& t) { t.load(10); t.device.devices = 0; },
+         {"使用可能な再生デバイスがインストールされていません"}, 0},
+        {"format refused", [](Rig& t) { t.load(10); t.device.accepts = [](const WaveDeviceFormat&) { return false; }; },
+         {"オープンされているデバイスドライバは、\n指定のフォーマットをサポートしません。", "デバイスはオープンされませんでした。"}, 0},
+        {"device busy", [](Rig& t) { t.load(10); t.device.failures["open"] = mm::Allocated; },
+         {"指定のデバイスは既に割り当てられています。", "デバイスはオープンされませんでした。"}, 0},
+        {"write fails", [](Rig& t) { t.load(10); t.device.failures["write"] = mm::NoDriver; },
+         {"指定のデバイスドライバが見つかりません。"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig t;
+        c.setUp(t);
+        t.play(0);
+        EXPECT_EQ(t.ws.playing, 0);
+        EXPECT_FALSE(t.device.isOpen);
+        EXPECT_EQ(t.ui.texts(), c.texts);
+        EXPECT_EQ(static_cast<int>(t.ui.beeps.size()), c.beeps);
+        EXPECT_TRUE(t.states.empty() || t.states.back() == false);
+        // A refusal never leaves the ring taken: the next try with a good device plays.
+        t.ws.capturing = 0;
+        t.device.failures.clear();
+        t.device.devices = 1;
+        t.device.accepts = [](const WaveDeviceFormat&) { return true; };
+        t.ws.red.clear();
+        t.load(10);
+        t.play(0);
+        EXPECT_EQ(t.ws.playing, 1);
+    }
+}
+
+TEST_F(PlaybackTest, DeviceThatDisappearsEndsPlaybackWithItsMessage)
+{
+    load(100000);
+    play(1);
+    device.completeNext();
+    device.disappear(mm::NoDriver);
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_EQ(states, (std::vector<bool>{true, false}));
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"指定のデバイスドライバが見つかりません。"});
+    EXPECT_EQ(ui.messages[0].icon, MessageIcon::Error);
+    EXPECT_TRUE(ws.document.hasData());
+}
+
+TEST_F(PlaybackTest, DeviceSettingsAreAppliedAndRestoredAsTheFlagsSay)
+{
+    struct Case {
+        int useDeviceSettings;
+        int storeInDevice;
+        std::uint32_t volumeWhilePlaying;
+        std::uint32_t volumeAfter;
+    };
+    const Case cases[] = {
+        {0, 0, 0x12340056u, 0x80008000u},
+        {0, 1, 0x12340056u, 0x12340056u},
+        {1, 0, 0x80008000u, 0x80008000u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.useDeviceSettings * 10 + c.storeInDevice);
+        Rig t;
+        t.load(10);
+        t.device.support = kCapsVolume | kCapsLrVolume | kCapsPitch | kCapsPlaybackRate;
+        t.ws.settings.playUseDeviceSettings = c.useDeviceSettings;
+        t.ws.settings.playStoreInDevice = c.storeInDevice;
+        t.ws.settings.playVolumeLeft = 0x56;
+        t.ws.settings.playVolumeRight = 0x1234;
+        t.ws.settings.playPitch = 0x18000;
+        t.play(0);
+        EXPECT_EQ(t.device.volume, c.volumeWhilePlaying);
+        EXPECT_EQ(t.device.pitch, c.useDeviceSettings ? 0x10000u : 0x18000u);
+        t.device.completeAll();
+        EXPECT_EQ(t.device.volume, c.volumeAfter);
+    }
+}
+
+TEST_F(PlaybackTest, DamagedPacketCountsAreLimitedWhereUsed)
+{
+    struct Case {
+        std::int32_t packets;
+        std::int32_t storedAfter;
+        std::uint32_t bufferBytes;
+        int beeps;
+    };
+    const Case cases[] = {
+        {-5, 1, 4096, 1},
+        {0, 1, 4096, 1},
+        {3, 3, 3 * 4096, 0},
+        {0x7FFFFFFF, 0x7FFFFFFF, static_cast<std::uint32_t>(kMaxBufferBytes), 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.packets);
+        Rig t;
+        t.load(10);
+        t.ws.settings.playPackets = c.packets;
+        t.play(1);
+        EXPECT_EQ(t.ws.settings.playPackets, c.storedAfter);
+        EXPECT_EQ(static_cast<int>(t.ui.beeps.size()), c.beeps);
+        ASSERT_EQ(t.device.queued(), kRingSize);
+        EXPECT_EQ(t.device.queue.front()->bufferLength, c.bufferBytes - c.bufferBytes % 2);
+        t.play(1);
+    }
+}
+
+} // namespace
+} // namespace sonavik
