@@ -15,6 +15,8 @@ std::string executablePath();
 std::string userConfigDir();
 bool isWritableDirectory(const std::string& dir);
 std::size_t memoryPageSize();
+// Memory the system can still give without swapping (MemAvailable), or 0 when it cannot tell.
+std::uint64_t availableMemoryBytes();
 
 // Writes a file so that the old one survives any failure: the bytes go to a temporary file in the
 // same folder, which is flushed to disk and renamed over the target only when every write succeeded.
