@@ -7,12 +7,15 @@
 #include "gui/buttons.h"
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/equalizer_dialog.h"
+#include "gui/dialogs/fft_dialog.h"
 #include "gui/dialogs/nonlinear_dialog.h"
 #include "gui/dialogs/parameter_dialog.h"
 #include "gui/dialogs/reverb_dialog.h"
 #include "gui/dialogs/target_dialog.h"
 #include "gui/resources.h"
+#include "gui/spectrogram_window.h"
 #include "gui/wave_view.h"
+#include "spectrogram/spectrogram_analysis.h"
 
 #include <QCloseEvent>
 #include <QMenu>
@@ -236,9 +239,41 @@ bool MainWindow::askParameters(int commandId)
         return showReverbDialog(ws_, ui_, this);
     case cmd::Convolve:
         return chooseResponseFile(ws_, ui_);
+    case cmd::Fft:
+        if (fftDialogAnswer_ >= 0) {
+            normaliseFftSettings(ws_.settings);
+            return fftDialogAnswer_ == 1;
+        }
+        return showFftDialog(ws_, this);
     default:
-        return false;  // the FFT's dialog comes with the spectrogram window
+        return false;
     }
+}
+
+void MainWindow::analyseSpectrogram(const EditRegion& region, int)
+{
+    analyseForWindow(ws_, ui_, region, [this](std::unique_ptr<Spectrogram> s, const std::string& title) {
+        auto* window = new SpectrogramWindow(std::move(s), title, ws_, ui_, this);
+        window->documentChanged = [this](int) {
+            views_.renderAll();
+            controller_.refreshTitle();
+        };
+        window->playSound = [this](const SoundDocument& sound) {
+            if (playScratchSound)
+                playScratchSound(sound);
+        };
+        spectrogramWindows_.emplace_back(window);
+        window->show();
+    });
+}
+
+std::vector<SpectrogramWindow*> MainWindow::spectrogramWindows() const
+{
+    std::vector<SpectrogramWindow*> open;
+    for (const QPointer<SpectrogramWindow>& w : spectrogramWindows_)
+        if (w)
+            open.push_back(w.data());
+    return open;
 }
 
 std::optional<int> MainWindow::viewClientWidth(int channel) const

@@ -11,8 +11,11 @@
 
 #include <QMainWindow>
 
+#include <QPointer>
+
 #include <array>
 #include <functional>
+#include <vector>
 
 class QLabel;
 
@@ -22,6 +25,7 @@ struct Workspace;
 class BigButton;
 class MainArea;
 class SmallButton;
+class SpectrogramWindow;
 class WaveView;
 
 class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost, public EditHost {
@@ -58,10 +62,18 @@ public:
 
     // EditHost
     bool askParameters(int commandId) override;
+    void analyseSpectrogram(const EditRegion& region, int channelCount) override;
     std::optional<int> viewClientWidth(int channel) const override;
 
     // Runs an edit of the menu bar or a big button: "処理の対象" first, then the dispatcher.
     bool runMenuEdit(int commandId);
+
+    // The spectrogram windows still open, oldest first.
+    std::vector<SpectrogramWindow*> spectrogramWindows() const;
+    // Answers the FFT settings dialog with OK without showing it (screenshots, tests).
+    void answerFftDialog(bool ok) { fftDialogAnswer_ = ok ? 1 : 0; }
+    // Where "選択範囲を再生" hands its sound; connected to the playback engine.
+    std::function<void(const SoundDocument&)> playScratchSound;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,6 +98,8 @@ private:
     std::array<BigButton*, 6> bigButtons_{};
     std::array<std::array<SmallButton*, 6>, 2> smallButtons_{};
     QLabel* status_[2] = {nullptr, nullptr};
+    std::vector<QPointer<SpectrogramWindow>> spectrogramWindows_;
+    int fftDialogAnswer_ = -1;
     bool documentButtonsEnabled_ = false;
     bool destroying_ = false;
     bool closed_ = false;
