@@ -262,6 +262,7 @@ void MainWindow::analyseSpectrogram(const EditRegion& region, int)
             if (playScratchSound)
                 playScratchSound(sound);
         };
+        std::erase_if(spectrogramWindows_, [](const QPointer<SpectrogramWindow>& w) { return w.isNull(); });
         spectrogramWindows_.emplace_back(window);
         window->show();
     });
