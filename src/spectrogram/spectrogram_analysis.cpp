@@ -16,6 +16,10 @@
 #include <limits>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sonavik {
 
 namespace {
@@ -26,9 +30,9 @@ constexpr const char* kBadRegion = "選択領域が不正です";
 constexpr const char* kNotEnough = "Not Enough!";
 constexpr const char* kNoMemory = "Mem Not Allo!";
 
-// Frames coloured together: their spectra (16 x n floats) stay in cache while their pixels are written
-// row by row.
-constexpr std::int32_t kColourBlock = 16;
+// Frames coloured together: their spectra stay in cache while the bytes of each bin are worked out
+// frame by frame, and the picture is then written row by row, kColourBlock pixels at a time.
+constexpr std::int32_t kColourBlock = 64;
 
 // Truncated toward zero and limited to 0 ... 255; a value that is not a finite number gives 0.
 inline unsigned char colourByte(double x)
@@ -55,30 +59,141 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
     return c;
 }
 
-// Colours frames [j0, j1) into the bitmap.
-void colourFrames(Spectrogram& s, const ColourFactors& f, const ColourConstants& c, std::int32_t j0, std::int32_t j1)
-{
-    const std::size_t n = static_cast<std::size_t>(s.fftSize);
-    const std::size_t stride = s.bitmapStride();
-    const std::int32_t bins = s.binCount;
-    const bool logDisplay = s.logDisplay != 0;
-    const float* spectra = s.spectra.data();
-    for (std::int32_t b = 0; b < bins; ++b) {
-        unsigned char* row = s.colourBitmap.data() + stride * static_cast<std::size_t>(b) + 3 * static_cast<std::size_t>(j0);
-        const bool real = b == 0 || b == bins - 1;
-        const std::size_t imIndex = n - static_cast<std::size_t>(b);
-        for (std::int32_t j = j0; j < j1; ++j, row += 3) {
-            const float* frame = spectra + static_cast<std::size_t>(j) * n;
-            const double re = frame[b];
-            const double im = real ? 0.0 : static_cast<double>(frame[imIndex]);
-            const double power = re * re + im * im;
-            const double v = logDisplay ? c.logScale * (std::log(power) + c.logShift) : c.linear * std::sqrt(power);
-            row[0] = colourByte(f.blue * v);
-            row[1] = colourByte(f.green * v);
-            row[2] = colourByte(f.red * v);
+// Colours frames of a spectrogram: the blue, green and red bytes of every bin of a frame go to three
+// planes of scratch first (the linear map runs on vectors there), then the block's planes are
+// interleaved into the picture's rows.
+class Colourer {
+public:
+    Colourer(Spectrogram& s, const ColourFactors& f)
+        : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
+          pitch_(pitchOf(bins_)), planes_(3 * kColourBlock * pitch_)
+    {
+    }
+
+    void frames(std::int32_t j0, std::int32_t j1)
+    {
+        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
+        for (std::int32_t j = j0; j < j1; ++j) {
+            unsigned char* blue = plane(0, j - j0);
+            unsigned char* green = plane(1, j - j0);
+            unsigned char* red = plane(2, j - j0);
+            const float* frame = s_.spectra.data() + static_cast<std::size_t>(j) * n;
+            if (s_.logDisplay != 0)
+                logFrame(frame, blue, green, red);
+            else
+                linearFrame(frame, blue, green, red);
+        }
+        // Row by row: a block's pixels of one bin lie side by side in the picture.
+        const std::size_t stride = s_.bitmapStride();
+        const std::size_t count = static_cast<std::size_t>(j1 - j0);
+        const std::size_t planeSize = kColourBlock * pitch_;
+        const unsigned char* blue = planes_.data();
+        const unsigned char* green = blue + planeSize;
+        const unsigned char* red = green + planeSize;
+        unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
+        for (std::size_t b = 0; b < bins_; ++b, row += stride) {
+            unsigned char* px = row;
+            for (std::size_t jj = 0, at = b; jj < count; ++jj, at += pitch_, px += 3) {
+                px[0] = blue[at];
+                px[1] = green[at];
+                px[2] = red[at];
+            }
         }
     }
-}
+
+private:
+    // Each frame's bytes start an odd number of cache lines after the previous frame's, so that reading
+    // one bin of every frame of the block does not keep hitting the same few cache sets.
+    static std::size_t pitchOf(std::size_t bins) { return ((bins + 63) / 64 | 1) * 64; }
+
+    unsigned char* plane(int colour, std::int32_t frameInBlock)
+    {
+        return planes_.data() + static_cast<std::size_t>(colour) * kColourBlock * pitch_
+               + static_cast<std::size_t>(frameInBlock) * pitch_;
+    }
+
+    double power(const float* frame, std::size_t b) const
+    {
+        const double re = frame[b];
+        if (b == 0 || b + 1 == bins_)
+            return re * re;
+        const double im = frame[static_cast<std::size_t>(s_.fftSize) - b];
+        return re * re + im * im;
+    }
+
+    void put(double v, std::size_t b, unsigned char* blue, unsigned char* green, unsigned char* red) const
+    {
+        blue[b] = colourByte(f_.blue * v);
+        green[b] = colourByte(f_.green * v);
+        red[b] = colourByte(f_.red * v);
+    }
+
+    void logFrame(const float* frame, unsigned char* blue, unsigned char* green, unsigned char* red) const
+    {
+        for (std::size_t b = 0; b < bins_; ++b)
+            put(c_.logScale * (std::log(power(frame, b)) + c_.logShift), b, blue, green, red);
+    }
+
+    void linearFrame(const float* frame, unsigned char* blue, unsigned char* green, unsigned char* red) const
+    {
+        std::size_t b = 1;
+#if defined(__SSE2__)
+        // Bins 1 ... B - 2 have both parts; four at a time, with exactly the scalar arithmetic.
+        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d top = _mm_set1_pd(255.0);
+        const __m128d kL = _mm_set1_pd(c_.linear);
+        const __m128d factor[3] = {_mm_set1_pd(f_.blue), _mm_set1_pd(f_.green), _mm_set1_pd(f_.red)};
+        unsigned char* out[3] = {blue, green, red};
+        // Two floats from at, as doubles.
+        auto load2 = [](const float* at) {
+            return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))));
+        };
+        // Truncated and limited to 0 ... 255, and 0 where x is not finite (x - x is then not 0).
+        auto bytes = [&](__m128d x) {
+            const __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), zero);
+            const __m128d limited = _mm_and_pd(_mm_min_pd(_mm_max_pd(x, zero), top), finite);
+            return _mm_cvttpd_epi32(limited);
+        };
+        for (; b + 4 <= bins_ - 1; b += 4) {
+            __m128d v[2];
+            for (int h = 0; h < 2; ++h) {
+                const std::size_t at = b + 2 * static_cast<std::size_t>(h);
+                const __m128d re = load2(frame + at);
+                // frame[n - at] and frame[n - at - 1], in that order.
+                const __m128d imReversed = load2(frame + n - at - 1);
+                const __m128d im = _mm_shuffle_pd(imReversed, imReversed, 1);
+                const __m128d p = _mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im));
+                v[h] = _mm_mul_pd(kL, _mm_sqrt_pd(p));
+            }
+            for (int colour = 0; colour < 3; ++colour) {
+                const __m128i lo = bytes(_mm_mul_pd(factor[colour], v[0]));
+                const __m128i hi = bytes(_mm_mul_pd(factor[colour], v[1]));
+                const __m128i four = _mm_unpacklo_epi64(lo, hi);
+                const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), zero128());
+                const int word = _mm_cvtsi128_si32(packed);
+                std::memcpy(out[colour] + b, &word, 4);
+            }
+        }
+#endif
+        for (; b + 1 < bins_; ++b)
+            put(c_.linear * std::sqrt(power(frame, b)), b, blue, green, red);
+        put(c_.linear * std::sqrt(power(frame, 0)), 0, blue, green, red);
+        if (bins_ > 1)
+            put(c_.linear * std::sqrt(power(frame, bins_ - 1)), bins_ - 1, blue, green, red);
+    }
+
+#if defined(__SSE2__)
+    static __m128i zero128() { return _mm_setzero_si128(); }
+#endif
+
+    Spectrogram& s_;
+    const ColourFactors f_;
+    const ColourConstants c_;
+    const std::size_t bins_;
+    const std::size_t pitch_;
+    std::vector<unsigned char> planes_;
+};
 
 bool readyToColour(const Spectrogram& s)
 {
@@ -117,6 +232,66 @@ struct SampleReader {
         }
     }
 };
+
+// The analysis proper, once the region has been checked; throws std::bad_alloc when memory runs out.
+std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const EditRegion& region,
+                                         const Settings& settings, std::int32_t n, std::int32_t frames)
+{
+    auto result = std::make_unique<Spectrogram>();
+    Spectrogram& s = *result;
+    const std::int32_t h = n / 2;
+    const int bits = doc.format.wBitsPerSample;
+    s.spectrumCount = frames;
+    s.binCount = h + 1;
+    s.amplitudeScale = bits == 8 ? 256.0 : 1.0;
+    s.sampleRate = doc.format.nSamplesPerSec;
+    s.fftSize = n;
+    s.firstSample = region.start;
+    s.lastSample = region.end;
+    s.channel = region.channel;
+    s.windowType = normalisedFftWindow(settings.fftWindow);
+    s.selectionNumber = region.selectionNumber;
+
+    const std::size_t size = static_cast<std::size_t>(n);
+    // Reserved, not filled: every frame is appended once, so the gigabytes of an hour are written once.
+    s.spectra.reserve(static_cast<std::size_t>(frames) * size);
+    s.colourBitmap.resize(s.bitmapStride() * static_cast<std::size_t>(s.binCount));
+    std::vector<double> work(size);
+    std::vector<float> single(size);
+    // The weights are the same for every frame: worked out once.
+    const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
+    std::vector<double> weights(windowed ? size : 0);
+    for (std::size_t k = 0; k < weights.size(); ++k)
+        weights[k] = fftWindowWeight(s.windowType, k, size);
+    const Selection envelope{SelectionKind::Blue, region.start, region.end, region.alphaStart,
+                             region.alphaEnd,     region.shape, region.shapeParameter};
+    const bool fullWeight = region.shape == SelectionShape::Linear && region.alphaStart == 1.0 && region.alphaEnd == 1.0;
+    const bool weighAlpha = settings.fftApplyAlpha == 1 && !fullWeight;
+
+    const SampleReader reader{doc.samples.data(), doc.format.nChannels, region.channel, bits == 8};
+    Colourer colourer(s, colourFactorsOf(settings));
+    double* x = work.data();
+    ui.setCursor(CursorKind::Wait);
+    for (std::int32_t j0 = 0; j0 < frames; j0 += kColourBlock) {
+        const std::int32_t j1 = std::min(frames, j0 + kColourBlock);
+        for (std::int32_t j = j0; j < j1; ++j) {
+            const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
+            reader.load(first, size, x);
+            for (std::size_t k = 0; k < weights.size(); ++k)
+                x[k] *= weights[k];
+            if (weighAlpha)
+                for (std::size_t k = 0; k < size; ++k)
+                    x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
+            fftForward(size, x);
+            for (std::size_t k = 0; k < size; ++k)
+                single[k] = static_cast<float>(x[k]);
+            s.spectra.insert(s.spectra.end(), single.begin(), single.end());
+        }
+        colourer.frames(j0, j1);
+    }
+    ui.setCursor(CursorKind::Arrow);
+    return result;
+}
 
 } // namespace
 
@@ -162,9 +337,9 @@ void colourSpectrogram(Spectrogram& s, const ColourFactors& factors)
 {
     if (!readyToColour(s))
         return;
-    const ColourConstants c = colourConstants(s, factors);
+    Colourer colourer(s, factors);
     for (std::int32_t j0 = 0; j0 < s.spectrumCount; j0 += kColourBlock)
-        colourFrames(s, factors, c, j0, std::min(s.spectrumCount, j0 + kColourBlock));
+        colourer.frames(j0, std::min(s.spectrumCount, j0 + kColourBlock));
 }
 
 void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
@@ -213,76 +388,19 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
     const double needed = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize)
                           + 16.0 * static_cast<double>(n);
     const std::uint64_t available = availableMemoryBytes();
-    auto result = std::unique_ptr<Spectrogram>(new (std::nothrow) Spectrogram);
-    std::vector<double> work, weights;
-    if (!result || (available > 0 && needed > static_cast<double>(available))) {
+    if (available > 0 && needed > static_cast<double>(available)) {
         showError(ui, kNoMemory);
         return nullptr;
     }
     try {
-        work.resize(static_cast<std::size_t>(n));
-        result->spectra.resize(spectraCount);
-        result->colourBitmap.resize(bitmapSize);
+        return analyseInto(ui, doc, region, settings, n, frames);
     } catch (const std::bad_alloc&) {
+        // Whatever was allocated has been released on the way out.
         showError(ui, kNoMemory);
         return nullptr;
     }
-
-    Spectrogram& s = *result;
-    s.spectrumCount = frames;
-    s.binCount = bins;
-    s.amplitudeScale = bits == 8 ? 256.0 : 1.0;
-    s.sampleRate = doc.format.nSamplesPerSec;
-    s.fftSize = n;
-    s.firstSample = region.start;
-    s.lastSample = region.end;
-    s.channel = region.channel;
-    s.windowType = normalisedFftWindow(settings.fftWindow);
-    s.selectionNumber = region.selectionNumber;
-
-    // The weights are the same for every frame: worked out once.
-    const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
-    if (windowed) {
-        try {
-            weights.resize(static_cast<std::size_t>(n));
-        } catch (const std::bad_alloc&) {
-            showError(ui, kNoMemory);
-            return nullptr;
-        }
-        for (std::int32_t k = 0; k < n; ++k)
-            weights[k] = fftWindowWeight(s.windowType, static_cast<std::size_t>(k), static_cast<std::size_t>(n));
-    }
-    const Selection envelope{SelectionKind::Blue, region.start, region.end, region.alphaStart,
-                             region.alphaEnd,     region.shape, region.shapeParameter};
-    const bool fullWeight = region.shape == SelectionShape::Linear && region.alphaStart == 1.0 && region.alphaEnd == 1.0;
-    const bool weighAlpha = settings.fftApplyAlpha == 1 && !fullWeight;
-
-    const SampleReader reader{doc.samples.data(), channels, region.channel, bits == 8};
-    const ColourFactors factors = colourFactorsOf(settings);
-    const ColourConstants constants = colourConstants(s, factors);
-    double* x = work.data();
-    ui.setCursor(CursorKind::Wait);
-    for (std::int32_t j0 = 0; j0 < frames; j0 += kColourBlock) {
-        const std::int32_t j1 = std::min(frames, j0 + kColourBlock);
-        for (std::int32_t j = j0; j < j1; ++j) {
-            const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
-            reader.load(first, static_cast<std::size_t>(n), x);
-            if (windowed)
-                for (std::int32_t k = 0; k < n; ++k)
-                    x[k] *= weights[k];
-            if (weighAlpha)
-                for (std::int32_t k = 0; k < n; ++k)
-                    x[k] *= alphaAt(envelope, first + k);
-            fftForward(static_cast<std::size_t>(n), x);
-            float* out = s.spectra.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(n);
-            for (std::int32_t k = 0; k < n; ++k)
-                out[k] = static_cast<float>(x[k]);
-        }
-        colourFrames(s, factors, constants, j0, j1);
-    }
-    ui.setCursor(CursorKind::Arrow);
-    return result;
 }
+
 
 std::string spectrogramTitle(const Spectrogram& s)
 {

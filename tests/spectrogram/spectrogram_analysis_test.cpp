@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
 #include <cmath>
 #include <vector>
 
@@ -174,32 +175,38 @@ std::array<int, 3> referenceColour(double power, double gain, double scale, bool
 
 TEST(SpectrogramColouring, PixelsFollowThePowerOfEachBin)
 {
-    // A hand-made spectrogram of two frames, n = 8: bins 0 and 4 are real, 1 to 3 have both parts.
-    Spectrogram s;
-    s.fftSize = 8;
-    s.spectrumCount = 2;
-    s.binCount = 5;
-    s.spectra = {100, 3000, -40000, 5, 1e6f, 0.5f, 400, -3000,
-                 0, 1, 2, 3, -1e30f, 5, 6, 7};
-    s.colourBitmap.assign(Spectrogram::bitmapStrideOf(2) * 5, 0);
-    const Settings defaults = [] { Settings st; applyDefaultSettings(st); return st; }();
-    struct Mode {
-        double gain;
-        int logDisplay;
-    };
-    for (const Mode m : {Mode{1.0, 0}, Mode{8.0, 0}, Mode{0.25, 0}, Mode{1.0, 1}, Mode{16.0, 1}}) {
-        s.gain = m.gain;
-        s.logDisplay = m.logDisplay;
-        colourSpectrogram(s, colourFactorsOf(defaults));
-        for (int j = 0; j < 2; ++j)
-            for (int b = 0; b < 5; ++b) {
-                const double re = s.spectra[j * 8 + b];
-                const double im = b > 0 && b < 4 ? s.spectra[j * 8 + 8 - b] : 0.0;
-                const auto want = referenceColour(re * re + im * im, m.gain, 1.0, m.logDisplay);
-                const unsigned char* px = &s.colourBitmap[b * 8 + 3 * j];
-                EXPECT_EQ((std::array<int, 3>{px[0], px[1], px[2]}), want)
-                    << "frame " << j << " bin " << b << " gain " << m.gain << " log " << m.logDisplay;
-            }
+    // Hand-made spectra of three frames, n = 8 and n = 64: bins 0 and n/2 are real, the others have both
+    // parts; magnitudes from 0 to far past white, and values that are not numbers.
+    const float specials[] = {0.0f, 1.0f, -3.0f, 250.0f, 3000.0f, -40000.0f, 1e6f, 1e30f, -1e38f, NAN, INFINITY};
+    for (const int n : {8, 64}) {
+        Spectrogram s;
+        s.fftSize = n;
+        s.spectrumCount = 3;
+        s.binCount = n / 2 + 1;
+        std::mt19937 rng(n);
+        for (int i = 0; i < 3 * n; ++i)
+            s.spectra.push_back(i % 5 == 0 ? specials[rng() % std::size(specials)]
+                                           : std::uniform_real_distribution<float>(-5e4f, 5e4f)(rng));
+        s.colourBitmap.assign(Spectrogram::bitmapStrideOf(3) * s.binCount, 0);
+        const Settings defaults = [] { Settings st; applyDefaultSettings(st); return st; }();
+        struct Mode {
+            double gain;
+            int logDisplay;
+        };
+        for (const Mode m : {Mode{1.0, 0}, Mode{8.0, 0}, Mode{0.25, 0}, Mode{1.0, 1}, Mode{16.0, 1}}) {
+            s.gain = m.gain;
+            s.logDisplay = m.logDisplay;
+            colourSpectrogram(s, colourFactorsOf(defaults));
+            for (int j = 0; j < 3; ++j)
+                for (int b = 0; b < s.binCount; ++b) {
+                    const double re = s.spectra[j * n + b];
+                    const double im = b > 0 && b < n / 2 ? s.spectra[j * n + n - b] : 0.0;
+                    const auto want = referenceColour(re * re + im * im, m.gain, 1.0, m.logDisplay);
+                    const unsigned char* px = &s.colourBitmap[b * s.bitmapStride() + 3 * j];
+                    ASSERT_EQ((std::array<int, 3>{px[0], px[1], px[2]}), want)
+                        << "n " << n << " frame " << j << " bin " << b << " gain " << m.gain << " log " << m.logDisplay;
+                }
+        }
     }
 }
 
