@@ -159,6 +159,8 @@ bool SpectrogramView::commandAllowed()
 
 void SpectrogramView::fitAxes()
 {
+    if (s_.spectrumCount <= 0 || s_.binCount <= 0)
+        return;
     s_.originX = 0.0;
     s_.originY = 0.0;
     s_.zoomX = static_cast<double>(plotWidth()) / s_.spectrumCount;
@@ -170,6 +172,7 @@ void SpectrogramView::resize(int clientWidth, int clientHeight)
     clientWidth_ = clientWidth;
     clientHeight_ = clientHeight;
     shownStale_ = true;
+    plotShownStale_ = true;
     const int w = plotWidth();
     const int h = plotHeight();
     bool failed = false;
@@ -206,6 +209,7 @@ void SpectrogramView::recolour()
 void SpectrogramView::render(bool full)
 {
     shownStale_ = true;
+    plotShownStale_ = plotShownStale_ || full;
     if (full && !plot_.empty()) {
         const ColourGrid g = grid();
         const PlotAxis x = timeAxis();
@@ -570,25 +574,33 @@ const PixelImage& SpectrogramView::picture()
     if (!shownStale_)
         return shown_;
     shownStale_ = false;
+    bool fresh = plotShownStale_;
     if (shown_.width() != clientWidth_ || shown_.height() != clientHeight_) {
         auto created = PixelImage::create(std::max(0, clientWidth_), std::max(0, clientHeight_));
         shown_ = created ? std::move(*created) : PixelImage();
+        fresh = true;
     }
     if (shown_.empty())
         return shown_;
-    std::memset(shown_.data(), 0, shown_.byteSize());
     const int h = plotHeight();
-    blit(shown_, plot_, buttons_ + axisWidth_, 0);
-    blit(shown_, frequencyStrip_, buttons_, 0);
-    blit(shown_, timeStrip_, buttons_ + axisWidth_, h);
-    blit(shown_, statusStrip_, 0, h + axisHeight_);
-    if (!plot_.empty() && selectionShown()) {
-        if (const auto r = selectionPixels()) {
-            const int left = buttons_ + axisWidth_;
-            shown_.xorRect(left + toInt(r->x0), toInt(h - 1 - r->y1), left + toInt(r->x1), toInt(h - 1 - r->y0),
-                           kSelection);
-        }
+    const int left = buttons_ + axisWidth_;
+    std::optional<PixelRect> overlay;
+    if (!plot_.empty() && selectionShown())
+        overlay = selectionPixels();
+    // Pointer moves change only the strips: the plot and its overlay are copied again only when they changed.
+    if (fresh)
+        std::memset(shown_.data(), 0, shown_.byteSize());
+    if (fresh || overlay != shownOverlay_) {
+        blit(shown_, plot_, left, 0);
+        if (overlay)
+            shown_.xorRect(left + toInt(overlay->x0), toInt(h - 1 - overlay->y1), left + toInt(overlay->x1),
+                           toInt(h - 1 - overlay->y0), kSelection);
     }
+    shownOverlay_ = overlay;
+    plotShownStale_ = false;
+    blit(shown_, frequencyStrip_, buttons_, 0);
+    blit(shown_, timeStrip_, left, h);
+    blit(shown_, statusStrip_, 0, h + axisHeight_);
     return shown_;
 }
 

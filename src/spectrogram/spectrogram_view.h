@@ -137,6 +137,7 @@ public:
 private:
     struct PixelRect {
         std::int64_t x0, x1, y0, y1;  // plot pixels, rows from the bottom
+        friend bool operator==(const PixelRect&, const PixelRect&) = default;
     };
     bool ready() const;
     bool commandAllowed();
@@ -171,6 +172,8 @@ private:
     PixelImage statusStrip_;
     PixelImage shown_;
     bool shownStale_ = true;
+    bool plotShownStale_ = true;
+    std::optional<PixelRect> shownOverlay_;
     ScrollBarState hBar_;
     ScrollBarState vBar_;
     std::optional<std::pair<int, int>> pointer_;

@@ -159,6 +159,8 @@ TEST_F(SpectrogramWindowTest, TheMenuOpensAWindowWhoseButtonsZoomColourSaveAndWr
     EXPECT_EQ(s.selFrameHi, s.spectrumCount - 1);
     EXPECT_EQ(s.selBinLo, 30);
     EXPECT_EQ(s.selBinHi, 34);
+    QTest::mouseMove(canvas, {columnOf(20), rowOf(32)});
+    test::keepPicture(w->clientPicture(), "spectrogram_selection.png");
     whenShown([](QWidget* popup) {
         auto* menu = qobject_cast<QMenu*>(popup);
         ASSERT_NE(menu, nullptr);

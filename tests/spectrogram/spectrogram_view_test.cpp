@@ -165,9 +165,10 @@ TEST_F(SpectrogramViewTest, DraggingSelectsARectangleAndClicksClearIt)
     EXPECT_TRUE(view->rightRelease(xOf(4), yOf(6)));
     EXPECT_FALSE(view->rightRelease(xOf(9), yOf(6)));
 
-    // A click into the selection only clears it.
+    // A click into the selection only clears it, and its overlay goes.
     view->leftPress(xOf(3), yOf(5));
     EXPECT_EQ(s.selFrameLo, -1);
+    EXPECT_EQ(view->picture().pixel(xOf(3), yOf(5)), inside);
     EXPECT_EQ(ws.dragMode, 0);
     EXPECT_FALSE(view->rightRelease(xOf(3), yOf(5)));
 
