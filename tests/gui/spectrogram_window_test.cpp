@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -212,6 +213,31 @@ TEST_F(SpectrogramWindowTest, PlayingTheSelectionHandsItsSoundToPlayback)
     EXPECT_EQ(played, 1);
     EXPECT_EQ(frames, 11 * 128);
     EXPECT_EQ(ws.document.modified, 0);
+}
+
+TEST_F(SpectrogramWindowTest, ScreenshotModeWritesThePictureOfTheFirstSpectrogramWindow)
+{
+    const std::string wav = dir.file("tone.wav");
+    const std::string main = dir.file("main.png");
+    const std::string spectrogram = dir.file("fft.png");
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    p.setProcessEnvironment(env);
+    p.start(SONAVIK_GUI_PATH, {"--screenshot", QString::fromStdString(main), QString::fromStdString(wav), "--fft",
+                               QString::fromStdString(spectrogram)});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2);
+    // The stored length may be anything the settings file held; the target is always the whole left channel.
+    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8("[ L ] 0 ～ "))) << lines[1].toStdString();
+    QImage image(QString::fromStdString(spectrogram));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.size(), QSize(400, 400));
+    // The status strip's face at the bottom left, a black plot corner at the top right of the client area.
+    EXPECT_NE(image.pixelColor(5, image.height() - 30), QColor(Qt::black));
 }
 
 TEST_F(SpectrogramWindowTest, FftDialogShowsTheLengthTextAndStoresEveryClick)
