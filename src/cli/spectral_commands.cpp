@@ -380,6 +380,7 @@ std::string spectralHelp()
            "                  from the settings) and write each spectrogram's picture (--bmp, 24-bit) and\n"
            "                  spectra (--fft: n, F, 0, 0 as 32-bit integers, then F x n floats); with several\n"
            "                  regions the names get -1, -2, ... before the extension. Prints each title.\n"
+           "                  A refused region is skipped with its message (exit status 1).\n"
            "  spectral        the same analysis, then each OP on every spectrogram, then each written back\n"
            "                  into the sound (inverse FFT with crossfades) and the sound written to OUT\n"
            "  OP              erase|double|halve|keep:FRAME0:FRAME1:BIN0:BIN1, the window's 消去, 大きさを２倍,\n"

@@ -59,14 +59,13 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
     return c;
 }
 
-// Colours frames of a spectrogram: the blue, green and red bytes of every bin of a frame go to three
-// planes of scratch first (the linear map runs on vectors there), then the block's planes are
-// interleaved into the picture's rows.
+// Colours frames of a spectrogram, a block at a time: the bytes of every bin of a frame (the linear map
+// runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
 class Colourer {
 public:
     Colourer(Spectrogram& s, const ColourFactors& f)
         : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
-          pitch_(pitchOf(bins_)), planes_(3 * kColourBlock * pitch_)
+          scratch_(kRowPitch * bins_)
     {
     }
 
@@ -74,43 +73,22 @@ public:
     {
         const std::size_t n = static_cast<std::size_t>(s_.fftSize);
         for (std::int32_t j = j0; j < j1; ++j) {
-            unsigned char* blue = plane(0, j - j0);
-            unsigned char* green = plane(1, j - j0);
-            unsigned char* red = plane(2, j - j0);
+            unsigned char* cells = scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
             const float* frame = s_.spectra.data() + static_cast<std::size_t>(j) * n;
             if (s_.logDisplay != 0)
-                logFrame(frame, blue, green, red);
+                logFrame(frame, cells);
             else
-                linearFrame(frame, blue, green, red);
+                linearFrame(frame, cells);
         }
-        // Row by row: a block's pixels of one bin lie side by side in the picture.
         const std::size_t stride = s_.bitmapStride();
-        const std::size_t count = static_cast<std::size_t>(j1 - j0);
-        const std::size_t planeSize = kColourBlock * pitch_;
-        const unsigned char* blue = planes_.data();
-        const unsigned char* green = blue + planeSize;
-        const unsigned char* red = green + planeSize;
+        const std::size_t bytes = 3 * static_cast<std::size_t>(j1 - j0);
         unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
-        for (std::size_t b = 0; b < bins_; ++b, row += stride) {
-            unsigned char* px = row;
-            for (std::size_t jj = 0, at = b; jj < count; ++jj, at += pitch_, px += 3) {
-                px[0] = blue[at];
-                px[1] = green[at];
-                px[2] = red[at];
-            }
-        }
+        for (std::size_t b = 0; b < bins_; ++b, row += stride)
+            std::memcpy(row, scratch_.data() + b * kRowPitch, bytes);
     }
 
 private:
-    // Each frame's bytes start an odd number of cache lines after the previous frame's, so that reading
-    // one bin of every frame of the block does not keep hitting the same few cache sets.
-    static std::size_t pitchOf(std::size_t bins) { return ((bins + 63) / 64 | 1) * 64; }
-
-    unsigned char* plane(int colour, std::int32_t frameInBlock)
-    {
-        return planes_.data() + static_cast<std::size_t>(colour) * kColourBlock * pitch_
-               + static_cast<std::size_t>(frameInBlock) * pitch_;
-    }
+    static constexpr std::size_t kRowPitch = 3 * kColourBlock;
 
     double power(const float* frame, std::size_t b) const
     {
@@ -121,20 +99,21 @@ private:
         return re * re + im * im;
     }
 
-    void put(double v, std::size_t b, unsigned char* blue, unsigned char* green, unsigned char* red) const
+    void put(double v, std::size_t b, unsigned char* cells) const
     {
-        blue[b] = colourByte(f_.blue * v);
-        green[b] = colourByte(f_.green * v);
-        red[b] = colourByte(f_.red * v);
+        unsigned char* px = cells + b * kRowPitch;
+        px[0] = colourByte(f_.blue * v);
+        px[1] = colourByte(f_.green * v);
+        px[2] = colourByte(f_.red * v);
     }
 
-    void logFrame(const float* frame, unsigned char* blue, unsigned char* green, unsigned char* red) const
+    void logFrame(const float* frame, unsigned char* cells) const
     {
         for (std::size_t b = 0; b < bins_; ++b)
-            put(c_.logScale * (std::log(power(frame, b)) + c_.logShift), b, blue, green, red);
+            put(c_.logScale * (std::log(power(frame, b)) + c_.logShift), b, cells);
     }
 
-    void linearFrame(const float* frame, unsigned char* blue, unsigned char* green, unsigned char* red) const
+    void linearFrame(const float* frame, unsigned char* cells) const
     {
         std::size_t b = 1;
 #if defined(__SSE2__)
@@ -144,7 +123,6 @@ private:
         const __m128d top = _mm_set1_pd(255.0);
         const __m128d kL = _mm_set1_pd(c_.linear);
         const __m128d factor[3] = {_mm_set1_pd(f_.blue), _mm_set1_pd(f_.green), _mm_set1_pd(f_.red)};
-        unsigned char* out[3] = {blue, green, red};
         // Two floats from at, as doubles.
         auto load2 = [](const float* at) {
             return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))));
@@ -166,33 +144,30 @@ private:
                 const __m128d p = _mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im));
                 v[h] = _mm_mul_pd(kL, _mm_sqrt_pd(p));
             }
+            unsigned char* px = cells + b * kRowPitch;
             for (int colour = 0; colour < 3; ++colour) {
                 const __m128i lo = bytes(_mm_mul_pd(factor[colour], v[0]));
                 const __m128i hi = bytes(_mm_mul_pd(factor[colour], v[1]));
                 const __m128i four = _mm_unpacklo_epi64(lo, hi);
-                const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), zero128());
-                const int word = _mm_cvtsi128_si32(packed);
-                std::memcpy(out[colour] + b, &word, 4);
+                const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
+                const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
+                for (std::size_t i = 0; i < 4; ++i)
+                    px[i * kRowPitch + static_cast<std::size_t>(colour)] = static_cast<unsigned char>(word >> (8 * i));
             }
         }
 #endif
         for (; b + 1 < bins_; ++b)
-            put(c_.linear * std::sqrt(power(frame, b)), b, blue, green, red);
-        put(c_.linear * std::sqrt(power(frame, 0)), 0, blue, green, red);
+            put(c_.linear * std::sqrt(power(frame, b)), b, cells);
+        put(c_.linear * std::sqrt(power(frame, 0)), 0, cells);
         if (bins_ > 1)
-            put(c_.linear * std::sqrt(power(frame, bins_ - 1)), bins_ - 1, blue, green, red);
+            put(c_.linear * std::sqrt(power(frame, bins_ - 1)), bins_ - 1, cells);
     }
-
-#if defined(__SSE2__)
-    static __m128i zero128() { return _mm_setzero_si128(); }
-#endif
 
     Spectrogram& s_;
     const ColourFactors f_;
     const ColourConstants c_;
     const std::size_t bins_;
-    const std::size_t pitch_;
-    std::vector<unsigned char> planes_;
+    std::vector<unsigned char> scratch_;
 };
 
 bool readyToColour(const Spectrogram& s)

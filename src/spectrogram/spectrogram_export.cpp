@@ -17,6 +17,8 @@ constexpr const char* kCannotOpen = "保存できません";
 constexpr const char* kWriteFailed = "保存失敗";
 constexpr const char* kTooLarge = "画像が 4 GB を超えるため保存できません";
 constexpr const char* kSaveTitle = "名前を付けて保存";
+constexpr const char* kNoBitmap = "No bmp";
+constexpr const char* kNoSpectra = "No Data";
 
 void putU16(unsigned char* at, std::uint32_t v)
 {
@@ -128,6 +130,10 @@ std::string withSaveExtension(const std::string& path, const std::string& extens
 
 bool writeSpectrogramBitmap(Ui& ui, const Spectrogram& s, const std::string& path)
 {
+    if (!hasBitmap(s)) {
+        showNotice(ui, kNoBitmap);
+        return false;
+    }
     const std::uint64_t pixels = bitmapPixelBytes(s);
     if (pixels > std::numeric_limits<std::uint32_t>::max() - kBitmapHeaderSize) {
         showError(ui, kTooLarge);
@@ -140,6 +146,10 @@ bool writeSpectrogramBitmap(Ui& ui, const Spectrogram& s, const std::string& pat
 bool writeSpectrogramSpectra(Ui& ui, const Spectrogram& s, const std::string& path)
 {
     static_assert(sizeof(float) == 4 && std::numeric_limits<float>::is_iec559, "spectra files hold IEEE singles");
+    if (!hasSpectra(s)) {
+        showNotice(ui, kNoSpectra);
+        return false;
+    }
     const auto header = spectraFileHeader(s.fftSize, s.spectrumCount);
     return writeBlocks(ui, path, header.data(), header.size(), s.spectra.data(),
                        static_cast<std::size_t>(spectraBytes(s)));
@@ -148,7 +158,7 @@ bool writeSpectrogramSpectra(Ui& ui, const Spectrogram& s, const std::string& pa
 bool saveSpectrogramBitmap(Ui& ui, Settings& settings, const Spectrogram& s)
 {
     if (!hasBitmap(s)) {
-        showNotice(ui, "No bmp");
+        showNotice(ui, kNoBitmap);
         return false;
     }
     const std::optional<std::string> answer = askSaveName(ui, settings, "bmpﾌｧｲﾙ(*.bmp)", "*.bmp");
@@ -164,7 +174,7 @@ bool saveSpectrogramBitmap(Ui& ui, Settings& settings, const Spectrogram& s)
 bool saveSpectrogramSpectra(Ui& ui, Settings& settings, const Spectrogram& s)
 {
     if (!hasSpectra(s)) {
-        showNotice(ui, "No Data");
+        showNotice(ui, kNoSpectra);
         return false;
     }
     const std::optional<std::string> answer = askSaveName(ui, settings, "fftﾌｧｲﾙ(*.fft)", "*.fft");

@@ -25,7 +25,8 @@ std::array<unsigned char, kSpectraHeaderSize> spectraFileHeader(std::int32_t fft
 std::string withSaveExtension(const std::string& path, const std::string& extension);
 
 // Write the file at path through a temporary file, so a failure leaves no half file and any old file as it
-// was: "保存できません" when it cannot be created, "保存失敗" when a write fails. True when written.
+// was: "No bmp" / "No Data" without data, "保存できません" when it cannot be created, "保存失敗" when a
+// write fails. True when written.
 bool writeSpectrogramBitmap(Ui& ui, const Spectrogram& s, const std::string& path);
 bool writeSpectrogramSpectra(Ui& ui, const Spectrogram& s, const std::string& path);
 
