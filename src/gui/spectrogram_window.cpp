@@ -178,7 +178,7 @@ void SpectrogramWindow::layoutChildren()
 
 void SpectrogramWindow::placeButtons()
 {
-    const int half = ws_.settings.spectrogramButtonsWidth / 2;
+    const int half = view_->buttonsWidth() / 2;
     const int height = std::max(0, view_->buttonHeight());
     const auto& specs = spectrogramButtons();
     for (std::size_t i = 0; i < specs.size() && i < buttons_.size(); ++i) {

@@ -73,6 +73,9 @@ void setGreenFromBottom(PixelImage& image, int x, int rowFromBottom)
         image.at(x, yTop)[1] = 255;
 }
 
+// The layout sizes are never edited; a settings file that holds nonsense for them gets the usual ones.
+int layoutValue(std::int32_t stored, int usual) { return stored >= 0 && stored <= 1024 ? stored : usual; }
+
 void replaceAllocation(PixelImage& image, int width, int height, bool wanted, bool& failed)
 {
     image = PixelImage();
@@ -117,10 +120,10 @@ SpectrogramView::SpectrogramView(Spectrogram& spectrogram, Workspace& ws, Ui& ui
       ws_(ws),
       ui_(ui),
       colours_(colours),
-      buttons_(ws.settings.spectrogramButtonsWidth),
-      axisWidth_(ws.settings.spectrogramAxisWidth),
-      axisHeight_(ws.settings.spectrogramAxisHeight),
-      status_(ws.settings.spectrogramStatusHeight)
+      buttons_(layoutValue(ws.settings.spectrogramButtonsWidth, 48)),
+      axisWidth_(layoutValue(ws.settings.spectrogramAxisWidth, 64)),
+      axisHeight_(layoutValue(ws.settings.spectrogramAxisHeight, 64)),
+      status_(layoutValue(ws.settings.spectrogramStatusHeight, 64))
 {
 }
 

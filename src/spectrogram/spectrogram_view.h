@@ -96,6 +96,7 @@ public:
     int clientHeight() const { return clientHeight_; }
     int plotWidth() const { return clientWidth_ - buttons_ - axisWidth_; }
     int plotHeight() const { return clientHeight_ - axisHeight_ - status_; }
+    int buttonsWidth() const { return buttons_; }
     int buttonHeight() const;
 
     // Draws the strips; with full also the plot and the scroll bars.
