@@ -27,6 +27,8 @@ constexpr int kLabelTop = 10;
 constexpr int kFrequencyLabelOffset = 40;
 constexpr int kStatusTextLeft = 10;
 constexpr int kScrollUnits = 32768;
+// From about four million cells on, adding every cell of a fitted plot takes longer than a frame of video.
+constexpr std::int64_t kSumsFromCells = std::int64_t{1} << 22;
 
 int toInt(std::int64_t v) { return static_cast<int>(std::clamp<std::int64_t>(v, -(1 << 30), 1 << 30)); }
 
@@ -216,11 +218,13 @@ void SpectrogramView::render(bool full)
     if (full && !plot_.empty()) {
         const ColourGrid g = grid();
         const PlotAxis x = timeAxis();
-        if (useSums_ && !sumsTried_ && !x.magnified() && g.pixels) {
+        const bool large = g.frames * g.bins >= kSumsFromCells;
+        const bool wanted = useSums_ == BlockSums::Always || (useSums_ == BlockSums::Auto && large);
+        if (wanted && !sumsTried_ && !x.magnified() && g.pixels) {
             sums_ = FrameBlockSums::build(g);
             sumsTried_ = true;
         }
-        renderPlot(plot_, g, x, frequencyAxis(), useSums_ ? sums_.get() : nullptr);
+        renderPlot(plot_, g, x, frequencyAxis(), wanted ? sums_.get() : nullptr);
     }
     if (!frequencyStrip_.empty())
         std::memset(frequencyStrip_.data(), 0, frequencyStrip_.byteSize());

@@ -132,8 +132,10 @@ public:
     SpectrogramAction menuCommand(int id);
     bool selectionShown() const;
 
-    // Whether colouring and the plot use the block sums (on by default; off for comparisons).
-    void useBlockSums(bool on) { useSums_ = on; }
+    // Whether the plot is drawn with the block sums: by default only where adding every cell would be
+    // slow (they cost 3.4 bytes per cell); always or never for comparisons.
+    enum class BlockSums { Auto, Always, Never };
+    void useBlockSums(BlockSums use) { useSums_ = use; }
 
 private:
     struct PixelRect {
@@ -179,7 +181,7 @@ private:
     ScrollBarState vBar_;
     std::optional<std::pair<int, int>> pointer_;
     bool dragging_ = false;
-    bool useSums_ = true;
+    BlockSums useSums_ = BlockSums::Auto;
     std::unique_ptr<FrameBlockSums> sums_;
     bool sumsTried_ = false;
 };

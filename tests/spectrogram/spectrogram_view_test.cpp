@@ -307,6 +307,28 @@ TEST(SpectrogramViewEdits, MenuEditsChangeTheSpectraAndThePicture)
     EXPECT_TRUE(ui.beeps.empty());
 }
 
+TEST(SpectrogramViewEdits, TheBlockSumsFollowEveryNewColouring)
+{
+    ScriptedUi ui;
+    Workspace ws = test::toneWorkspace(16, 1, 8 * 301, 8000, 1000, 500, 3000);
+    auto s = test::analyse(ws, ui, test::regionOf(0, 0, 8 * 301 - 1), 16);
+    ASSERT_TRUE(s);
+    SpectrogramView fast(*s, ws, ui);
+    fast.useBlockSums(SpectrogramView::BlockSums::Always);
+    fast.resize(112 + 70, 128 + 36);  // 300 frames in 70 columns
+    for (int command : {GainUp, LogColours, GainDown}) {
+        fast.command(command);
+        SpectrogramView slow(*s, ws, ui);
+        slow.useBlockSums(SpectrogramView::BlockSums::Never);
+        slow.resize(112 + 70, 128 + 36);
+        const PixelImage& a = fast.plot();
+        const PixelImage& b = slow.plot();
+        ASSERT_EQ(std::vector<std::uint8_t>(a.data(), a.data() + a.byteSize()),
+                  std::vector<std::uint8_t>(b.data(), b.data() + b.byteSize()))
+            << command;
+    }
+}
+
 // Magnitude of the bin nearest to hertz over the whole sound, by one FFT of its middle.
 double toneLevel(const SoundDocument& doc, double hertz)
 {
