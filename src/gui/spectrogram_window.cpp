@@ -128,11 +128,11 @@ SpectrogramWindow::SpectrogramWindow(std::unique_ptr<Spectrogram> spectrogram, c
         connect(bar, &QScrollBar::actionTriggered, this,
                 [this, bar, horizontal](int action) { onBarAction(bar, action, horizontal); });
     }
-    const auto& specs = spectrogramButtons();
-    for (std::size_t i = 0; i < specs.size() && i < buttons_.size(); ++i) {
-        const SpectrogramButton& spec = specs[i];
-        auto* b = new SmallButton(QString::fromLatin1(spec.caption), spec.command, spec.picture, canvas_);
-        const int id = spec.command;
+    const auto& buttonTable = spectrogramButtons();
+    for (std::size_t i = 0; i < buttonTable.size() && i < buttons_.size(); ++i) {
+        const SpectrogramButton& entry = buttonTable[i];
+        auto* b = new SmallButton(QString::fromLatin1(entry.caption), entry.command, entry.picture, canvas_);
+        const int id = entry.command;
         connect(b, &QPushButton::clicked, this, [this, id] { runCommand(id); });
         buttons_[i] = b;
     }
@@ -180,9 +180,9 @@ void SpectrogramWindow::placeButtons()
 {
     const int half = view_->buttonsWidth() / 2;
     const int height = std::max(0, view_->buttonHeight());
-    const auto& specs = spectrogramButtons();
-    for (std::size_t i = 0; i < specs.size() && i < buttons_.size(); ++i) {
-        buttons_[i]->setGeometry(specs[i].column * half, specs[i].row * height, half, height);
+    const auto& buttonTable = spectrogramButtons();
+    for (std::size_t i = 0; i < buttonTable.size() && i < buttons_.size(); ++i) {
+        buttons_[i]->setGeometry(buttonTable[i].column * half, buttonTable[i].row * height, half, height);
         buttons_[i]->update();
     }
 }
