@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <random>
 #include <cmath>
 #include <vector>
@@ -283,6 +286,35 @@ TEST(SpectrogramAnalysis, RefusalsShowTheirMessageAndGiveNothing)
         EXPECT_EQ(ui.messages[0].icon, MessageIcon::Error) << c.name;
     }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(SpectrogramAnalysis, AnAnalysisThatCannotGetItsMemoryIsRefused)
+{
+    // Ten million frames at n = 16 want about 115 MB of spectra and picture; the process may grow by 40 MB.
+    Workspace ws = test::workspaceWith(test::makeDocument(16, 1, 10'000'000, [](std::int64_t, int) { return 0; }));
+    unsigned long pages = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%lu", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    if (pages == 0)
+        GTEST_SKIP() << "the size of the process is not known";
+    rlimit saved{};
+    getrlimit(RLIMIT_AS, &saved);
+    rlimit tight = saved;
+    tight.rlim_cur = pages * sysconf(_SC_PAGESIZE) + (40u << 20);
+    setrlimit(RLIMIT_AS, &tight);
+    ScriptedUi ui;
+    const bool analysed = analyse(ws, ui, regionOf(0, 0, 9'999'999), 16) != nullptr;
+    setrlimit(RLIMIT_AS, &saved);
+    EXPECT_FALSE(analysed);
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"Mem Not Allo!"});
+    // Once the memory is there again the same analysis runs.
+    ui.clear();
+    EXPECT_TRUE(analyse(ws, ui, regionOf(0, 0, 9'999'999), 16));
+}
+#endif
 
 TEST(SpectrogramAnalysis, TheMenuCommandAnalysesEveryRegionOfTheTarget)
 {
