@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,20 @@ std::uint64_t availableMemoryBytes()
     const long pages = sysconf(_SC_AVPHYS_PAGES);
     const long size = sysconf(_SC_PAGESIZE);
     return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) : 0;
+}
+
+void prefaultForWriting(void* data, std::size_t bytes)
+{
+#if defined(MADV_POPULATE_WRITE)
+    const std::size_t page = memoryPageSize();
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
 }
 
 SafeFileWriter::SafeFileWriter(std::string path) : path_(std::move(path)) {}

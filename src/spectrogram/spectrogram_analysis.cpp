@@ -230,7 +230,11 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     const std::size_t size = static_cast<std::size_t>(n);
     // Reserved, not filled: every frame is appended once, so the gigabytes of an hour are written once.
     s.spectra.reserve(static_cast<std::size_t>(frames) * size);
-    s.colourBitmap.resize(s.bitmapStride() * static_cast<std::size_t>(s.binCount));
+    prefaultForWriting(s.spectra.data(), s.spectra.capacity() * sizeof(float));
+    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
+    s.colourBitmap.reserve(pictureSize);
+    prefaultForWriting(s.colourBitmap.data(), pictureSize);
+    s.colourBitmap.resize(pictureSize);
     std::vector<double> work(size);
     std::vector<float> single(size);
     // The weights are the same for every frame: worked out once.
