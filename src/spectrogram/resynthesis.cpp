@@ -10,7 +10,6 @@
 #include "settings/settings.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>

@@ -31,8 +31,11 @@ constexpr const char* kNotEnough = "Not Enough!";
 constexpr const char* kNoMemory = "Mem Not Allo!";
 
 // Frames coloured together: their spectra stay in cache while the bytes of each bin are worked out
-// frame by frame, and the picture is then written row by row, kColourBlock pixels at a time.
+// frame by frame, and the picture is then written row by row, a block's pixels at a time. The block's
+// bytes are kept within kColourScratch; frames with so many bins that not even two fit are written
+// straight into the picture.
 constexpr std::int32_t kColourBlock = 64;
+constexpr std::size_t kColourScratch = std::size_t{1} << 20;
 
 // Truncated toward zero and limited to 0 ... 255; a value that is not a finite number gives 0.
 inline unsigned char colourByte(double x)
@@ -65,31 +68,37 @@ class Colourer {
 public:
     Colourer(Spectrogram& s, const ColourFactors& f)
         : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
-          scratch_(kRowPitch * bins_)
+          block_(static_cast<std::int32_t>(std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
+          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_)),
+          scratch_(direct_ ? 0 : rowPitch_ * bins_)
     {
     }
+
+    // Frames per call of frames() that keep its bytes in the scratch block.
+    std::int32_t blockFrames() const { return block_; }
 
     void frames(std::int32_t j0, std::int32_t j1)
     {
         const std::size_t n = static_cast<std::size_t>(s_.fftSize);
         for (std::int32_t j = j0; j < j1; ++j) {
-            unsigned char* cells = scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
+            unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
+                                           : scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
             const float* frame = s_.spectra.data() + static_cast<std::size_t>(j) * n;
             if (s_.logDisplay != 0)
                 logFrame(frame, cells);
             else
                 linearFrame(frame, cells);
         }
+        if (direct_)
+            return;
         const std::size_t stride = s_.bitmapStride();
         const std::size_t bytes = 3 * static_cast<std::size_t>(j1 - j0);
         unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
         for (std::size_t b = 0; b < bins_; ++b, row += stride)
-            std::memcpy(row, scratch_.data() + b * kRowPitch, bytes);
+            std::memcpy(row, scratch_.data() + b * rowPitch_, bytes);
     }
 
 private:
-    static constexpr std::size_t kRowPitch = 3 * kColourBlock;
-
     double power(const float* frame, std::size_t b) const
     {
         const double re = frame[b];
@@ -101,7 +110,7 @@ private:
 
     void put(double v, std::size_t b, unsigned char* cells) const
     {
-        unsigned char* px = cells + b * kRowPitch;
+        unsigned char* px = cells + b * rowPitch_;
         px[0] = colourByte(f_.blue * v);
         px[1] = colourByte(f_.green * v);
         px[2] = colourByte(f_.red * v);
@@ -144,7 +153,7 @@ private:
                 const __m128d p = _mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im));
                 v[h] = _mm_mul_pd(kL, _mm_sqrt_pd(p));
             }
-            unsigned char* px = cells + b * kRowPitch;
+            unsigned char* px = cells + b * rowPitch_;
             for (int colour = 0; colour < 3; ++colour) {
                 const __m128i lo = bytes(_mm_mul_pd(factor[colour], v[0]));
                 const __m128i hi = bytes(_mm_mul_pd(factor[colour], v[1]));
@@ -152,7 +161,7 @@ private:
                 const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
                 const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
                 for (std::size_t i = 0; i < 4; ++i)
-                    px[i * kRowPitch + static_cast<std::size_t>(colour)] = static_cast<unsigned char>(word >> (8 * i));
+                    px[i * rowPitch_ + static_cast<std::size_t>(colour)] = static_cast<unsigned char>(word >> (8 * i));
             }
         }
 #endif
@@ -167,6 +176,9 @@ private:
     const ColourFactors f_;
     const ColourConstants c_;
     const std::size_t bins_;
+    const std::int32_t block_;
+    const bool direct_;
+    const std::size_t rowPitch_;  // from one bin's bytes to the next bin's
     std::vector<unsigned char> scratch_;
 };
 
@@ -251,8 +263,9 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     Colourer colourer(s, colourFactorsOf(settings));
     double* x = work.data();
     ui.setCursor(CursorKind::Wait);
-    for (std::int32_t j0 = 0; j0 < frames; j0 += kColourBlock) {
-        const std::int32_t j1 = std::min(frames, j0 + kColourBlock);
+    const std::int32_t block = colourer.blockFrames();
+    for (std::int32_t j0 = 0; j0 < frames; j0 += block) {
+        const std::int32_t j1 = std::min(frames, j0 + block);
         for (std::int32_t j = j0; j < j1; ++j) {
             const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
             reader.load(first, size, x);
@@ -317,8 +330,8 @@ void colourSpectrogram(Spectrogram& s, const ColourFactors& factors)
     if (!readyToColour(s))
         return;
     Colourer colourer(s, factors);
-    for (std::int32_t j0 = 0; j0 < s.spectrumCount; j0 += kColourBlock)
-        colourer.frames(j0, std::min(s.spectrumCount, j0 + kColourBlock));
+    for (std::int32_t j0 = 0; j0 < s.spectrumCount; j0 += colourer.blockFrames())
+        colourer.frames(j0, std::min(s.spectrumCount, j0 + colourer.blockFrames()));
 }
 
 void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
