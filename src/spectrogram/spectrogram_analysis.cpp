@@ -377,8 +377,9 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
     // system run out while the spectra are filled.
     const std::size_t spectraCount = static_cast<std::size_t>(frames) * static_cast<std::size_t>(n);
     const std::size_t bitmapSize = Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins);
+    // Spectra, picture, and the work buffers of one frame (samples, weights, singles) and of colouring.
     const double needed = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize)
-                          + 16.0 * static_cast<double>(n);
+                          + 20.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
     const std::uint64_t available = availableMemoryBytes();
     if (available > 0 && needed > static_cast<double>(available)) {
         showError(ui, kNoMemory);
