@@ -1,6 +1,8 @@
 // sonavik2-cli: the editor's core without a window. Messages go to stderr as "caption: text".
 
 #include "app/file_flows.h"
+#include "cli/cli_options.h"
+#include "cli/spectral_commands.h"
 #include "document/selection.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
@@ -25,6 +27,8 @@
 
 namespace {
 
+using namespace sonavik::cli;
+
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
@@ -37,9 +41,9 @@ std::string usage()
             names += std::string(names.empty() ? "" : " ") + c.cliName;
     return "usage: sonavik2-cli info [--yes] FILE.wav\n"
            "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
-           + std::string(sonavik::cli::audioUsage()) +
-           "\n"
-           "commands:\n"
+           + std::string(sonavik::cli::audioUsage()) + spectralSynopsis()
+           + "\n"
+             "commands:\n"
            "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
            "  edit IN OUT CMD load IN, apply one edit command as the editor's menu does, write OUT\n"
            "                  (canonical 44-byte header, written through a temporary file)\n"
@@ -77,144 +81,14 @@ std::string usage()
              "\n"
              "Every message the editor would show is printed to stderr as \"caption: text\". A selection that\n"
              "does not lie inside the sound is skipped with a message, and the command still counts as done.\n"
-             "Exit status: 0 done, 1 refused or failed (OUT is not written), 2 usage error.\n";
+             "Exit status: 0 done, 1 refused or failed (OUT is not written), 2 usage error.\n"
+           + spectralHelp();
 }
 
 int usageError(const std::string& what)
 {
     std::cerr << "sonavik2-cli: " << what << "\n" << usage();
     return kExitUsage;
-}
-
-std::string absolutePath(const std::string& path)
-{
-    std::error_code ec;
-    auto abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
-}
-
-template <typename T>
-std::optional<T> parseNumber(std::string_view text)
-{
-    T value{};
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end)
-        return std::nullopt;
-    if constexpr (std::is_floating_point_v<T>) {
-        if (!std::isfinite(value))
-            return std::nullopt;
-    }
-    return value;
-}
-
-std::vector<std::string_view> splitFields(std::string_view text)
-{
-    std::vector<std::string_view> out;
-    for (;;) {
-        const std::size_t colon = text.find(':');
-        out.push_back(text.substr(0, colon));
-        if (colon == std::string_view::npos)
-            return out;
-        text.remove_prefix(colon + 1);
-    }
-}
-
-std::optional<int> parseChannel(std::string_view text)
-{
-    if (text == "L")
-        return 0;
-    if (text == "R")
-        return 1;
-    return std::nullopt;
-}
-
-std::optional<std::int32_t> parseFrame(std::string_view text)
-{
-    auto v = parseNumber<std::int32_t>(text);
-    if (!v || *v < 0)
-        return std::nullopt;
-    return v;
-}
-
-struct SelectOption {
-    sonavik::SelectionKind kind;
-    int channel;
-    std::int32_t start;
-    std::int32_t end;
-    sonavik::SelectionShape shape = sonavik::SelectionShape::Linear;
-    double alphaStart = 1.0;
-    double alphaEnd = 1.0;
-    double parameter = 1.0;
-};
-
-std::optional<SelectOption> parseSelect(std::string_view text)
-{
-    using sonavik::SelectionShape;
-    const auto f = splitFields(text);
-    if (f.size() < 4 || f.size() > 8)
-        return std::nullopt;
-    SelectOption s{};
-    if (f[0] == "blue")
-        s.kind = sonavik::SelectionKind::Blue;
-    else if (f[0] == "green")
-        s.kind = sonavik::SelectionKind::Green;
-    else
-        return std::nullopt;
-    auto channel = parseChannel(f[1]);
-    auto start = parseFrame(f[2]);
-    auto end = parseFrame(f[3]);
-    if (!channel || !start || !end)
-        return std::nullopt;
-    s.channel = *channel;
-    s.start = *start;
-    s.end = *end;
-    if (f.size() > 4) {
-        const std::pair<std::string_view, SelectionShape> shapes[] = {{"linear", SelectionShape::Linear},
-                                                                      {"cos", SelectionShape::Cos},
-                                                                      {"exp+", SelectionShape::ExpPlus},
-                                                                      {"exp-", SelectionShape::ExpMinus},
-                                                                      {"stair", SelectionShape::Staircase}};
-        bool known = false;
-        for (const auto& [name, shape] : shapes)
-            if (f[4] == name) {
-                s.shape = shape;
-                known = true;
-            }
-        if (!known)
-            return std::nullopt;
-    }
-    s.parameter = sonavik::menuParameterOf(s.shape);
-    for (std::size_t i = 5; i <= 6 && i < f.size(); ++i) {
-        auto level = parseNumber<double>(f[i]);
-        if (!level || *level < 0.0 || *level > 1.0)
-            return std::nullopt;
-        (i == 5 ? s.alphaStart : s.alphaEnd) = *level;
-    }
-    if (f.size() == 8) {
-        auto parameter = parseNumber<double>(f[7]);
-        if (!parameter)
-            return std::nullopt;
-        s.parameter = *parameter;
-    }
-    return s;
-}
-
-std::optional<sonavik::RedSelection> parseRed(std::string_view text)
-{
-    const auto f = splitFields(text);
-    if (f.size() != 3)
-        return std::nullopt;
-    auto channel = parseChannel(f[0]);
-    auto start = parseFrame(f[1]);
-    auto end = parseFrame(f[2]);
-    if (!channel || !start || !end)
-        return std::nullopt;
-    sonavik::RedSelection red;
-    red.redChannel = *channel;
-    red.redStart = std::min(*start, *end);
-    red.redEnd = std::max(*start, *end);
-    return red;
 }
 
 struct Options {
@@ -310,6 +184,8 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "play" || args[0] == "record"))
         return sonavik::cli::runAudioCommand(args);
+    if (!args.empty() && isSpectralCommand(args.front()))
+        return runSpectralCommand(args);
     Options options;
     std::string command;
     std::vector<std::string> operands;

@@ -57,9 +57,9 @@ const char* missingKindText(int kinds)
     return "青または緑がありません";
 }
 
-EditRegion regionOf(const Selection& s, int channel)
+EditRegion regionOf(const Selection& s, int channel, int slot)
 {
-    return {channel, s.start, s.end, s.alphaStart, s.alphaEnd, s.shape, s.shapeParameter};
+    return {channel, s.start, s.end, s.alphaStart, s.alphaEnd, s.shape, s.shapeParameter, slot};
 }
 
 EditRegion fullRegion(int channel, std::int32_t start, std::int32_t end)
@@ -69,9 +69,9 @@ EditRegion fullRegion(int channel, std::int32_t start, std::int32_t end)
 
 void addMatching(std::vector<EditRegion>& out, const SelectionTable& table, int channel, int kinds)
 {
-    for (const Selection& s : table)
-        if (matches(s, kinds))
-            out.push_back(regionOf(s, channel));
+    for (int slot = 0; slot < kSelectionSlots; ++slot)
+        if (matches(table[slot], kinds))
+            out.push_back(regionOf(table[slot], channel, slot));
 }
 
 constexpr const char* kNotStereo = "これはステレオのデータではありません";
@@ -168,7 +168,7 @@ std::vector<EditRegion> targetRegions(const SoundDocument& doc, const RedSelecti
         const int channel = target == 13 ? 0 : 1;
         const SelectionTable& table = selectionTable(doc, channel);
         if (isValidSlot(table, slot))
-            out = {regionOf(table[slot], channel)};
+            out = {regionOf(table[slot], channel, slot)};
         break;
     }
     default:

@@ -23,6 +23,7 @@ struct EditRegion {
     double alphaEnd = 1.0;
     SelectionShape shape = SelectionShape::Linear;
     double shapeParameter = 0.0;
+    std::int32_t selectionNumber = -1;  // slot index of a numbered selection; -1 for whole channels and red
 };
 
 // What the dispatcher needs from around it: parameter dialogs, the spectrogram analysis and the views'

@@ -1,11 +1,14 @@
 // sonavik2 [FILE.wav]
-// sonavik2 --screenshot OUT.png [FILE.wav]
+// sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png]
 
 #include "app/main_controller.h"
 #include "document/undo_store.h"
 #include "document/workspace.h"
+#include "edit/command_ids.h"
+#include "edit/edit_dispatcher.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
+#include "gui/spectrogram_window.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "settings/settings.h"
@@ -30,9 +33,11 @@ namespace {
 void printUsage(std::ostream& out)
 {
     out << "usage: sonavik2 [FILE.wav]\n"
-           "       sonavik2 --screenshot OUT.png [FILE.wav]\n"
+           "       sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png]\n"
            "The second form needs no display: it opens FILE, writes a picture of the main window to OUT.png,\n"
-           "prints the window title and exits. Its messages go to stderr as 'caption: text'.\n";
+           "prints the window title and exits. Its messages go to stderr as 'caption: text'. With --fft it\n"
+           "also runs FFT on the whole left channel with the stored FFT settings and writes a picture of\n"
+           "the first spectrogram window at its first size to SPEC.png.\n";
 }
 
 bool haveDisplay()
@@ -86,6 +91,7 @@ std::string absolutePath(const std::string& path)
 int main(int argc, char** argv)
 {
     std::string screenshotPath;
+    std::string spectrogramPath;
     std::string filePath;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -95,6 +101,8 @@ int main(int argc, char** argv)
         }
         if (arg == "--screenshot" && i + 1 < argc) {
             screenshotPath = argv[++i];
+        } else if (arg == "--fft" && i + 1 < argc) {
+            spectrogramPath = argv[++i];
         } else if (arg.rfind("--", 0) == 0 || !filePath.empty()) {
             printUsage(std::cerr);
             return 2;
@@ -103,6 +111,10 @@ int main(int argc, char** argv)
         }
     }
     const bool screenshot = !screenshotPath.empty();
+    if (!spectrogramPath.empty() && !screenshot) {
+        printUsage(std::cerr);
+        return 2;
+    }
     if (screenshot && !haveDisplay())
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     if (!screenshot && !haveDisplay()) {
@@ -162,6 +174,23 @@ int main(int argc, char** argv)
             QApplication::processEvents();
             const bool saved = window->grab().save(QString::fromStdString(screenshotPath), "PNG");
             std::cout << window->windowTitle().toStdString() << std::endl;
+            if (!spectrogramPath.empty()) {
+                // The FFT settings dialog answered OK, the whole left channel as the target.
+                window->answerFftDialog(true);
+                sonavik::runEditCommand(ws, *windowConsole, *window, sonavik::cmd::Fft, 1, -1);
+                QApplication::processEvents();
+                const auto spectrograms = window->spectrogramWindows();
+                if (spectrograms.empty()) {
+                    std::cerr << "sonavik2: no spectrogram window was opened\n";
+                    code = 1;
+                } else {
+                    std::cout << spectrograms.front()->windowTitle().toStdString() << std::endl;
+                    if (!spectrograms.front()->grab().save(QString::fromStdString(spectrogramPath), "PNG")) {
+                        std::cerr << "sonavik2: cannot write " << spectrogramPath << '\n';
+                        code = 1;
+                    }
+                }
+            }
             window->close();
             if (!saved) {
                 std::cerr << "sonavik2: cannot write " << screenshotPath << '\n';

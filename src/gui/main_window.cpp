@@ -7,6 +7,7 @@
 #include "gui/buttons.h"
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/equalizer_dialog.h"
+#include "gui/dialogs/fft_dialog.h"
 #include "gui/dialogs/nonlinear_dialog.h"
 #include "gui/dialogs/parameter_dialog.h"
 #include "gui/dialogs/playback_dialog.h"
@@ -15,9 +16,11 @@
 #include "gui/dialogs/standby_dialog.h"
 #include "gui/dialogs/target_dialog.h"
 #include "gui/resources.h"
+#include "gui/spectrogram_window.h"
 #include "gui/wave_view.h"
 #include "audio/play_position.h"
 #include "qtaudio/qt_wave_device.h"
+#include "spectrogram/spectrogram_analysis.h"
 
 #include <QCloseEvent>
 #include <QMenu>
@@ -299,9 +302,42 @@ bool MainWindow::askParameters(int commandId)
         return showReverbDialog(ws_, ui_, this);
     case cmd::Convolve:
         return chooseResponseFile(ws_, ui_);
+    case cmd::Fft:
+        if (fftDialogAnswer_ >= 0) {
+            normaliseFftSettings(ws_.settings);
+            return fftDialogAnswer_ == 1;
+        }
+        return showFftDialog(ws_, this);
     default:
-        return false;  // the FFT's dialog comes with the spectrogram window
+        return false;
     }
+}
+
+void MainWindow::analyseSpectrogram(const EditRegion& region, int)
+{
+    analyseForWindow(ws_, ui_, region, [this](std::unique_ptr<Spectrogram> s, const std::string& title) {
+        auto* window = new SpectrogramWindow(std::move(s), title, ws_, ui_, this);
+        window->documentChanged = [this](int) {
+            views_.renderAll();
+            controller_.refreshTitle();
+        };
+        window->playSound = [this](const SoundDocument& sound) {
+            if (playScratchSound)
+                playScratchSound(sound);
+        };
+        std::erase_if(spectrogramWindows_, [](const QPointer<SpectrogramWindow>& w) { return w.isNull(); });
+        spectrogramWindows_.emplace_back(window);
+        window->show();
+    });
+}
+
+std::vector<SpectrogramWindow*> MainWindow::spectrogramWindows() const
+{
+    std::vector<SpectrogramWindow*> open;
+    for (const QPointer<SpectrogramWindow>& w : spectrogramWindows_)
+        if (w)
+            open.push_back(w.data());
+    return open;
 }
 
 std::optional<int> MainWindow::viewClientWidth(int channel) const

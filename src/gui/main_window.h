@@ -13,11 +13,13 @@
 
 #include <QMainWindow>
 
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 
@@ -29,6 +31,7 @@ class MainArea;
 class QtWaveIn;
 class QtWaveOut;
 class SmallButton;
+class SpectrogramWindow;
 class WaveView;
 
 class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost, public EditHost {
@@ -69,10 +72,18 @@ public:
 
     // EditHost
     bool askParameters(int commandId) override;
+    void analyseSpectrogram(const EditRegion& region, int channelCount) override;
     std::optional<int> viewClientWidth(int channel) const override;
 
     // Runs an edit of the menu bar or a big button: "処理の対象" first, then the dispatcher.
     bool runMenuEdit(int commandId);
+
+    // The spectrogram windows still open, oldest first.
+    std::vector<SpectrogramWindow*> spectrogramWindows() const;
+    // Answers the FFT settings dialog with OK without showing it (screenshots, tests).
+    void answerFftDialog(bool ok) { fftDialogAnswer_ = ok ? 1 : 0; }
+    // Where "選択範囲を再生" hands its sound; connected to the playback engine.
+    std::function<void(const SoundDocument&)> playScratchSound;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -107,6 +118,8 @@ private:
     std::array<BigButton*, 6> bigButtons_{};
     std::array<std::array<SmallButton*, 6>, 2> smallButtons_{};
     QLabel* status_[2] = {nullptr, nullptr};
+    std::vector<QPointer<SpectrogramWindow>> spectrogramWindows_;
+    int fftDialogAnswer_ = -1;
     bool documentButtonsEnabled_ = false;
     bool destroying_ = false;
     bool closed_ = false;

@@ -64,6 +64,38 @@ std::size_t memoryPageSize()
     return size > 0 ? static_cast<std::size_t>(size) : 4096;
 }
 
+std::uint64_t availableMemoryBytes()
+{
+    std::FILE* info = std::fopen("/proc/meminfo", "r");
+    if (info) {
+        char line[256];
+        unsigned long long kib = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, info))
+            found = std::sscanf(line, "MemAvailable: %llu kB", &kib) == 1;
+        std::fclose(info);
+        if (found)
+            return static_cast<std::uint64_t>(kib) * 1024;
+    }
+    const long pages = sysconf(_SC_AVPHYS_PAGES);
+    const long size = sysconf(_SC_PAGESIZE);
+    return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) : 0;
+}
+
+void prefaultForWriting(void* data, std::size_t bytes)
+{
+#if defined(MADV_POPULATE_WRITE)
+    const std::size_t page = memoryPageSize();
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 SafeFileWriter::SafeFileWriter(std::string path) : path_(std::move(path)) {}
 
 SafeFileWriter::~SafeFileWriter() { discard(); }

@@ -16,6 +16,12 @@ std::string executablePath();
 std::string userConfigDir();
 bool isWritableDirectory(const std::string& dir);
 std::size_t memoryPageSize();
+// Memory the system can still give without swapping (MemAvailable), or 0 when it cannot tell.
+std::uint64_t availableMemoryBytes();
+// Maps the whole pages within [data, data + bytes) for writing in one call, before they are first
+// written: one system call instead of a page fault per page for buffers of hundreds of megabytes. Only
+// a hint; nothing happens where the system does not offer it or the memory is short.
+void prefaultForWriting(void* data, std::size_t bytes);
 
 // Writes a file so that the old one survives any failure: the bytes go to a temporary file in the
 // same folder, which is flushed to disk and renamed over the target only when every write succeeded.

@@ -2,6 +2,7 @@
 
 #include "edit/edit_commands.h"
 #include "settings/settings.h"
+#include "support/run_cli.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 
@@ -18,31 +19,8 @@ namespace {
 using test::Bytes;
 using test::TempDir;
 
-struct Result {
-    int status;
-    std::string err;
-    std::string out;
-};
-
-std::string quoted(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-Result runCli(const TempDir& dir, const std::vector<std::string>& args)
-{
-    std::string line = quoted(SONAVIK_CLI_PATH);
-    for (const std::string& a : args)
-        line += " " + quoted(a);
-    line += " >" + quoted(dir.file("stdout.txt")) + " 2>" + quoted(dir.file("stderr.txt")) + " </dev/null";
-    const int raw = std::system(line.c_str());
-    const Bytes err = test::readBytes(dir.file("stderr.txt"));
-    const Bytes out = test::readBytes(dir.file("stdout.txt"));
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, std::string(err.begin(), err.end()), std::string(out.begin(), out.end())};
-}
+using Result = test::CliResult;
+using test::runCli;
 
 Bytes pcm16(const std::vector<int>& samples)
 {

@@ -1,0 +1,113 @@
+#include "cli/cli_options.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace sonavik::cli {
+
+std::string absolutePath(const std::string& path)
+{
+    std::error_code ec;
+    auto abs = std::filesystem::absolute(path, ec);
+    return ec ? path : abs.lexically_normal().string();
+}
+
+std::vector<std::string_view> splitFields(std::string_view text)
+{
+    std::vector<std::string_view> out;
+    for (;;) {
+        const std::size_t colon = text.find(':');
+        out.push_back(text.substr(0, colon));
+        if (colon == std::string_view::npos)
+            return out;
+        text.remove_prefix(colon + 1);
+    }
+}
+
+std::optional<int> parseChannel(std::string_view text)
+{
+    if (text == "L")
+        return 0;
+    if (text == "R")
+        return 1;
+    return std::nullopt;
+}
+
+std::optional<std::int32_t> parseFrame(std::string_view text)
+{
+    auto v = parseNumber<std::int32_t>(text);
+    if (!v || *v < 0)
+        return std::nullopt;
+    return v;
+}
+
+std::optional<SelectOption> parseSelect(std::string_view text)
+{
+    const auto f = splitFields(text);
+    if (f.size() < 4 || f.size() > 8)
+        return std::nullopt;
+    SelectOption s{};
+    if (f[0] == "blue")
+        s.kind = SelectionKind::Blue;
+    else if (f[0] == "green")
+        s.kind = SelectionKind::Green;
+    else
+        return std::nullopt;
+    auto channel = parseChannel(f[1]);
+    auto start = parseFrame(f[2]);
+    auto end = parseFrame(f[3]);
+    if (!channel || !start || !end)
+        return std::nullopt;
+    s.channel = *channel;
+    s.start = *start;
+    s.end = *end;
+    if (f.size() > 4) {
+        const std::pair<std::string_view, SelectionShape> shapes[] = {{"linear", SelectionShape::Linear},
+                                                                      {"cos", SelectionShape::Cos},
+                                                                      {"exp+", SelectionShape::ExpPlus},
+                                                                      {"exp-", SelectionShape::ExpMinus},
+                                                                      {"stair", SelectionShape::Staircase}};
+        bool known = false;
+        for (const auto& [name, shape] : shapes)
+            if (f[4] == name) {
+                s.shape = shape;
+                known = true;
+            }
+        if (!known)
+            return std::nullopt;
+    }
+    s.parameter = menuParameterOf(s.shape);
+    for (std::size_t i = 5; i <= 6 && i < f.size(); ++i) {
+        auto level = parseNumber<double>(f[i]);
+        if (!level || *level < 0.0 || *level > 1.0)
+            return std::nullopt;
+        (i == 5 ? s.alphaStart : s.alphaEnd) = *level;
+    }
+    if (f.size() == 8) {
+        auto parameter = parseNumber<double>(f[7]);
+        if (!parameter)
+            return std::nullopt;
+        s.parameter = *parameter;
+    }
+    return s;
+}
+
+std::optional<RedSelection> parseRed(std::string_view text)
+{
+    const auto f = splitFields(text);
+    if (f.size() != 3)
+        return std::nullopt;
+    auto channel = parseChannel(f[0]);
+    auto start = parseFrame(f[1]);
+    auto end = parseFrame(f[2]);
+    if (!channel || !start || !end)
+        return std::nullopt;
+    RedSelection red;
+    red.redChannel = *channel;
+    red.redStart = std::min(*start, *end);
+    red.redEnd = std::max(*start, *end);
+    return red;
+}
+
+} // namespace sonavik::cli

@@ -1,0 +1,57 @@
+#pragma once
+// Parsing shared by the command-line tool's commands: numbers, colon-separated fields, selections.
+
+#include "document/selection.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace sonavik::cli {
+
+std::string absolutePath(const std::string& path);
+
+// The whole text as a number (finite for floating point), or nullopt.
+template <typename T>
+std::optional<T> parseNumber(std::string_view text)
+{
+    T value{};
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end)
+        return std::nullopt;
+    if constexpr (std::is_floating_point_v<T>) {
+        if (!std::isfinite(value))
+            return std::nullopt;
+    }
+    return value;
+}
+
+std::vector<std::string_view> splitFields(std::string_view text);
+// "L" 0, "R" 1.
+std::optional<int> parseChannel(std::string_view text);
+// A frame number, 0 or more.
+std::optional<std::int32_t> parseFrame(std::string_view text);
+
+struct SelectOption {
+    SelectionKind kind;
+    int channel;
+    std::int32_t start;
+    std::int32_t end;
+    SelectionShape shape = SelectionShape::Linear;
+    double alphaStart = 1.0;
+    double alphaEnd = 1.0;
+    double parameter = 1.0;
+};
+
+// KIND:CH:START:END[:SHAPE:A0:A1[:PARAM]]
+std::optional<SelectOption> parseSelect(std::string_view text);
+// CH:START:END
+std::optional<RedSelection> parseRed(std::string_view text);
+
+} // namespace sonavik::cli

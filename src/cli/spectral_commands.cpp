@@ -1,0 +1,397 @@
+#include "cli/spectral_commands.h"
+
+#include "app/file_flows.h"
+#include "cli/cli_options.h"
+#include "document/wav_file.h"
+#include "document/workspace.h"
+#include "edit/command_ids.h"
+#include "edit/edit_dispatcher.h"
+#include "platform/console_ui.h"
+#include "settings/settings.h"
+#include "spectrogram/analysis_collector.h"
+#include "spectrogram/resynthesis.h"
+#include "spectrogram/spectral_edits.h"
+#include "spectrogram/spectrogram_analysis.h"
+#include "spectrogram/spectrogram_export.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <limits>
+#include <optional>
+
+namespace sonavik::cli {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+int usageError(const std::string& what)
+{
+    std::cerr << "sonavik2-cli: " << what << "\n" << "usage:" << spectralSynopsis().substr(6) << spectralHelp();
+    return kExitUsage;
+}
+
+// One end of a rectangle: a cell number, or seconds / hertz converted with the spectrogram's n and rate.
+struct CellValue {
+    enum class Unit { Cell, Seconds, Hertz } unit = Unit::Cell;
+    double value = 0.0;
+};
+
+std::optional<CellValue> parseCellValue(std::string_view text)
+{
+    CellValue v;
+    auto strip = [&](std::string_view suffix, CellValue::Unit unit) {
+        if (text.size() > suffix.size() && text.substr(text.size() - suffix.size()) == suffix) {
+            text.remove_suffix(suffix.size());
+            v.unit = unit;
+        }
+    };
+    strip("Hz", CellValue::Unit::Hertz);
+    if (v.unit == CellValue::Unit::Cell)
+        strip("s", CellValue::Unit::Seconds);
+    if (v.unit == CellValue::Unit::Cell) {
+        const auto whole = parseNumber<long long>(text);
+        if (!whole)
+            return std::nullopt;
+        v.value = static_cast<double>(*whole);
+        return v;
+    }
+    const auto real = parseNumber<double>(text);
+    if (!real)
+        return std::nullopt;
+    v.value = *real;
+    return v;
+}
+
+// Seconds are frame x n / rate and hertz bin x rate / n, as the window reads them out: a time or a
+// frequency lies in the cell whose read-out is at or below it.
+std::int32_t cellOf(const CellValue& v, const Spectrogram& s)
+{
+    const double n = s.fftSize;
+    const double rate = s.sampleRate;
+    double cell = v.value;
+    if (v.unit == CellValue::Unit::Seconds)
+        cell = std::floor(v.value * rate / n);
+    else if (v.unit == CellValue::Unit::Hertz)
+        cell = std::floor(v.value * n / rate);
+    const double lo = std::numeric_limits<std::int32_t>::min();
+    const double hi = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(std::clamp(std::isnan(cell) ? 0.0 : cell, lo, hi));
+}
+
+struct RectOp {
+    std::string text;
+    SpectralEdit edit;
+    CellValue frame0, frame1, bin0, bin1;
+};
+
+std::optional<RectOp> parseRectOp(const std::string& text)
+{
+    const auto f = splitFields(text);
+    if (f.size() != 5)
+        return std::nullopt;
+    RectOp op{text, SpectralEdit::Erase, {}, {}, {}, {}};
+    if (f[0] == "erase")
+        op.edit = SpectralEdit::Erase;
+    else if (f[0] == "double")
+        op.edit = SpectralEdit::Double;
+    else if (f[0] == "halve")
+        op.edit = SpectralEdit::Halve;
+    else if (f[0] == "keep")
+        op.edit = SpectralEdit::Keep;
+    else
+        return std::nullopt;
+    auto f0 = parseCellValue(f[1]), f1 = parseCellValue(f[2]), b0 = parseCellValue(f[3]), b1 = parseCellValue(f[4]);
+    const bool framesOk = f0 && f1 && f0->unit != CellValue::Unit::Hertz && f1->unit != CellValue::Unit::Hertz;
+    const bool binsOk = b0 && b1 && b0->unit != CellValue::Unit::Seconds && b1->unit != CellValue::Unit::Seconds;
+    if (!framesOk || !binsOk)
+        return std::nullopt;
+    op.frame0 = *f0;
+    op.frame1 = *f1;
+    op.bin0 = *b0;
+    op.bin1 = *b1;
+    return op;
+}
+
+struct SpectralOptions {
+    bool yes = false;
+    std::optional<int> target;  // every channel of the sound when not given
+    std::vector<SelectOption> selects;
+    std::optional<RedSelection> red;
+    std::optional<std::string> settingsFile;
+    std::optional<std::string> bmp;
+    std::optional<std::string> fft;
+    std::optional<std::string> applyAlpha;  // blue, green or both
+    bool missingAlphaFull = false;
+    std::optional<std::string> to;          // L, R or LR
+    std::optional<std::int32_t> at;
+    std::vector<std::string> operands;
+};
+
+// Parses everything after the command name; an error text on failure.
+std::optional<std::string> parseOptions(const std::vector<std::string>& args, SpectralOptions& o)
+{
+    static const char* const kValued[] = {"--target", "--select", "--red", "--settings", "--bmp",
+                                          "--fft",    "--apply-alpha", "--to", "--at"};
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--yes") {
+            o.yes = true;
+            continue;
+        }
+        if (arg == "--missing-alpha-full") {
+            o.missingAlphaFull = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0) {
+            o.operands.push_back(arg);
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> value;
+        if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        }
+        if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued))
+            return "unknown option " + arg;
+        if (!value) {
+            if (i + 1 >= args.size())
+                return name + " needs a value";
+            value = args[++i];
+        }
+        if (name == "--target") {
+            const auto code = parseNumber<int>(*value);
+            if (!code || *code < 0 || *code > 12)
+                return "--target takes a code from 0 to 12, not " + *value;
+            o.target = *code;
+        } else if (name == "--select") {
+            const auto s = parseSelect(*value);
+            if (!s)
+                return "malformed --select " + *value;
+            o.selects.push_back(*s);
+        } else if (name == "--red") {
+            const auto red = parseRed(*value);
+            if (!red)
+                return "malformed --red " + *value;
+            o.red = *red;
+        } else if (name == "--settings") {
+            o.settingsFile = *value;
+        } else if (name == "--bmp") {
+            o.bmp = *value;
+        } else if (name == "--fft") {
+            o.fft = *value;
+        } else if (name == "--apply-alpha") {
+            if (*value != "blue" && *value != "green" && *value != "both")
+                return "--apply-alpha takes blue, green or both, not " + *value;
+            o.applyAlpha = *value;
+        } else if (name == "--to") {
+            if (*value != "L" && *value != "R" && *value != "LR")
+                return "--to takes L, R or LR, not " + *value;
+            o.to = *value;
+        } else {
+            const auto at = parseNumber<std::int32_t>(*value);
+            if (!at || *at < 0)
+                return "--at takes a frame from 0 to 2147483647, not " + *value;
+            o.at = *at;
+        }
+    }
+    return std::nullopt;
+}
+
+// Loads the sound, adds the selections and runs the FFT command on the target as the menu does.
+// Returns false after a failure that has been reported.
+bool analyse(const std::string& input, const SpectralOptions& o, Workspace& ws, ConsoleUi& ui,
+             std::vector<std::unique_ptr<Spectrogram>>& results)
+{
+    applyDefaultSettings(ws.settings);
+    if (o.settingsFile && readSettingsFile(*o.settingsFile, ws.settings) != SettingsRead::Ok) {
+        std::cerr << "sonavik2-cli: cannot read " << *o.settingsFile << " as a settings file of at least "
+                  << sizeof(Settings) << " bytes\n";
+        return false;
+    }
+    if (!openWavFile(ws, ui, absolutePath(input)))
+        return false;
+    for (const SelectOption& s : o.selects)
+        if (!addSelection(ui, selectionTable(ws.document, s.channel), s.start, s.end, s.shape, s.alphaStart,
+                          s.alphaEnd, s.parameter, s.kind))
+            return false;
+    if (o.red)
+        ws.red = *o.red;
+    AnalysisCollector host(ws, ui);
+    const int target = o.target.value_or(ws.document.format.nChannels == 1 ? 1 : 0);
+    if (!runEditCommand(ws, ui, host, cmd::Fft, target, -1))
+        return false;
+    results = std::move(host.results);
+    return true;
+}
+
+// name.ext -> name-k.ext when there are several targets.
+std::string numbered(const std::string& path, std::size_t index, std::size_t count, const std::string& extension)
+{
+    const std::string full = withSaveExtension(path, extension);
+    if (count <= 1)
+        return full;
+    const std::size_t cut = full.size() - extension.size();
+    return full.substr(0, cut) + "-" + std::to_string(index + 1) + full.substr(cut);
+}
+
+int spectrogramCommand(const SpectralOptions& o)
+{
+    if (o.operands.size() != 1)
+        return usageError("spectrogram takes IN.wav");
+    if (!o.bmp && !o.fft)
+        return usageError("spectrogram needs --bmp OUT.bmp or --fft OUT.fft (or both)");
+    if (o.applyAlpha || o.missingAlphaFull || o.to || o.at)
+        return usageError("the resynthesis options go with spectral");
+    Workspace ws;
+    ConsoleUi ui(std::cerr, o.yes ? MessageAnswer::Yes : MessageAnswer::No);
+    std::vector<std::unique_ptr<Spectrogram>> results;
+    if (!analyse(o.operands[0], o, ws, ui, results))
+        return kExitFailed;
+    int status = kExitOk;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const Spectrogram* s = results[i].get();
+        if (!s) {
+            status = kExitFailed;
+            continue;
+        }
+        std::string written;
+        if (o.bmp) {
+            const std::string path = absolutePath(numbered(*o.bmp, i, results.size(), ".bmp"));
+            if (!writeSpectrogramBitmap(ui, *s, path))
+                return kExitFailed;
+            written += " " + path;
+        }
+        if (o.fft) {
+            const std::string path = absolutePath(numbered(*o.fft, i, results.size(), ".fft"));
+            if (!writeSpectrogramSpectra(ui, *s, path))
+                return kExitFailed;
+            written += " " + path;
+        }
+        std::cout << spectrogramTitle(*s) << " :" << written << '\n';
+    }
+    return status;
+}
+
+// The resynthesis options of the command line over what the window's button presets, then the rules the
+// destination dialog applies when it opens.
+void applyResynthesisOptions(const SpectralOptions& o, Settings& settings, bool mono)
+{
+    if (o.applyAlpha) {
+        settings.applyUseAlpha = 1;
+        settings.applyBlue = *o.applyAlpha != "green" ? 1 : 0;
+        settings.applyGreen = *o.applyAlpha != "blue" ? 1 : 0;
+    } else {
+        settings.applyUseAlpha = 0;
+    }
+    settings.applyTreatMissingAlphaAsFull = o.missingAlphaFull ? 1 : 0;
+    if (o.at) {
+        settings.applyNewPosition = 1;
+        settings.applyStart = *o.at;
+    }
+    openApplyDialog(settings, mono);
+    // A channel named on the command line is taken as it is: the right one of mono sound is refused.
+    if (o.to) {
+        settings.applyLeft = o.to->find('L') != std::string::npos ? 1 : 0;
+        settings.applyRight = o.to->find('R') != std::string::npos ? 1 : 0;
+    }
+}
+
+int spectralCommand(const SpectralOptions& o)
+{
+    if (o.operands.size() < 2)
+        return usageError("spectral takes IN.wav OUT.wav OP...");
+    if (o.bmp || o.fft)
+        return usageError("--bmp and --fft go with spectrogram");
+    std::vector<RectOp> ops;
+    for (std::size_t i = 2; i < o.operands.size(); ++i) {
+        auto op = parseRectOp(o.operands[i]);
+        if (!op)
+            return usageError("malformed edit " + o.operands[i] + " (erase|double|halve|keep:FRAME0:FRAME1:BIN0:BIN1)");
+        ops.push_back(*op);
+    }
+    Workspace ws;
+    ConsoleUi ui(std::cerr, o.yes ? MessageAnswer::Yes : MessageAnswer::No);
+    std::vector<std::unique_ptr<Spectrogram>> results;
+    if (!analyse(o.operands[0], o, ws, ui, results))
+        return kExitFailed;
+    if (results.empty() || std::any_of(results.begin(), results.end(), [](const auto& s) { return !s; }))
+        return kExitFailed;
+    for (auto& s : results) {
+        for (const RectOp& op : ops) {
+            const CellRect rect{cellOf(op.frame0, *s), cellOf(op.frame1, *s), cellOf(op.bin0, *s), cellOf(op.bin1, *s)};
+            if (!limitedRect(*s, rect)) {
+                std::cerr << "sonavik2-cli: " << op.text << " lies outside the spectrogram " << spectrogramTitle(*s)
+                          << " (frames 0 to " << s->spectrumCount - 1 << ", bins 0 to " << s->binCount - 1 << ")\n";
+                return kExitFailed;
+            }
+            applySpectralEdit(*s, op.edit, rect);
+        }
+    }
+    const bool mono = ws.document.format.nChannels == 1;
+    for (const auto& s : results) {
+        const int written = runResynthesis(ws, ui, *s, [&] {
+            applyResynthesisOptions(o, ws.settings, mono);
+            return true;
+        });
+        if (written == 0)
+            return kExitFailed;
+    }
+    if (!writeWavFile(ui, ws.document, absolutePath(o.operands[1])))
+        return kExitFailed;
+    return kExitOk;
+}
+
+} // namespace
+
+bool isSpectralCommand(const std::string& name) { return name == "spectrogram" || name == "spectral"; }
+
+int runSpectralCommand(const std::vector<std::string>& args)
+{
+    if (std::find(args.begin(), args.end(), "--help") != args.end() || std::find(args.begin(), args.end(), "-h") != args.end()) {
+        std::cout << "usage:" << spectralSynopsis().substr(6) << spectralHelp();
+        return kExitOk;
+    }
+    SpectralOptions o;
+    if (const auto error = parseOptions(args, o))
+        return usageError(*error);
+    return args.front() == "spectrogram" ? spectrogramCommand(o) : spectralCommand(o);
+}
+
+std::string spectralSynopsis()
+{
+    return "       sonavik2-cli spectrogram IN.wav [--bmp OUT.bmp] [--fft OUT.fft] [--target N] [--select ...]\n"
+           "                   [--red ...] [--settings FILE]\n"
+           "       sonavik2-cli spectral IN.wav OUT.wav [OP...] [--target N] [--select ...] [--red ...]\n"
+           "                   [--settings FILE] [--apply-alpha blue|green|both] [--missing-alpha-full]\n"
+           "                   [--to L|R|LR] [--at FRAME]\n";
+}
+
+std::string spectralHelp()
+{
+    return "\n"
+           "spectrogram commands (--target, --select, --red and --settings as for edit; without --target\n"
+           "every channel of the sound: 0 for stereo, 1 for mono):\n"
+           "  spectrogram     run the FFT command on every region of the target (FFT size, window and alpha\n"
+           "                  from the settings) and write each spectrogram's picture (--bmp, 24-bit) and\n"
+           "                  spectra (--fft: n, F, 0, 0 as 32-bit integers, then F x n floats); with several\n"
+           "                  regions the names get -1, -2, ... before the extension. Prints each title.\n"
+           "                  A refused region is skipped with its message (exit status 1).\n"
+           "  spectral        the same analysis, then each OP on every spectrogram, then each written back\n"
+           "                  into the sound (inverse FFT with crossfades) and the sound written to OUT\n"
+           "  OP              erase|double|halve|keep:FRAME0:FRAME1:BIN0:BIN1, the window's 消去, 大きさを２倍,\n"
+           "                  大きさを半分 and トリミング on frames FRAME0..FRAME1 and bins BIN0..BIN1\n"
+           "                  (inclusive, limited to the spectrogram); a frame may be given as seconds (1.5s)\n"
+           "                  and a bin as hertz (440Hz): the cell whose start is at or below that value\n"
+           "  --apply-alpha   weight the written sound by the alpha of the destination's blue, green or both\n"
+           "                  selections (default: write fully)\n"
+           "  --missing-alpha-full  with --apply-alpha, write fully where no selection lies\n"
+           "  --to L|R|LR     destination channels (default: the spectrogram's own)\n"
+           "  --at FRAME      destination start frame (default: where the analysis started)\n";
+}
+
+} // namespace sonavik::cli

@@ -1,0 +1,60 @@
+#pragma once
+// One analysis of one channel: half-overlapping windowed FFT frames kept as packed single-precision
+// spectra, their colour picture, and the state of the window that shows them.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sonavik {
+
+struct Spectrogram {
+    // Frame j occupies elements j*n ... j*n + n - 1 in the packed layout of fftForward, unscaled.
+    std::vector<float> spectra;
+    // binCount rows of spectrumCount pixels, blue, green, red; row b is bin b (row 0 = DC), column j
+    // frame j; each row padded to bitmapStride() bytes with zeros. Empty until the analysis colours it.
+    std::vector<unsigned char> colourBitmap;
+
+    std::int32_t spectrumCount = 0;  // F
+    std::int32_t binCount = 0;       // B = n/2 + 1
+    std::int32_t plotWidth = -1;     // plot size at the last resize; -1 before the first
+    std::int32_t plotHeight = -1;
+    double amplitudeScale = 1.0;     // 256 for 8-bit sound: brings its magnitudes to the 16-bit scale
+    double gain = 1.0;
+    std::int32_t logDisplay = 0;     // 0 linear colouring, 1 logarithmic
+    std::uint32_t sampleRate = 0;
+
+    // Selected rectangle of the window, inclusive; selFrameLo == -1 means none.
+    std::int32_t selFrameLo = -1;
+    std::int32_t selFrameHi = -1;
+    std::int32_t selBinLo = -1;
+    std::int32_t selBinHi = -1;
+    // Frame low, frame high, bin low, bin high: where the drag started, and under the pointer now.
+    std::array<std::int32_t, 4> anchorCell{};
+    std::array<std::int32_t, 4> currentCell{};
+    double originX = 0.0;  // first visible frame
+    double originY = 0.0;  // first visible bin
+    double zoomX = 1.0;    // pixels per frame
+    double zoomY = 1.0;    // pixels per bin
+
+    std::int32_t fftSize = 0;        // n
+    std::int32_t firstSample = 0;    // first sample frame of analysis frame 0
+    std::int32_t lastSample = 0;     // last sample frame of the analysed region (inclusive)
+    std::int32_t channel = 0;        // 0 left, 1 right
+    std::int32_t windowType = 0;     // FftWindowType of every frame; resynthesis divides it out
+    std::int32_t selectionNumber = -1;  // slot index of the analysed numbered selection, or -1
+
+    bool hasSelection() const { return selFrameLo != -1; }
+    // 3F rounded up to a multiple of 4, as in every 24-bit picture of the program.
+    std::size_t bitmapStride() const { return bitmapStrideOf(spectrumCount); }
+    static std::size_t bitmapStrideOf(std::int32_t width)
+    {
+        const std::size_t w = width > 0 ? static_cast<std::size_t>(width) : 0;
+        return (3 * w + 3) & ~std::size_t{3};
+    }
+    // Hop between frames, n/2.
+    std::int32_t hop() const { return fftSize / 2; }
+};
+
+} // namespace sonavik

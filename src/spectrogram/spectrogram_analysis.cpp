@@ -1,0 +1,424 @@
+#include "spectrogram/spectrogram_analysis.h"
+
+#include "document/selection.h"
+#include "document/sound_document.h"
+#include "document/workspace.h"
+#include "dsp/fft.h"
+#include "edit/edit_dispatcher.h"
+#include "platform/os.h"
+#include "platform/ui.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace sonavik {
+
+namespace {
+
+constexpr const char* kNoData = "No data!";
+constexpr const char* kZeroData = "zero data!";
+constexpr const char* kBadRegion = "選択領域が不正です";
+constexpr const char* kNotEnough = "Not Enough!";
+constexpr const char* kNoMemory = "Mem Not Allo!";
+
+// Frames coloured together: their spectra stay in cache while the bytes of each bin are worked out
+// frame by frame, and the picture is then written row by row, a block's pixels at a time. The block's
+// bytes are kept within kColourScratch; frames with so many bins that not even two fit are written
+// straight into the picture.
+constexpr std::int32_t kColourBlock = 64;
+constexpr std::size_t kColourScratch = std::size_t{1} << 20;
+
+// Truncated toward zero and limited to 0 ... 255; a value that is not a finite number gives 0.
+inline unsigned char colourByte(double x)
+{
+    if (x < 255.0)
+        return x > 0.0 ? static_cast<unsigned char>(static_cast<int>(x)) : 0;
+    return x <= std::numeric_limits<double>::max() ? 255 : 0;
+}
+
+struct ColourConstants {
+    double linear;   // kL
+    double logScale; // kG
+    double logShift; // D
+};
+
+ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
+{
+    const double ln2 = std::log(2.0);
+    ColourConstants c;
+    c.linear = 0.005 * s.gain * s.amplitudeScale;
+    c.logScale = 1275.0 / (ln2 * 100.0 * f.green);
+    // The bracket holds 12 ln 2, not 12: the picture's brightness depends on it.
+    c.logShift = 2.0 * std::log(s.amplitudeScale) - 2.0 * ln2 * (12.0 * ln2 - std::log(s.gain) / ln2);
+    return c;
+}
+
+// Colours frames of a spectrogram, a block at a time: the bytes of every bin of a frame (the linear map
+// runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
+class Colourer {
+public:
+    Colourer(Spectrogram& s, const ColourFactors& f)
+        : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
+          block_(static_cast<std::int32_t>(std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
+          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_)),
+          scratch_(direct_ ? 0 : rowPitch_ * bins_)
+    {
+    }
+
+    // Frames per call of frames() that keep its bytes in the scratch block.
+    std::int32_t blockFrames() const { return block_; }
+
+    void frames(std::int32_t j0, std::int32_t j1)
+    {
+        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
+        for (std::int32_t j = j0; j < j1; ++j) {
+            unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
+                                           : scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
+            const float* frame = s_.spectra.data() + static_cast<std::size_t>(j) * n;
+            if (s_.logDisplay != 0)
+                logFrame(frame, cells);
+            else
+                linearFrame(frame, cells);
+        }
+        if (direct_)
+            return;
+        const std::size_t stride = s_.bitmapStride();
+        const std::size_t bytes = 3 * static_cast<std::size_t>(j1 - j0);
+        unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
+        for (std::size_t b = 0; b < bins_; ++b, row += stride)
+            std::memcpy(row, scratch_.data() + b * rowPitch_, bytes);
+    }
+
+private:
+    double power(const float* frame, std::size_t b) const
+    {
+        const double re = frame[b];
+        if (b == 0 || b + 1 == bins_)
+            return re * re;
+        const double im = frame[static_cast<std::size_t>(s_.fftSize) - b];
+        return re * re + im * im;
+    }
+
+    void put(double v, std::size_t b, unsigned char* cells) const
+    {
+        unsigned char* px = cells + b * rowPitch_;
+        px[0] = colourByte(f_.blue * v);
+        px[1] = colourByte(f_.green * v);
+        px[2] = colourByte(f_.red * v);
+    }
+
+    void logFrame(const float* frame, unsigned char* cells) const
+    {
+        for (std::size_t b = 0; b < bins_; ++b)
+            put(c_.logScale * (std::log(power(frame, b)) + c_.logShift), b, cells);
+    }
+
+    void linearFrame(const float* frame, unsigned char* cells) const
+    {
+        std::size_t b = 1;
+#if defined(__SSE2__)
+        // Bins 1 ... B - 2 have both parts; four at a time, with exactly the scalar arithmetic.
+        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d top = _mm_set1_pd(255.0);
+        const __m128d kL = _mm_set1_pd(c_.linear);
+        const __m128d factor[3] = {_mm_set1_pd(f_.blue), _mm_set1_pd(f_.green), _mm_set1_pd(f_.red)};
+        // Two floats from at, as doubles.
+        auto load2 = [](const float* at) {
+            return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))));
+        };
+        // Truncated and limited to 0 ... 255, and 0 where x is not finite (x - x is then not 0).
+        auto bytes = [&](__m128d x) {
+            const __m128d finite = _mm_cmpeq_pd(_mm_sub_pd(x, x), zero);
+            const __m128d limited = _mm_and_pd(_mm_min_pd(_mm_max_pd(x, zero), top), finite);
+            return _mm_cvttpd_epi32(limited);
+        };
+        for (; b + 4 <= bins_ - 1; b += 4) {
+            __m128d v[2];
+            for (int h = 0; h < 2; ++h) {
+                const std::size_t at = b + 2 * static_cast<std::size_t>(h);
+                const __m128d re = load2(frame + at);
+                // frame[n - at] and frame[n - at - 1], in that order.
+                const __m128d imReversed = load2(frame + n - at - 1);
+                const __m128d im = _mm_shuffle_pd(imReversed, imReversed, 1);
+                const __m128d p = _mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im));
+                v[h] = _mm_mul_pd(kL, _mm_sqrt_pd(p));
+            }
+            unsigned char* px = cells + b * rowPitch_;
+            for (int colour = 0; colour < 3; ++colour) {
+                const __m128i lo = bytes(_mm_mul_pd(factor[colour], v[0]));
+                const __m128i hi = bytes(_mm_mul_pd(factor[colour], v[1]));
+                const __m128i four = _mm_unpacklo_epi64(lo, hi);
+                const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
+                const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
+                for (std::size_t i = 0; i < 4; ++i)
+                    px[i * rowPitch_ + static_cast<std::size_t>(colour)] = static_cast<unsigned char>(word >> (8 * i));
+            }
+        }
+#endif
+        for (; b + 1 < bins_; ++b)
+            put(c_.linear * std::sqrt(power(frame, b)), b, cells);
+        put(c_.linear * std::sqrt(power(frame, 0)), 0, cells);
+        if (bins_ > 1)
+            put(c_.linear * std::sqrt(power(frame, bins_ - 1)), bins_ - 1, cells);
+    }
+
+    Spectrogram& s_;
+    const ColourFactors f_;
+    const ColourConstants c_;
+    const std::size_t bins_;
+    const std::int32_t block_;
+    const bool direct_;
+    const std::size_t rowPitch_;  // from one bin's bytes to the next bin's
+    std::vector<unsigned char> scratch_;
+};
+
+bool readyToColour(const Spectrogram& s)
+{
+    if (s.spectrumCount <= 0 || s.binCount <= 0 || s.fftSize < 2 || s.binCount != s.fftSize / 2 + 1)
+        return false;
+    const std::size_t frames = static_cast<std::size_t>(s.spectrumCount);
+    return !s.colourBitmap.empty() && s.colourBitmap.size() >= s.bitmapStride() * static_cast<std::size_t>(s.binCount)
+           && s.spectra.size() >= frames * static_cast<std::size_t>(s.fftSize);
+}
+
+std::int32_t floorLog2Rounded(double n)
+{
+    return static_cast<std::int32_t>(std::floor(std::log10(n) / std::log10(2.0) + 0.5));
+}
+
+// The signed sample of a channel at a frame (8-bit bytes less 128).
+struct SampleReader {
+    const unsigned char* bytes;
+    int channels;
+    int channel;
+    bool eightBit;
+
+    void load(std::int64_t firstFrame, std::size_t count, double* out) const
+    {
+        const std::size_t stride = static_cast<std::size_t>(channels);
+        std::size_t index = static_cast<std::size_t>(firstFrame) * stride + static_cast<std::size_t>(channel);
+        if (eightBit) {
+            for (std::size_t k = 0; k < count; ++k, index += stride)
+                out[k] = static_cast<double>(static_cast<int>(bytes[index]) - 128);
+        } else {
+            for (std::size_t k = 0; k < count; ++k, index += stride) {
+                std::int16_t v;
+                std::memcpy(&v, bytes + 2 * index, 2);
+                out[k] = v;
+            }
+        }
+    }
+};
+
+// The analysis proper, once the region has been checked; throws std::bad_alloc when memory runs out.
+std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const EditRegion& region,
+                                         const Settings& settings, std::int32_t n, std::int32_t frames)
+{
+    auto result = std::make_unique<Spectrogram>();
+    Spectrogram& s = *result;
+    const std::int32_t h = n / 2;
+    const int bits = doc.format.wBitsPerSample;
+    s.spectrumCount = frames;
+    s.binCount = h + 1;
+    s.amplitudeScale = bits == 8 ? 256.0 : 1.0;
+    s.sampleRate = doc.format.nSamplesPerSec;
+    s.fftSize = n;
+    s.firstSample = region.start;
+    s.lastSample = region.end;
+    s.channel = region.channel;
+    s.windowType = normalisedFftWindow(settings.fftWindow);
+    s.selectionNumber = region.selectionNumber;
+
+    const std::size_t size = static_cast<std::size_t>(n);
+    // Reserved, not filled: every frame is appended once, so the gigabytes of an hour are written once.
+    s.spectra.reserve(static_cast<std::size_t>(frames) * size);
+    prefaultForWriting(s.spectra.data(), s.spectra.capacity() * sizeof(float));
+    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
+    s.colourBitmap.reserve(pictureSize);
+    prefaultForWriting(s.colourBitmap.data(), pictureSize);
+    s.colourBitmap.resize(pictureSize);
+    std::vector<double> work(size);
+    std::vector<float> single(size);
+    // The weights are the same for every frame: worked out once.
+    const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
+    std::vector<double> weights(windowed ? size : 0);
+    for (std::size_t k = 0; k < weights.size(); ++k)
+        weights[k] = fftWindowWeight(s.windowType, k, size);
+    const Selection envelope{SelectionKind::Blue, region.start, region.end, region.alphaStart,
+                             region.alphaEnd,     region.shape, region.shapeParameter};
+    const bool fullWeight = region.shape == SelectionShape::Linear && region.alphaStart == 1.0 && region.alphaEnd == 1.0;
+    const bool weighAlpha = settings.fftApplyAlpha == 1 && !fullWeight;
+
+    const SampleReader reader{doc.samples.data(), doc.format.nChannels, region.channel, bits == 8};
+    Colourer colourer(s, colourFactorsOf(settings));
+    double* x = work.data();
+    ui.setCursor(CursorKind::Wait);
+    const std::int32_t block = colourer.blockFrames();
+    for (std::int32_t j0 = 0; j0 < frames; j0 += block) {
+        const std::int32_t j1 = std::min(frames, j0 + block);
+        for (std::int32_t j = j0; j < j1; ++j) {
+            const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
+            reader.load(first, size, x);
+            for (std::size_t k = 0; k < weights.size(); ++k)
+                x[k] *= weights[k];
+            if (weighAlpha)
+                for (std::size_t k = 0; k < size; ++k)
+                    x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
+            fftForward(size, x);
+            for (std::size_t k = 0; k < size; ++k)
+                single[k] = static_cast<float>(x[k]);
+            s.spectra.insert(s.spectra.end(), single.begin(), single.end());
+        }
+        colourer.frames(j0, j1);
+    }
+    ui.setCursor(CursorKind::Arrow);
+    return result;
+}
+
+} // namespace
+
+std::int32_t normalisedFftLength(std::int32_t stored)
+{
+    const std::int32_t n = std::clamp(stored, kMinFftLength, kMaxFftLength);
+    if ((n & (n - 1)) == 0)
+        return n;
+    const std::int32_t k = std::clamp(floorLog2Rounded(n), 4, 30);
+    return std::int32_t{1} << k;
+}
+
+std::int32_t normalisedFftWindow(std::int32_t stored) { return stored >= 0 && stored <= 4 ? stored : 0; }
+
+void normaliseFftSettings(Settings& settings)
+{
+    settings.fftLength = normalisedFftLength(settings.fftLength);
+    settings.fftWindow = normalisedFftWindow(settings.fftWindow);
+}
+
+int fftLengthExponent(std::int32_t length)
+{
+    int k = 0;
+    while (k < 30 && (std::int32_t{1} << (k + 1)) <= length)
+        ++k;
+    return k;
+}
+
+std::string fftSettingsText(std::int32_t length, std::uint32_t rate)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "%d %.4lf sec %.4lf Hz", length, static_cast<double>(length) / rate,
+                  static_cast<double>(rate) / length);
+    return text;
+}
+
+ColourFactors colourFactorsOf(const Settings& settings)
+{
+    return {settings.spectrogramBlue, settings.spectrogramGreen, settings.spectrogramRed};
+}
+
+void colourSpectrogram(Spectrogram& s, const ColourFactors& factors)
+{
+    if (!readyToColour(s))
+        return;
+    Colourer colourer(s, factors);
+    for (std::int32_t j0 = 0; j0 < s.spectrumCount; j0 += colourer.blockFrames())
+        colourer.frames(j0, std::min(s.spectrumCount, j0 + colourer.blockFrames()));
+}
+
+void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
+{
+    if (!readyToColour(s))
+        return;
+    ui.setCursor(CursorKind::Wait);
+    colourSpectrogram(s, colourFactorsOf(settings));
+    ui.setCursor(CursorKind::Arrow);
+}
+
+std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
+                                                const Settings& settings)
+{
+    if (!doc.hasData()) {
+        showError(ui, kNoData);
+        return nullptr;
+    }
+    if (doc.frameCount <= 0) {
+        showError(ui, kZeroData);
+        return nullptr;
+    }
+    const int channels = doc.format.nChannels;
+    const int bits = doc.format.wBitsPerSample;
+    const bool formatOk = (channels == 1 || channels == 2) && (bits == 8 || bits == 16)
+                          && doc.samples.size() >= static_cast<std::size_t>(doc.frameCount) * channels * (bits / 8);
+    if (!formatOk || region.channel < 0 || region.channel >= channels || region.start < 0 || region.end < region.start
+        || region.end >= doc.frameCount) {
+        showError(ui, kBadRegion);
+        return nullptr;
+    }
+    const std::int32_t n = normalisedFftLength(settings.fftLength);
+    const std::int64_t length = static_cast<std::int64_t>(region.end) - region.start + 1;
+    if (length < n) {
+        showError(ui, kNotEnough);
+        return nullptr;
+    }
+    const std::int32_t h = n / 2;
+    const auto frames = static_cast<std::int32_t>(length / h - 1);
+    const std::int32_t bins = h + 1;
+
+    // An hour of sound at a large n asks for gigabytes: refuse before asking rather than let the
+    // system run out while the spectra are filled.
+    const std::size_t spectraCount = static_cast<std::size_t>(frames) * static_cast<std::size_t>(n);
+    const std::size_t bitmapSize = Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins);
+    // Spectra, picture, and the work buffers of one frame (samples, weights, singles) and of colouring.
+    const double needed = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize)
+                          + 20.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
+    const std::uint64_t available = availableMemoryBytes();
+    if (available > 0 && needed > static_cast<double>(available)) {
+        showError(ui, kNoMemory);
+        return nullptr;
+    }
+    try {
+        return analyseInto(ui, doc, region, settings, n, frames);
+    } catch (const std::bad_alloc&) {
+        // Whatever was allocated has been released on the way out.
+        showError(ui, kNoMemory);
+        return nullptr;
+    }
+}
+
+
+std::string spectrogramTitle(const Spectrogram& s)
+{
+    const char* side = s.channel == 1 ? "R" : "L";
+    const long long first = s.firstSample;
+    const long long last = first + (static_cast<long long>(s.spectrumCount) + 1) * s.hop() - 1;
+    char text[256];
+    if (s.selectionNumber >= 0)
+        std::snprintf(text, sizeof text, "[ %s %d ] %lld ～ %lld ＝ ( %d ÷ 2 ) × ( %d ＋ 1 )", side,
+                      s.selectionNumber + 1, first, last, s.fftSize, s.spectrumCount);
+    else
+        std::snprintf(text, sizeof text, "[ %s ] %lld ～ %lld ＝ ( %d ÷ 2 ) × ( %d ＋ 1 )", side, first, last,
+                      s.fftSize, s.spectrumCount);
+    return text;
+}
+
+bool analyseForWindow(Workspace& ws, Ui& ui, const EditRegion& region, const SpectrogramOpener& open)
+{
+    std::unique_ptr<Spectrogram> s = analyseSpectrogram(ui, ws.document, region, ws.settings);
+    if (!s)
+        return false;
+    const std::string title = spectrogramTitle(*s);
+    if (open)
+        open(std::move(s), title);
+    return true;
+}
+
+} // namespace sonavik

@@ -1,0 +1,87 @@
+#pragma once
+// The plot of a spectrogram window: how analysis frames map to columns and bins to rows, and the
+// picture of the colour bitmap at any zoom. Where several frames share a column their colours are
+// averaged; the block sums make that quick for long spectrograms without changing a pixel.
+
+#include "raster/pixel_image.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace sonavik {
+
+struct CellRange {
+    std::int64_t lo = 0;
+    std::int64_t hi = -1;
+    bool empty() const { return hi < lo; }
+    friend bool operator==(const CellRange&, const CellRange&) = default;
+};
+
+// One axis of the plot: origin o (first visible cell), zoom z (pixels per cell), N cells, P pixels.
+// Horizontal pixels count from the plot's left edge, vertical ones from its bottom row.
+struct PlotAxis {
+    double origin = 0.0;
+    double zoom = 1.0;
+    std::int64_t cells = 0;
+    int pixels = 0;
+
+    bool magnified() const { return zoom > 1.0; }
+    std::int64_t firstPixel(std::int64_t cell) const;
+    // The single pixel of the cell when the axis is not magnified.
+    std::int64_t lastPixel(std::int64_t cell) const;
+    CellRange pixelsOf(std::int64_t cell) const { return {firstPixel(cell), lastPixel(cell)}; }
+    CellRange cellsUnder(std::int64_t pixel) const;
+    CellRange limitCells(CellRange r) const;
+    CellRange limitPixels(CellRange r) const;
+    // Magnified: the cells under pixels 0 and P - 1, limited. Otherwise the cells' whole span, limited.
+    CellRange visibleCells() const;
+    // The pixels that show data: from the pixel of cell 0 to the last pixel of cell N - 1, limited.
+    CellRange dataPixels() const;
+    // Whether a range of cells has at least one end inside 0 ... N - 1 (not both below, not both above).
+    bool touches(CellRange r) const;
+};
+
+// The colour bitmap as the analysis keeps it: row b is bin b, 3 bytes (blue, green, red) per frame.
+struct ColourGrid {
+    const std::uint8_t* pixels = nullptr;
+    std::size_t stride = 0;
+    std::int64_t frames = 0;
+    std::int64_t bins = 0;
+    const std::uint8_t* at(std::int64_t frame, std::int64_t bin) const
+    {
+        return pixels + static_cast<std::size_t>(bin) * stride + 3 * static_cast<std::size_t>(frame);
+    }
+};
+
+// The colours again, frame by frame (all bins of a frame side by side), with running sums over frames
+// kept at every 16th frame (16 bits, within blocks of 256 frames) and every 256th frame (32 bits). The
+// sums of every bin up to any frame are then two rows of look-ups and a few rows of cells, all read in
+// order. About 3.4 bytes per cell of the bitmap.
+class FrameBlockSums {
+public:
+    // Empty when the memory cannot be had.
+    static std::unique_ptr<FrameBlockSums> build(const ColourGrid& grid);
+
+    std::int64_t frames() const { return frames_; }
+    std::int64_t bins() const { return bins_; }
+    std::size_t byteSize() const { return cells_.size() + 4 * coarse_.size() + 2 * fine_.size(); }
+    // Blue, green, red sums of frames 0 ... frame - 1 (0 <= frame <= frames()) of bins lo ... hi, modulo
+    // 2^32: out[3 x bin + colour]. Differences of two such sums are exact for spans under 2^24 frames.
+    void prefix(std::int64_t frame, CellRange bins, std::uint32_t* out) const;
+
+private:
+    std::int64_t frames_ = 0;
+    std::int64_t bins_ = 0;
+    std::vector<std::uint8_t> cells_;    // [frame][bin][3]
+    std::vector<std::uint32_t> coarse_;  // [frame / 256][bin][3]
+    std::vector<std::uint16_t> fine_;    // [frame / 16][bin][3], from the start of its block of 256
+};
+
+// Clears the plot to black and draws the grid's cells for the two axes. sums may be null (every cell is
+// then read); when given it must describe grid. The picture is the same either way.
+void renderPlot(PixelImage& plot, const ColourGrid& grid, const PlotAxis& x, const PlotAxis& y,
+                const FrameBlockSums* sums);
+
+} // namespace sonavik
