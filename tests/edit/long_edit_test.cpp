@@ -11,6 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <mutex>
+#include <set>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
@@ -350,6 +353,35 @@ TEST(StoreNearestOwn, WritesOnlyItsChannelAndRoundsAsTheSharedStore)
         edit_detail::storeNearestOwn(own, channel, 2, count, values);
         EXPECT_EQ(bytesOf(own), bytesOf(shared)) << channel;
     }
+}
+
+// Two workers really work at once: each holds at the first block it takes until the other has come
+// too (a one-thread engine would never get there).
+TEST_F(LongEditTest, TwoWorkersMeetInsideTheirBlocks)
+{
+    Workspace ws = workspace(16, 2);
+    ScriptedUi ui;
+    std::mutex mutex;
+    std::set<std::thread::id> arrived;
+    std::atomic<bool> met{false};
+    LongEditOptions options;
+    options.threads = 2;
+    options.onBlock = [&](const EditRegion&, std::int64_t) {
+        {
+            std::lock_guard lock(mutex);
+            arrived.insert(std::this_thread::get_id());
+            if (arrived.size() == 2)
+                met = true;
+        }
+        // A bound so that a broken engine fails instead of hanging.
+        for (int i = 0; i < 20000 && !met; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    std::unique_ptr<LongEdit> edit = LongEdit::start(ws, ui, cmd::Reverb, 0, -1, options);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(edit->threadCount(), 2);
+    EXPECT_EQ(edit->finish(ui, EditHost{}), LongEditOutcome::Done);
+    EXPECT_TRUE(met);
 }
 
 } // namespace
