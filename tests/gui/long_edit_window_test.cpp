@@ -96,11 +96,11 @@ TEST_F(LongEditWindowTest, EscDuringReverbBringsBackTheUntouchedSound)
     ASSERT_TRUE(processUntil([&] { return reached.load(); }));
 
     // The window is alive: it repaints, shows the progress with "中止" beside it, and refuses the rest.
-    QApplication::processEvents();
+    EXPECT_TRUE(processUntil(
+        [&] { return window->statusLabel(1)->text().startsWith(QString::fromUtf8("処理中： リバーブ ( データを FFT 中 ")); }))
+        << window->statusLabel(1)->text().toStdString();
     EXPECT_TRUE(window->cancelButton()->isVisible());
     EXPECT_EQ(window->cancelButton()->text(), QString::fromUtf8("中止"));
-    EXPECT_TRUE(window->statusLabel(1)->text().startsWith(QString::fromUtf8("処理中： リバーブ ( ")))
-        << window->statusLabel(1)->text().toStdString();
     const QImage picture = window->grab().toImage();
     test::keepPicture(picture, "long_edit_running.png");
     EXPECT_FALSE(picture.isNull());
