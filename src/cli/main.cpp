@@ -1,8 +1,8 @@
 // sonavik2-cli: the editor's core without a window. Messages go to stderr as "caption: text".
 
 #include "app/file_flows.h"
-#include "document/selection.h"
 #include "cli/long_edit_progress.h"
+#include "document/selection.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
@@ -236,7 +236,6 @@ struct Options {
         return target || !selects.empty() || red || settingsFile || bits || response || preset || threads;
     }
 };
-
 
 int info(const std::vector<std::string>& files, const Options& options)
 {
