@@ -101,6 +101,8 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* i
     cancelButton_ = new QPushButton(QString::fromUtf8("中止"), this);
     cancelButton_->setFont(uiFont);
     cancelButton_->setFocusPolicy(Qt::NoFocus);
+    // As narrow as its text, so that the progress beside it keeps its room.
+    cancelButton_->setFixedWidth(QFontMetrics(uiFont).horizontalAdvance(cancelButton_->text()) + 16);
     cancelButton_->hide();
     statusBar()->addPermanentWidget(cancelButton_);
     connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelLongEdit(); });
