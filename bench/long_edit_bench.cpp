@@ -126,8 +126,8 @@ int main(int argc, char** argv)
                     two.wall / one.wall);
         // On a machine shared with other work the wall times say little; the processor time per wall
         // second shows how many cores the edit kept busy.
-        std::printf("%-40s cores in use: 1 thread %.2f, 2 threads %.2f\n", "", one.processor / one.wall,
-                    two.processor / two.wall);
+        std::printf("%-40s processor time %.2f s and %.2f s, cores in use %.2f and %.2f\n", "", one.processor,
+                    two.processor, one.processor / one.wall, two.processor / two.wall);
     }
     std::printf("peak memory %.2f x the document (the document, the copy being edited, work arrays)\n",
                 peakBytes() / documentBytes);

@@ -21,6 +21,7 @@
 #include <new>
 #include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace sonavik {
@@ -261,9 +262,19 @@ struct LongEdit::State {
             t.join();
         if (!control.stopRequested()) {
             try {
+                // The summary covers both channels at once: frames that several regions share (the two
+                // channels of a whole sound) are read again only once.
+                std::vector<std::pair<std::int64_t, std::int64_t>> spans;
                 for (const RegionWork& w : regions)
                     if (w.usable)
-                        noteSamplesChanged(working, w.region.start, w.region.end);
+                        spans.emplace_back(w.region.start, w.region.end);
+                std::sort(spans.begin(), spans.end());
+                for (std::size_t i = 0; i < spans.size();) {
+                    auto [first, last] = spans[i];
+                    for (++i; i < spans.size() && spans[i].first <= last + 1; ++i)
+                        last = std::max(last, spans[i].second);
+                    noteSamplesChanged(working, first, last);
+                }
             } catch (...) {
                 working.summary.clear();  // rebuilt when next drawn
             }

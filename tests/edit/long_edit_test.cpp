@@ -1,5 +1,6 @@
 #include "edit/long_edit.h"
 
+#include "document/sample_summary.h"
 #include "document/window_title.h"
 #include "edit/command_ids.h"
 #include "edit/edit_test_support.h"
@@ -110,8 +111,15 @@ std::vector<unsigned char> runWith(Workspace ws, int commandId, int target, int 
     EditHost host;
     LongEditOptions options;
     options.threads = threads;
+    ensureSummary(ws.document);
     EXPECT_TRUE(runLongEditToEnd(ws, ui, host, commandId, target, -1, options));
     EXPECT_FALSE(ws.busy());
+    // The views draw from the summary: it must describe the edited samples, not the ones before.
+    const SampleLayout layout = layoutOf(ws.document);
+    EXPECT_TRUE(ws.document.summary.describes(layout));
+    for (int c = 0; c < ws.document.format.nChannels; ++c)
+        for (std::int64_t first = 0; first < kFrames; first += 3001)
+            EXPECT_EQ(ws.document.summary.minMax(c, first, first + 5000), scanFrames(layout, c, first, first + 5000));
     if (texts)
         *texts = ui.texts();
     return bytesOf(ws.document);
