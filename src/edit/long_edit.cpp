@@ -166,7 +166,9 @@ struct LongEdit::State {
     }
 
     // With mutex held, in target order: the region check, then the response or the weights, with the
-    // edit's own texts and messages.
+    // edit's own texts and messages. The reverb draws its noise here, one region after the other in
+    // target order, so each region gets the noise a one-thread run gives it; all runs of a region
+    // share the one response.
     void prepare(RegionWork& w)
     {
         w.prepared = true;
