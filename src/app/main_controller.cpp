@@ -84,7 +84,7 @@ void MainController::command(int id)
             saveWavFileAs(ws_, ui_);
         break;
     case cmd::Close:
-        if (!guard("再生／録音中は、ファイルを閉じることができません"))
+        if (!guard(kCloseRefused))
             return;
         close();
         break;
@@ -94,12 +94,21 @@ void MainController::command(int id)
         undo();
         break;
     case cmd::Exit:
+        // The sound is being edited on other threads: the window must not go away under them.
+        if (ws_.longEditRunning) {
+            showNotice(ui_, kCloseRefused);
+            return;
+        }
         askToSave("%s は変更されています。\nアプリケーションを終了する前に保存しますか？", true);
         shell_.destroyWindow();
         return;
     case cmd::PlayOnce:
     case cmd::PlayLoop:
     case cmd::PlayButton:
+        if (ws_.longEditRunning) {
+            ui_.beep(BeepKind::Error);
+            return;
+        }
         ws_.loopMode = id == cmd::PlayOnce ? 0 : id == cmd::PlayLoop ? 1 : -1;
         if (playOrStopHandler)
             playOrStopHandler();

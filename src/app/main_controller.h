@@ -14,6 +14,9 @@ class Recorder;
 class Ui;
 struct Workspace;
 
+// The refusal of "閉じる" while busy; also what closing the window gets while a long edit runs.
+inline constexpr const char* kCloseRefused = "再生／録音中は、ファイルを閉じることができません";
+
 struct ViewClientSize {
     int width = 0;
     int height = 0;

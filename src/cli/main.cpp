@@ -2,6 +2,7 @@
 
 #include "app/file_flows.h"
 #include "cli/cli_options.h"
+#include "cli/long_edit_progress.h"
 #include "cli/spectral_commands.h"
 #include "document/selection.h"
 #include "document/wav_file.h"
@@ -74,6 +75,9 @@ std::string usage()
              "                  (the defaults otherwise)\n"
              "  --bits N        coarsen: keep N bits (1 to 8 for 8-bit sound, 1 to 16 for 16-bit)\n"
              "  --response FILE convolve: the mono WAV file to convolve with\n"
+             "  --threads N     equalize, reverb, convolve: worker threads, 1 to 64 (default: one per core);\n"
+             "                  the result is the same for every N. With stderr a terminal they show a\n"
+             "                  progress line there\n"
              "  --preset NAME   reverb: one of the dialog's examples, applied for the sound's rate:\n"
              "                  リセット 大ホール 風呂場 夢の中 やまびこ スタジオ\n"
              "                  (or reset hall bath dream echo studio)\n"
@@ -100,13 +104,11 @@ struct Options {
     std::optional<int> bits;
     std::optional<std::string> response;
     std::optional<std::string> preset;
-    bool editOnly() const { return target || !selects.empty() || red || settingsFile || bits || response || preset; }
-};
-
-// Without dialogs the parameters come from the settings and the options, so every command may run.
-class CliEditHost : public sonavik::EditHost {
-public:
-    bool askParameters(int) override { return true; }
+    std::optional<int> threads;
+    bool editOnly() const
+    {
+        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads;
+    }
 };
 
 int info(const std::vector<std::string>& files, const Options& options)
@@ -169,7 +171,7 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     if (options.preset
         && !sonavik::applyReverbPreset(ws.settings, *options.preset, ws.document.format.nSamplesPerSec))
         return usageError("unknown --preset " + *options.preset);
-    CliEditHost host;
+    sonavik::CliEditHost host(options.threads.value_or(0), sonavik::stderrIsTerminal() ? &std::cerr : nullptr);
     if (!sonavik::runEditCommand(ws, ui, host, command->id, options.target.value_or(0), -1))
         return kExitFailed;
     if (!sonavik::writeWavFile(ui, ws.document, absolutePath(operands[1])))
@@ -211,7 +213,7 @@ int main(int argc, char** argv)
             value = arg.substr(eq + 1);
         }
         if (name != "--target" && name != "--select" && name != "--red" && name != "--settings" && name != "--bits"
-            && name != "--response" && name != "--preset")
+            && name != "--response" && name != "--preset" && name != "--threads")
             return usageError("unknown option " + arg);
         if (!value) {
             if (i + 1 >= args.size())
@@ -240,6 +242,11 @@ int main(int argc, char** argv)
             options.bits = *bits;
         } else if (name == "--response") {
             options.response = *value;
+        } else if (name == "--threads") {
+            auto threads = parseNumber<int>(*value);
+            if (!threads || *threads < 1 || *threads > 64)
+                return usageError("--threads takes a count from 1 to 64, not " + *value);
+            options.threads = *threads;
         } else if (name == "--preset") {
             options.preset = *value;
         } else {

@@ -30,8 +30,11 @@ struct Workspace {
     int loopMode = 1;
     int newDataCounter = 0;
     std::size_t pageSize = 4096;
+    // An equaliser, reverb or convolution is running on worker threads (edit/long_edit.h): the sound
+    // must not change or go away until it ends, so the program counts as busy as during playback.
+    bool longEditRunning = false;
 
-    bool busy() const { return playing == 1 || capturing == 1; }
+    bool busy() const { return playing == 1 || capturing == 1 || longEditRunning; }
 };
 
 } // namespace sonavik

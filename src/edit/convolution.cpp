@@ -4,6 +4,7 @@
 #include "document/sound_document.h"
 #include "document/wav_file.h"
 #include "dsp/fft.h"
+#include "edit/edit_control.h"
 #include "edit/progress.h"
 #include "edit/reverb.h"
 #include "edit/time_domain_edits.h"
@@ -112,12 +113,10 @@ bool readResponse(Ui& ui, double* w, std::size_t length, const std::string& resp
     return true;
 }
 
-void convolveRegion(EditContext& context, const EditRegion& region, ResponseSource source)
+bool prepareConvolution(EditContext& context, ResponseSource source, ConvolutionPlan& plan)
 {
     Ui& ui = context.ui;
-    SoundDocument& doc = context.document;
     const Settings& settings = context.settings;
-    const int channel = region.channel;
     showProgress(ui, kAllocating);
 
     const std::string path = fieldText(settings.responsePath);
@@ -129,21 +128,23 @@ void convolveRegion(EditContext& context, const EditRegion& region, ResponseSour
         responseFrames = readResponseLength(ui, path, openDir);
         if (responseFrames < 0) {
             showError(ui, kBadResponseFile);
-            return;
+            return false;
         }
     }
     const std::int64_t n = convolutionBlockLength(responseFrames);
     const std::int64_t m = 2 * n;
+    // The block loop's own arrays (W and the tail) are asked for here too, so that a region the memory
+    // does not suffice for is refused before anything is built, as one allocation of all three would.
     auto work = tryAllocate<double>(static_cast<std::size_t>(m));
     auto response = tryAllocate<float>(static_cast<std::size_t>(m));
     auto tail = tryAllocate<double>(static_cast<std::size_t>(n));
     if (!work || !response || !tail) {
         showError(ui, kNoMemory);
-        return;
+        return false;
     }
+    tail.reset();
     double* const W = work.get();
     float* const R = response.get();
-    double* const T = tail.get();
 
     showProgress(ui, kBuildingResponse);
     double r = 1.0;
@@ -152,56 +153,99 @@ void convolveRegion(EditContext& context, const EditRegion& region, ResponseSour
         r = std::clamp(settings.reverbRatio(), 0, 100) / 100.0;
     } else if (!readResponse(ui, W, static_cast<std::size_t>(m), path, openDir)) {
         showError(ui, kResponseNotRead);
-        return;
+        return false;
     }
 
     showProgress(ui, kTransformingResponse);
     fftForward(static_cast<std::size_t>(m), W);
     for (std::int64_t i = 0; i < m; ++i)
         R[i] = static_cast<float>(W[i]);
-    std::fill(T, T + n, 0.0);
+    plan.n = n;
+    plan.response = std::move(response);
+    plan.ratio = r;
+    return true;
+}
+
+std::int64_t convolutionBlockCount(const EditRegion& region, const ConvolutionPlan& plan)
+{
+    const std::int64_t length = static_cast<std::int64_t>(region.end) - region.start + 1;
+    return plan.n > 0 && length > 0 ? (length + plan.n - 1) / plan.n : 0;
+}
+
+namespace {
+
+// W = the convolution of the block of `count` frames at q (read from source) with the response, as
+// 2N values: the first N belong to the block's frames, the rest reach into the next block.
+void convolveBlock(const SoundDocument& source, int channel, std::int64_t q, int count, const ConvolutionPlan& plan,
+                   double* W)
+{
+    const std::int64_t n = plan.n;
+    const std::int64_t m = 2 * n;
+    const float* const R = plan.response.get();
+    const double nd = static_cast<double>(n);
+    edit_detail::loadSigned(source, channel, 1, q, count, W);
+    for (int i = 0; i < count; ++i)
+        W[i] = W[i] * kInputScale / nd;
+    std::fill(W + count, W + m, 0.0);
+    fftForward(static_cast<std::size_t>(m), W);
+    W[0] *= R[0];
+    W[n] *= R[n];
+    for (std::int64_t i = 1; i < n; ++i) {
+        const double p = W[i];
+        const double qi = W[m - i];
+        const double c = R[i];
+        const double d = R[m - i];
+        W[i] = p * c - d * qi;
+        W[m - i] = qi * c + d * p;
+    }
+    fftInverse(static_cast<std::size_t>(m), W);
+}
+
+} // namespace
+
+bool convolveBlocks(EditContext& context, const SoundDocument& source, const EditRegion& region,
+                    const ConvolutionPlan& plan, std::int64_t firstBlock, std::int64_t endBlock,
+                    PercentProgress* progress)
+{
+    SoundDocument& doc = context.document;
+    const int channel = region.channel;
+    const std::int64_t n = plan.n;
+    const std::int64_t m = 2 * n;
+    auto work = tryAllocate<double>(static_cast<std::size_t>(m));
+    auto tail = tryAllocate<double>(static_cast<std::size_t>(n));
+    if (!work || !tail)
+        return false;
+    double* const W = work.get();
+    double* const T = tail.get();
+    const double r = plan.ratio;
 
     const std::int64_t s = region.start;
     const std::int64_t e = region.end;
     const std::int64_t length = e - s + 1;
+    std::fill(T, T + n, 0.0);
+    if (firstBlock > 0) {
+        convolveBlock(source, channel, s + (firstBlock - 1) * n, static_cast<int>(n), plan, W);
+        std::copy(W + n, W + m, T);
+    }
     const bool full = edit_detail::fullWeight(region);
     const Selection envelope = edit_detail::envelopeOf(region);
-    const double nd = static_cast<double>(n);
-    PercentProgress progress(ui, kBlockPrefix, kBlockSuffix);
-    // A region that is a whole number of blocks long ends with an empty block; it writes nothing.
-    for (std::int64_t k = 0; s + k * n <= e + 1; ++k) {
+    for (std::int64_t k = firstBlock; k < endBlock; ++k) {
         const std::int64_t q = s + k * n;
         const int count = static_cast<int>(std::min(n, e - q + 1));
-        progress.show(k * n, length);
-        if (count > 0) {
-            edit_detail::loadSigned(doc, channel, 1, q, count, W);
-            for (int i = 0; i < count; ++i)
-                W[i] = W[i] * kInputScale / nd;
-            std::fill(W + count, W + m, 0.0);
-            fftForward(static_cast<std::size_t>(m), W);
-        }
+        if (context.control)
+            context.control->beforeBlock(region, k);
+        if (progress)
+            progress->show(k * n, length);
+        convolveBlock(source, channel, q, count, plan, W);
         // (k + 0.5) N is a whole number: N is even.
-        progress.show(k * n + n / 2, length);
-        if (count == 0)
-            break;
-
-        W[0] *= R[0];
-        W[n] *= R[n];
-        for (std::int64_t i = 1; i < n; ++i) {
-            const double p = W[i];
-            const double qi = W[m - i];
-            const double c = R[i];
-            const double d = R[m - i];
-            W[i] = p * c - d * qi;
-            W[m - i] = qi * c + d * p;
-        }
-        fftInverse(static_cast<std::size_t>(m), W);
+        if (progress)
+            progress->show(k * n + n / 2, length);
 
         // The frames of this block, dry and wet mixed at each frame's weight.
         alignas(16) double values[edit_detail::kBlockFrames];
         for (int first = 0; first < count; first += edit_detail::kBlockFrames) {
             const int chunk = std::min(edit_detail::kBlockFrames, count - first);
-            edit_detail::loadSigned(doc, channel, 1, q + first, chunk, values);
+            edit_detail::loadSigned(source, channel, 1, q + first, chunk, values);
             if (full) {
                 const double dry = 1.0 - r;
                 for (int i = 0; i < chunk; ++i)
@@ -212,11 +256,38 @@ void convolveRegion(EditContext& context, const EditRegion& region, ResponseSour
                     values[i] = (1.0 - a * r) * values[i] + (W[first + i] + T[first + i]) * a * r;
                 }
             }
-            edit_detail::storeNearest(doc, channel, 1, q + first, chunk, values);
+            if (context.control)
+                edit_detail::storeNearestOwn(doc, channel, q + first, chunk, values);
+            else
+                edit_detail::storeNearest(doc, channel, 1, q + first, chunk, values);
         }
         std::copy(W + n, W + m, T);
+        if (context.control)
+            context.control->framesWritten(count);
     }
-    noteSamplesChanged(doc, s, e);
+    return true;
+}
+
+void convolveRegion(EditContext& context, const EditRegion& region, ResponseSource source)
+{
+    Ui& ui = context.ui;
+    SoundDocument& doc = context.document;
+    ConvolutionPlan plan;
+    if (!prepareConvolution(context, source, plan))
+        return;
+    const std::int64_t blocks = convolutionBlockCount(region, plan);
+    const std::int64_t length = static_cast<std::int64_t>(region.end) - region.start + 1;
+    PercentProgress progress(ui, kBlockPrefix, kBlockSuffix);
+    if (!convolveBlocks(context, doc, region, plan, 0, blocks, &progress)) {
+        showError(ui, kNoMemory);
+        return;
+    }
+    // A region that is a whole number of blocks long ends with an empty block; it writes nothing.
+    if (blocks * plan.n == length) {
+        progress.show(blocks * plan.n, length);
+        progress.show(blocks * plan.n + plan.n / 2, length);
+    }
+    noteSamplesChanged(doc, region.start, region.end);
     showProgress(ui, kDone);
 }
 

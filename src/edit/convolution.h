@@ -6,12 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace sonavik {
 
+class PercentProgress;
 class Ui;
 struct EditRegion;
+struct SoundDocument;
 
 enum class ResponseSource { Reverb, File };
 
@@ -30,6 +33,33 @@ std::int64_t convolutionBlockLength(std::int64_t responseFrames);
 // read again); a file that cannot be used or memory that cannot be had leaves the region unchanged
 // after its messages.
 void convolveRegion(EditContext& context, const EditRegion& region, ResponseSource source);
+
+// What every run of blocks of one region shares: the block length and the response's spectrum.
+struct ConvolutionPlan {
+    std::int64_t n = 0;                 // block length N; the FFT length is 2N
+    std::unique_ptr<float[]> response;  // the response's spectrum, 2N values in single precision
+    double ratio = 1.0;                 // wet share r
+};
+
+// The steps before the first block, with their progress texts: the response is synthesised (new
+// noise) or read from the file, and transformed. False after the edit's own messages when the region
+// is to stay unchanged.
+bool prepareConvolution(EditContext& context, ResponseSource source, ConvolutionPlan& plan);
+
+// Blocks of the region that write frames: the region's length divided by N, rounded up.
+std::int64_t convolutionBlockCount(const EditRegion& region, const ConvolutionPlan& plan);
+
+// Blocks [firstBlock, endBlock) of the region, the dry sound read from source and the result written
+// into context.document (the same document for an edit in place). A run that starts after block 0
+// first works out the tail of the block before it from source, so the frames come out the same however
+// the region is cut into runs. False, with nothing written, when the work arrays cannot be had.
+// progress (may be null) gets the texts of every block.
+bool convolveBlocks(EditContext& context, const SoundDocument& source, const EditRegion& region,
+                    const ConvolutionPlan& plan, std::int64_t firstBlock, std::int64_t endBlock,
+                    PercentProgress* progress);
+
+// The block texts of the engine, shared by the reverb and the convolution.
+inline constexpr const char* kConvolutionProgressName = "リバーブ";
 
 // 40112 for the command table: convolveRegion with the file named by responsePath, channel by channel.
 void convolveFileRegion(EditContext& context, const EditRegion& region, int channelCount);

@@ -8,6 +8,7 @@
 
 namespace sonavik {
 
+class EditControl;
 class Ui;
 struct EditRegion;
 struct Settings;
@@ -24,6 +25,9 @@ struct EditContext {
     SoundDocument& document;
     Ui& ui;
     const Settings& settings;
+    // Set while the edit runs on worker threads (see long_edit.h); the block loops then check it
+    // before every block instead of painting their progress.
+    EditControl* control = nullptr;
 };
 
 // Edits frames [start, end] of channelCount channels from region.channel on, each frame weighted by the
@@ -41,6 +45,7 @@ struct EditCommand {
     bool usesPosition = false;             // sampleEdit reads t
     RegionEdit regionEdit = nullptr;       // in-place edits; nullptr where the edit is not built yet (it then does nothing)
     bool wholeSoundAtOnce = false;         // regionEdit takes both channels of a whole stereo sound in one pass
+    bool longRunning = false;              // runs on worker threads through EditHost::runLongEdit
 };
 
 // In the order of the menus: the edits of "エディット", then "FFT".

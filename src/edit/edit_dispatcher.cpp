@@ -3,6 +3,7 @@
 #include "document/window_title.h"
 #include "document/workspace.h"
 #include "edit/edit_commands.h"
+#include "edit/long_edit.h"
 #include "edit/time_domain_edits.h"
 #include "edit/trim_delete.h"
 #include "platform/ui.h"
@@ -16,6 +17,10 @@ namespace sonavik {
 bool EditHost::askParameters(int) { return false; }
 void EditHost::analyseSpectrogram(const EditRegion&, int) {}
 std::optional<int> EditHost::viewClientWidth(int) const { return std::nullopt; }
+bool EditHost::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot)
+{
+    return runLongEditToEnd(ws, ui, *this, commandId, target, slot);
+}
 
 namespace {
 
@@ -245,6 +250,9 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
     }
     if (command->needsParameters && !host.askParameters(commandId))
         return false;
+
+    if (command->longRunning)
+        return host.runLongEdit(ws, ui, commandId, target, slot);
 
     const bool analysis = command->kind == EditKind::Analysis;
     if (!analysis && !snapshotForEdit(doc, ws.undoStore, ui))

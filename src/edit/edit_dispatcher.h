@@ -38,6 +38,10 @@ public:
     virtual void analyseSpectrogram(const EditRegion& region, int channelCount);
     // Client width of the view of a channel, for keeping the views inside the sound; nullopt without it.
     virtual std::optional<int> viewClientWidth(int channel) const;
+    // A long-running command (equaliser, reverb, convolution) once its target and parameters have been
+    // checked: true when it ran. The default runs it on every core and waits (long_edit.h); a window
+    // starts it, returns false and finishes it later while its event loop goes on.
+    virtual bool runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot);
 };
 
 // Runs commandId on target (a processing-target code 0 to 14; slot matters for 13 and 14). True when

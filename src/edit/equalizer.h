@@ -6,17 +6,52 @@
 #include "settings/settings.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace sonavik {
 
+class PercentProgress;
 struct EditRegion;
+struct SoundDocument;
 
 // Overlapping blocks of C = eqFftSize frames at a hop of C / 2: each block is windowed, transformed,
 // multiplied bin by bin with the curve (morphed by the alpha at the block's centre), transformed back,
 // un-windowed and cross-faded into its neighbours; the DC term is never changed. A region shorter than
 // C stays as it is. A block that cannot be allocated sounds the error beep and leaves the region alone.
 void equalizeRegion(EditContext& context, const EditRegion& region, int channelCount);
+
+// What every run of blocks of one region shares: the block length and the weights that depend only
+// on the settings.
+struct EqualizerPlan {
+    std::int64_t c = 0;  // block length C
+    std::int64_t n = 0;  // hop, C / 2
+    bool logGain = false;
+    bool logFrequency = false;
+    bool windowed = false;
+    int windowType = 0;
+    double linearSpan = 2.0;               // 1 + eqLinearGainSpan
+    std::unique_ptr<double[]> fade;        // F, n cross-fade weights
+    std::unique_ptr<double[]> window;      // weights of the C samples, windows 1 to 3 only
+    std::unique_ptr<std::int32_t[]> bin;   // curve index of bin i, logarithmic frequency axis only
+};
+
+// The steps before the first block, with their progress texts. False when the region stays as it is:
+// shorter than C ("完了" shown), or the memory cannot be had (error beep).
+bool prepareEqualizer(EditContext& context, const EditRegion& region, EqualizerPlan& plan);
+
+// Blocks that fit in the region: those starting at start + k C / 2 that end inside it.
+std::int64_t equalizerBlockCount(const EditRegion& region, const EqualizerPlan& plan);
+
+// Blocks [firstBlock, endBlock) of one channel of the region, read from source and written into
+// context.document (the same document for an edit in place); a run that ends with the last block also
+// fades the last half-block back into the untouched sound. A run that starts after block 0 first
+// filters the block before it again for the half that carries over, so any cut into runs gives the
+// same frames. False, with nothing written, when its arrays cannot be had. progress may be null.
+bool equalizeBlocks(EditContext& context, const SoundDocument& source, const EditRegion& region, int channel,
+                    const EqualizerPlan& plan, std::int64_t firstBlock, std::int64_t endBlock, PercentProgress* progress);
+
+inline constexpr const char* kEqualizerProgressName = "イコライザ";
 
 inline constexpr int kMinEqFftExponent = 4;
 inline constexpr int kMaxEqFftExponent = 30;

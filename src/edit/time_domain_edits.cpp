@@ -619,6 +619,34 @@ void storeNearest(SoundDocument& doc, int channel, int channelCount, std::int64_
         }
 }
 
+void storeNearestOwn(SoundDocument& doc, int channel, std::int64_t first, int count, const double* values)
+{
+    // Bytes and mono samples are stored one by one already; only one channel of stereo 16-bit frames
+    // is stored above as whole frames.
+    if (eightBit(doc) || doc.format.nChannels != 2) {
+        storeNearest(doc, channel, 1, first, count, values);
+        return;
+    }
+    unsigned char* d = doc.samples.data() + 2 * elementOf(doc, first, channel);
+    int i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4) {
+        const __m128i r = nearestFour(values + i);
+        const __m128i packed = _mm_packs_epi32(r, r);
+        const std::int16_t four[4] = {static_cast<std::int16_t>(_mm_extract_epi16(packed, 0)),
+                                      static_cast<std::int16_t>(_mm_extract_epi16(packed, 1)),
+                                      static_cast<std::int16_t>(_mm_extract_epi16(packed, 2)),
+                                      static_cast<std::int16_t>(_mm_extract_epi16(packed, 3))};
+        for (int k = 0; k < 4; ++k)
+            std::memcpy(d + 4 * (i + k), &four[k], 2);
+    }
+#endif
+    for (; i < count; ++i) {
+        const auto v = static_cast<std::int16_t>(nearestClipped(values[i], -32768, 32767));
+        std::memcpy(d + 4 * i, &v, 2);
+    }
+}
+
 void fillPositions(std::int64_t fromStart, std::int64_t span, int count, double* out)
 {
     if (span == 0) {

@@ -70,6 +70,9 @@ void loadSigned(const SoundDocument& doc, int channel, int channelCount, std::in
 // The same samples back, each nearest() and clipped.
 void storeNearest(SoundDocument& doc, int channel, int channelCount, std::int64_t first, int count,
                   const double* values);
+// The same for one channel, touching no byte of the other channel of a stereo sound, so that two
+// threads may store the two channels of the same frames at once.
+void storeNearestOwn(SoundDocument& doc, int channel, std::int64_t first, int count, const double* values);
 // t of frames fromStart, fromStart + 1, ... of a region of span + 1 frames (0.5 for a one-frame region).
 void fillPositions(std::int64_t fromStart, std::int64_t span, int count, double* out);
 // alphaAt of frames first, first + 1, ... (count at most kBlockFrames). A slowly turning Cos envelope is

@@ -23,6 +23,9 @@
 #include "spectrogram/spectrogram_analysis.h"
 
 #include <QCloseEvent>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
 #include <QMenu>
 #include <QLabel>
 #include <QMenuBar>
@@ -97,6 +100,21 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* i
         statusBar()->addWidget(status_[part], 1);
     }
     status_[0]->setText(kAppCaption);
+    // Beside the progress of a long edit: stops it. Esc does the same.
+    cancelButton_ = new QPushButton(QString::fromUtf8("中止"), this);
+    cancelButton_->setFont(uiFont);
+    cancelButton_->setFocusPolicy(Qt::NoFocus);
+    // As narrow as its text, so that the progress beside it keeps its room.
+    cancelButton_->setFixedWidth(QFontMetrics(uiFont).horizontalAdvance(cancelButton_->text()) + 16);
+    cancelButton_->hide();
+    statusBar()->addPermanentWidget(cancelButton_);
+    connect(cancelButton_, &QPushButton::clicked, this, [this] { cancelLongEdit(); });
+    cancelKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    cancelKey_->setEnabled(false);
+    connect(cancelKey_, &QShortcut::activated, this, [this] { cancelLongEdit(); });
+    longEditTimer_ = new QTimer(this);
+    longEditTimer_->setInterval(50);
+    connect(longEditTimer_, &QTimer::timeout, this, [this] { pollLongEdit(); });
     qtUi_.setStatusLabels(status_[0], status_[1]);
     ws_.settings.statusBarHeight = statusBar()->sizeHint().height();
 
@@ -117,6 +135,8 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* i
 
 MainWindow::~MainWindow()
 {
+    // The workers write into a copy the edit owns; they stop before the window's parts go.
+    longEdit_.reset();
     // The views' widgets go before the core they forward to.
     delete area_;
     area_ = nullptr;
@@ -348,6 +368,56 @@ std::optional<int> MainWindow::viewClientWidth(int channel) const
     return view->canvas()->width();
 }
 
+bool MainWindow::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot)
+{
+    if (longEdit_)
+        return false;
+    longEdit_ = LongEdit::start(ws, ui, commandId, target, slot, longEditOptions_);
+    if (!longEdit_)
+        return false;
+    cancelButton_->show();
+    cancelKey_->setEnabled(true);
+    longEditTimer_->start();
+    pollLongEdit();
+    return false;
+}
+
+void MainWindow::pollLongEdit()
+{
+    if (!longEdit_)
+        return;
+    if (longEdit_->finished()) {
+        finishLongEdit();
+        return;
+    }
+    const std::string text = longEdit_->progressText();
+    if (!text.empty() && text != status_[1]->text().toStdString())
+        ui_.setStatusText(1, text);
+}
+
+void MainWindow::cancelLongEdit()
+{
+    if (!longEdit_)
+        return;
+    longEdit_->cancel();
+    // The workers stop before their next block; the sound on screen was never changed.
+    if (longEdit_->waitFor(std::chrono::milliseconds(150)))
+        finishLongEdit();
+}
+
+void MainWindow::finishLongEdit()
+{
+    longEditTimer_->stop();
+    cancelKey_->setEnabled(false);
+    cancelButton_->hide();
+    std::unique_ptr<LongEdit> edit = std::move(longEdit_);
+    const LongEditOutcome outcome = edit->finish(ui_, *this);
+    edit.reset();
+    if (outcome == LongEditOutcome::Done)
+        redrawViews();
+    controller_.refreshTitle();
+}
+
 int MainWindow::viewWidth(int channel) const
 {
     return viewClientWidth(channel).value_or(ws_.settings.leftMarginWidth) - ws_.settings.leftMarginWidth;
@@ -415,6 +485,12 @@ void MainWindow::openSelectionMenu(int channel, int slot)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    if (longEdit_) {
+        showNotice(ui_, kCloseRefused);
+        destroying_ = false;
+        event->ignore();
+        return;
+    }
     if (!closed_) {
         if (!destroying_)
             controller_.onClose();

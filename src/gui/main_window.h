@@ -7,6 +7,7 @@
 #include "audio/playback.h"
 #include "audio/recording.h"
 #include "edit/edit_dispatcher.h"
+#include "edit/long_edit.h"
 #include "gui/qt_ui.h"
 #include "views/context_menus.h"
 #include "views/wave_views.h"
@@ -22,6 +23,9 @@
 #include <vector>
 
 class QLabel;
+class QPushButton;
+class QShortcut;
+class QTimer;
 
 namespace sonavik {
 
@@ -74,6 +78,16 @@ public:
     bool askParameters(int commandId) override;
     void analyseSpectrogram(const EditRegion& region, int channelCount) override;
     std::optional<int> viewClientWidth(int channel) const override;
+    // Starts the edit on worker threads and returns false at once; the window stays usable, shows the
+    // progress with a "中止" button beside it, and finishes the edit when the workers are done.
+    bool runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot) override;
+
+    bool longEditRunning() const { return longEdit_ != nullptr; }
+    // Esc and "中止": the workers stop and the sound stays as it was.
+    void cancelLongEdit();
+    QPushButton* cancelButton() const { return cancelButton_; }
+    // Tests: thread count and a hook on the workers for the edits started from now on.
+    void setLongEditOptions(LongEditOptions options) { longEditOptions_ = std::move(options); }
 
     // Runs an edit of the menu bar or a big button: "処理の対象" first, then the dispatcher.
     bool runMenuEdit(int commandId);
@@ -99,6 +113,8 @@ private:
     int viewWidth(int channel) const;
     void connectAudio();
     void movePlayLine();
+    void pollLongEdit();
+    void finishLongEdit();
 
     Workspace& ws_;
     QtUi qtUi_;
@@ -120,6 +136,11 @@ private:
     QLabel* status_[2] = {nullptr, nullptr};
     std::vector<QPointer<SpectrogramWindow>> spectrogramWindows_;
     int fftDialogAnswer_ = -1;
+    std::unique_ptr<LongEdit> longEdit_;
+    LongEditOptions longEditOptions_;
+    QTimer* longEditTimer_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QShortcut* cancelKey_ = nullptr;
     bool documentButtonsEnabled_ = false;
     bool destroying_ = false;
     bool closed_ = false;

@@ -221,6 +221,10 @@ bool WaveViews::pressAllowed(int channel) const
 
 void WaveViews::leftPress(int channel, int px, int y)
 {
+    if (ws_.longEditRunning) {
+        ui_.beep(BeepKind::Error);  // nothing may change the sound until the running edit ends
+        return;
+    }
     if (!pressAllowed(channel))
         return;
     const ViewGeometry g = geometry(channel);
@@ -270,6 +274,10 @@ void WaveViews::leftPress(int channel, int px, int y)
 
 void WaveViews::rightPress(int channel, int px, int y)
 {
+    if (ws_.longEditRunning) {
+        ui_.beep(BeepKind::Error);  // nothing may change the sound until the running edit ends
+        return;
+    }
     if (!pressAllowed(channel))
         return;
     const ViewGeometry g = geometry(channel);

@@ -170,7 +170,11 @@ TEST(CliEdit, UsageErrorsExitTwo)
         {"edit", "IN", "OUT", "invert", "--red", "L:0"},
         {"edit", "IN", "OUT", "invert", "--red", "X:0:4"},
         {"edit", "IN", "OUT", "invert", "--red", "L:a:4"},
+        {"edit", "IN", "OUT", "reverb", "--threads", "0"},
+        {"edit", "IN", "OUT", "reverb", "--threads", "65"},
+        {"edit", "IN", "OUT", "reverb", "--threads=two"},
         {"info", "IN", "--target", "1"},
+        {"info", "IN", "--threads", "2"},
         {"info"},
     };
     for (const auto& args : cases) {
@@ -270,6 +274,51 @@ TEST(CliEdit, ParameterOptionsAreCheckedBeforeAnythingIsWritten)
         const Result r = runCli(dir, args);
         EXPECT_EQ(r.status, 2) << args[3] << " " << (args.size() > 4 ? args[4] : "");
         EXPECT_FALSE(test::fileExists(out));
+    }
+}
+
+// The long edits give the same file on one thread as on several; with stderr not a terminal they
+// print no progress.
+TEST(CliEdit, ThreadCountDoesNotChangeTheFile)
+{
+    TempDir dir;
+    std::vector<int> frames;
+    for (int i = 0; i < 30000; ++i) {
+        frames.push_back((i * 7919) % 20000 - 10000);
+        frames.push_back(i % 300 * 50 - 7500);
+    }
+    test::writeBytes(dir.file("in.wav"), stereo16(frames));
+    std::vector<int> response;
+    for (int i = 0; i < 2000; ++i)
+        response.push_back(i % 50 == 0 ? 30000 - 10 * i : 0);
+    test::writeBytes(dir.file("response.wav"), test::canonicalWav(1, 8000, 16, pcm16(response)));
+    Settings settings;
+    applyDefaultSettings(settings);
+    settings.eqFftSize() = 512;
+    settings.eq.points[0] = {1, 0, 0.2, 0.5, 0.2, 0.1};  // grey at unity, drawn at +16 dB
+    const auto* raw = reinterpret_cast<const unsigned char*>(&settings);
+    test::writeBytes(dir.file("parameter.ini"), Bytes(raw, raw + sizeof settings));
+    const std::vector<std::vector<std::string>> commands = {
+        {"equalize", "--settings", dir.file("parameter.ini")},
+        {"reverb", "--preset", "echo"},
+        {"convolve", "--response", dir.file("response.wav"), "--select", "blue:R:100:25000:cos:0:1", "--target", "4"},
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command[0]);
+        Bytes first;
+        for (const char* threads : {"1", "2", "5"}) {
+            std::vector<std::string> args = {"edit", dir.file("in.wav"), dir.file("out.wav")};
+            args.insert(args.end(), command.begin(), command.end());
+            args.insert(args.end(), {"--threads", threads});
+            const Result r = runCli(dir, args);
+            EXPECT_EQ(r.status, 0) << threads;
+            EXPECT_EQ(r.err, "") << threads;
+            const Bytes out = test::readBytes(dir.file("out.wav"));
+            if (first.empty())
+                first = out;
+            EXPECT_EQ(out, first) << threads << " threads";
+        }
+        EXPECT_NE(first, stereo16(frames));
     }
 }
 

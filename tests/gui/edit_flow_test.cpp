@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QRadioButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -88,6 +89,16 @@ protected:
         ui.fileAnswers.push_back(path);
         window->controller().command(cmd::Open);
         QApplication::processEvents();
+    }
+
+    // Long edits run on worker threads while the window goes on; this waits for one to be finished.
+    void waitForLongEdit()
+    {
+        for (int i = 0; i < 60000 && window->longEditRunning(); ++i) {
+            QApplication::processEvents();
+            QThread::msleep(1);
+        }
+        ASSERT_FALSE(window->longEditRunning());
     }
 
     QAction* menuAction(int id)
@@ -235,6 +246,7 @@ TEST_F(EditFlowTest, EqualiserRunsFromTheMenuThroughItsDialog)
         qobject_cast<QDialog*>(target)->accept();
     });
     menuAction(cmd::Equalize)->trigger();
+    waitForLongEdit();
     EXPECT_EQ(dialogTitle, "イコライザ");
     int louder = 0;
     for (int frame = 2000; frame < 6000; ++frame)

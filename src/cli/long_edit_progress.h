@@ -1,0 +1,28 @@
+#pragma once
+// sonavik2-cli's way of running the equaliser, reverb and convolution: on the threads asked for, with
+// a one-line progress on stderr when stderr is a terminal.
+
+#include "edit/edit_dispatcher.h"
+
+#include <iosfwd>
+
+namespace sonavik {
+
+class CliEditHost : public EditHost {
+public:
+    // threads: 0 for one per core. progress: where the line goes; null for none.
+    CliEditHost(int threads, std::ostream* progress) : threads_(threads), progress_(progress) {}
+
+    // Without dialogs the parameters come from the settings and the options, so every command may run.
+    bool askParameters(int) override { return true; }
+    bool runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot) override;
+
+private:
+    int threads_;
+    std::ostream* progress_;
+};
+
+// Whether stderr is a terminal, where a line that is rewritten in place makes sense.
+bool stderrIsTerminal();
+
+} // namespace sonavik

@@ -1,0 +1,77 @@
+#pragma once
+// The equaliser, the reverb and the convolution off the user-interface thread. Each region of the
+// target is cut into runs of blocks that worker threads take in target order; the workers read the
+// sound as it was and write into a copy of it. The window meanwhile keeps showing the untouched
+// sound, a cancel only drops the copy (document, undo store and title stay exactly as they were),
+// and the frames come out the same whatever the number of threads.
+
+#include "edit/edit_commands.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace sonavik {
+
+class EditHost;
+class Ui;
+struct EditRegion;
+struct Workspace;
+
+struct LongEditOptions {
+    int threads = 0;  // worker threads; 0: one per processor core
+    // Tests: called on a worker thread before each block of a region, to cancel or fail there.
+    std::function<void(const EditRegion& region, std::int64_t block)> onBlock;
+};
+
+enum class LongEditOutcome { Done, Cancelled, Failed };
+
+// One processor core each, at least 1.
+int defaultEditThreads();
+
+class LongEdit {
+public:
+    // For a long-running command (EditCommand::longRunning) whose target and parameters have been
+    // checked: takes the copy the edit writes into and starts the workers; ws is busy from then on
+    // until finish(). Null when the copy cannot be had (default beep, as a failed undo snapshot) or
+    // the command is not a long one.
+    static std::unique_ptr<LongEdit> start(Workspace& ws, Ui& ui, int commandId, int target, int slot,
+                                           const LongEditOptions& options = {});
+    // Stops and waits for the workers if finish() was not called.
+    ~LongEdit();
+    LongEdit(const LongEdit&) = delete;
+    LongEdit& operator=(const LongEdit&) = delete;
+
+    // Any thread; the workers stop before their next block and the document stays as it was.
+    void cancel();
+    bool cancelRequested() const;
+    bool finished() const;
+    // True once the workers have finished.
+    bool waitFor(std::chrono::milliseconds timeout);
+    void wait();
+
+    // The status-bar text for now: the edit's own step texts, then the share of frames written.
+    std::string progressText() const;
+    int percent() const;
+    int threadCount() const;
+
+    // User-interface thread, once finished (it waits otherwise). Done: the edited copy becomes the
+    // document and the sound before it the undo store, the messages of every region are shown in
+    // target order, the document is marked modified and the views kept inside it. Cancelled or Failed
+    // (an exception or memory failure in a worker, reported with the edit's own memory message or
+    // beep): everything stays as it was before the command.
+    LongEditOutcome finish(Ui& ui, const EditHost& host);
+
+private:
+    struct State;
+    explicit LongEdit(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+};
+
+// Starts the edit and waits for it: the one-call form for callers without an event loop.
+bool runLongEditToEnd(Workspace& ws, Ui& ui, const EditHost& host, int commandId, int target, int slot,
+                      const LongEditOptions& options = {});
+
+} // namespace sonavik
