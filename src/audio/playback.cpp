@@ -29,10 +29,14 @@ Player::~Player()
         finish(false);
 }
 
+const SoundDocument& Player::source() const { return other_ ? *other_ : ws_.document; }
+
 bool Player::running() const { return ws_.playing == 1; }
 
 bool Player::loops() const
 {
+    if (other_)
+        return false;
     return ws_.loopMode == -1 ? ws_.settings.playButtonLoops != 0 : ws_.loopMode != 0;
 }
 
@@ -46,9 +50,33 @@ void Player::playOrStop()
         finish(true);
         return;
     }
+    other_.reset();
+    start();
+}
 
-    const SoundDocument& doc = ws_.document;
-    const RedSelection& red = ws_.red;
+void Player::playSound(std::shared_ptr<const SoundDocument> sound)
+{
+    if (ws_.capturing == 1) {
+        showNotice(ui_, "録音中は、再生を開始できません");
+        return;
+    }
+    if (ws_.playing == 1) {
+        finish(true);
+        return;
+    }
+    other_ = std::move(sound);
+    if (!other_)
+        return;
+    start();
+    if (ws_.playing != 1)
+        other_.reset();
+}
+
+void Player::start()
+{
+    const SoundDocument& doc = source();
+    // The red selection belongs to the document; another sound plays whole.
+    const RedSelection red = other_ ? RedSelection{} : ws_.red;
     if (!doc.hasData() || doc.frameCount <= 0 || doc.format.nBlockAlign == 0 ||
         (red.exists() && red.redStart >= red.redEnd)) {
         ui_.beep(BeepKind::Error);
@@ -136,7 +164,7 @@ int Player::fillAndQueue(WaveBuffer& buffer)
 {
     const bool loop = loops();
     device_.prepare(buffer);
-    const SoundDocument& doc = ws_.document;
+    const SoundDocument& doc = source();
     const std::size_t frameBytes = doc.format.nBlockAlign;
     const unsigned char* src = doc.samples.data();
     std::size_t used = 0;
@@ -161,8 +189,8 @@ void Player::onPlayBufferDone(WaveBuffer* buffer)
 {
     if (ws_.playing != 1 || !ring_.owns(buffer))
         return;
-    if (ws_.document.format.nBlockAlign)
-        framesPlayed_ += buffer->bufferLength / ws_.document.format.nBlockAlign;
+    if (const int block = source().format.nBlockAlign)
+        framesPlayed_ += buffer->bufferLength / block;
     if (buffer->bufferLength != 0) {
         if (int code = fillAndQueue(*buffer); code != mm::NoError) {
             finish(false);
@@ -203,6 +231,7 @@ void Player::finish(bool reportErrors)
         open_ = false;
     }
     ring_.release();
+    other_.reset();
     if (wasPlaying && stateChanged)
         stateChanged(false);
 }

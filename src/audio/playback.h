@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace sonavik {
 
@@ -36,6 +37,12 @@ public:
 
     // Starts playback, or stops it when it runs.
     void playOrStop();
+    // Plays a sound that is not the document (a spectrogram rectangle written back into a scratch
+    // buffer) once, from its first frame to its last, through the same device and ring; stops a
+    // playback that runs instead. The Player keeps the sound until the playback ends.
+    void playSound(std::shared_ptr<const SoundDocument> sound);
+    // The playback that runs is of such a sound, not of the document.
+    bool playingOtherSound() const { return other_ != nullptr; }
     // A buffer has been played: refill and queue it again, or end a playback that reached its end.
     void onPlayBufferDone(WaveBuffer* buffer);
 
@@ -49,6 +56,9 @@ public:
     std::int64_t framesPlayed() const { return framesPlayed_; }
 
 private:
+    void start();
+    // The sound being played: another sound, or the document.
+    const SoundDocument& source() const;
     int fillAndQueue(WaveBuffer& buffer);
     // Ends playback: restores the device's values, resets and closes it, releases the ring.
     void finish(bool reportErrors);
@@ -70,6 +80,7 @@ private:
     bool volumeSaved_ = false;
     bool pitchSaved_ = false;
     bool rateSaved_ = false;
+    std::shared_ptr<const SoundDocument> other_;
 };
 
 // The device format of a document's format fields.

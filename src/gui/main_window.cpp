@@ -145,6 +145,9 @@ MainWindow::~MainWindow()
 void MainWindow::connectAudio()
 {
     controller_.attachAudio(player_, recorder_);
+    playScratchSound = [this](const SoundDocument& sound) {
+        player_.playSound(std::make_shared<SoundDocument>(sound.copyWithSamples()));
+    };
     controller_.playSettingsHandler = [this] {
         showPlaybackDialog(ws_, ui_, output_, [this] { controller_.refreshTitle(); }, this);
     };
@@ -179,7 +182,8 @@ void MainWindow::setPlaybackRunning(bool running)
 
 void MainWindow::movePlayLine()
 {
-    if (!player_.running()) {
+    // A spectrogram rectangle being heard has no place in the views.
+    if (!player_.running() || player_.playingOtherSound()) {
         views_.setPlayPosition(-1);
         return;
     }

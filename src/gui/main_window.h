@@ -96,7 +96,7 @@ public:
     std::vector<SpectrogramWindow*> spectrogramWindows() const;
     // Answers the FFT settings dialog with OK without showing it (screenshots, tests).
     void answerFftDialog(bool ok) { fftDialogAnswer_ = ok ? 1 : 0; }
-    // Where "選択範囲を再生" hands its sound; connected to the playback engine.
+    // Where "選択範囲を再生" hands its sound: the playback engine (tests replace it).
     std::function<void(const SoundDocument&)> playScratchSound;
 
 protected:

@@ -67,6 +67,37 @@ TEST_F(PlaybackTest, RedSelectionPlaysExactlyItsFramesOnceThenTheLabelReturns)
     EXPECT_TRUE(ui.messages.empty());
 }
 
+TEST_F(PlaybackTest, AnotherSoundPlaysWholeAndOnceWhateverTheRedSelectionAndLoopSay)
+{
+    load(1000);
+    ws.red.redStart = 100;
+    ws.red.redEnd = 199;
+    auto other = std::make_shared<SoundDocument>(
+        test::makeDocument(16, 1, 3000, [](std::int64_t i, int) { return static_cast<int>(i % 500) - 250; }));
+    const auto expected = test::bytesOf(*other);
+    const auto before = test::bytesOf(ws.document);
+    ws.loopMode = 1;
+    player.playSound(other);
+    ASSERT_EQ(ws.playing, 1);
+    EXPECT_TRUE(player.playingOtherSound());
+    other.reset();  // the player keeps the sound while it plays
+    device.completeAll();
+    EXPECT_EQ(device.played, expected);
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_FALSE(player.playingOtherSound());
+    EXPECT_EQ(test::bytesOf(ws.document), before);
+
+    // The play command afterwards plays the document's red selection again, and stops another sound.
+    play(0);
+    device.completeAll();
+    EXPECT_EQ(device.played, [&] { auto all = expected; const auto red = framesBytes(100, 199); all.insert(all.end(), red.begin(), red.end()); return all; }());
+    player.playSound(std::make_shared<SoundDocument>(test::makeDocument(16, 1, 100000, [](std::int64_t, int) { return 1; })));
+    ASSERT_EQ(ws.playing, 1);
+    player.playSound(nullptr);
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_FALSE(device.isOpen);
+}
+
 TEST_F(PlaybackTest, WholeSoundLongerThanTheRingIsPlayedInOrderAcrossRefills)
 {
     load(50000);  // 100000 bytes: more than ten buffers of 8192
