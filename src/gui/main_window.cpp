@@ -15,6 +15,8 @@
 #include "gui/wave_view.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QMenu>
 #include <QLabel>
 #include <QMenuBar>
@@ -91,7 +93,15 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
     createSmallButtons(0);
     waveViews_[0] = new WaveView(views_, 0, area_);
 
-    const WindowGeometry g = clampWindowGeometry(ws_.settings);
+    // The window manager's title bar is not known before the window shows: allow a usual one.
+    constexpr int kTitleBarAllowance = 32;
+    std::vector<Rect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect r = screen->availableGeometry();
+        screens.push_back({r.x(), r.y(), r.width(), r.height()});
+    }
+    const WindowGeometry g = placeWindow(clampWindowGeometry(ws_.settings), screens,
+                                         menuBar()->sizeHint().height() + kTitleBarAllowance);
     move(g.x, g.y);
     resize(g.width, g.height + menuBar()->sizeHint().height());
     placeChildren();
@@ -251,7 +261,8 @@ std::optional<int> MainWindow::viewClientWidth(int channel) const
 
 int MainWindow::viewWidth(int channel) const
 {
-    return viewClientWidth(channel).value_or(ws_.settings.leftMarginWidth) - ws_.settings.leftMarginWidth;
+    const int margin = layoutSizes(ws_.settings).leftMarginWidth;
+    return viewClientWidth(channel).value_or(margin) - margin;
 }
 
 bool MainWindow::runMenuEdit(int commandId)

@@ -68,6 +68,9 @@ private:
         PixelImage shown;
         bool shownStale = true;
         ScrollBarValues bars{};
+        // The plot size the document's zoom was last scaled for; 0 before the first size with a plot.
+        double scaleWidth = 0;
+        double scaleHeight = 0;
     };
     struct Span {
         std::int64_t first;
@@ -101,6 +104,9 @@ private:
     Ui& ui_;
     WaveViewHost& host_;
     View views_[2];
+    // The row a level handle was pressed on, and whether the pointer has left it since.
+    int levelPressRow_ = 0;
+    bool levelMoved_ = false;
 };
 
 } // namespace sonavik
