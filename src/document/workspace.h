@@ -30,6 +30,8 @@ struct Workspace {
     int loopMode = 1;
     int newDataCounter = 0;
     std::size_t pageSize = 4096;
+    // The reverb's noise generator state: never reseeded, so consecutive reverbs continue one sequence.
+    std::uint32_t reverbNoiseState = 1;
 
     bool busy() const { return playing == 1 || capturing == 1; }
 };

@@ -24,6 +24,8 @@ struct EditContext {
     SoundDocument& document;
     Ui& ui;
     const Settings& settings;
+    // The reverb noise's state, carried from one reverb to the next; null: every reverb starts afresh.
+    std::uint32_t* noiseState = nullptr;
 };
 
 // Edits frames [start, end] of channelCount channels from region.channel on, each frame weighted by the
