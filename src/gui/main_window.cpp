@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include "app/desktop_hints.h"
 #include "app/layout.h"
 #include "app/main_menu.h"
 #include "document/workspace.h"
@@ -15,6 +16,9 @@
 #include "gui/wave_view.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QMenu>
@@ -66,6 +70,7 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
     setObjectName("Wave");
     setWindowTitle(kAppCaption);
     setWindowIcon(applicationIcon());
+    setAcceptDrops(true);
     buildMenus();
     controller_.editHandler = [this](int id) { return runMenuEdit(id); };
 
@@ -88,6 +93,7 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride)
     setCentralWidget(area_);
     for (int i = 0; i < kBigButtonCount; ++i) {
         bigButtons_[i] = new BigButton(bigButtonSpecs()[i], area_);
+        bigButtons_[i]->setToolTip(QString::fromUtf8(buttonToolTip(bigButtonSpecs()[i].commandId)));
         connect(bigButtons_[i], &BigButton::commandRequested, this, [this](int id) { controller_.command(id); });
     }
     createSmallButtons(0);
@@ -125,6 +131,8 @@ void MainWindow::buildMenus()
             }
             QAction* action = m->addAction(QString::fromUtf8(item.text));
             action->setData(item.id);
+            if (const char* keys = menuShortcut(item.id))
+                action->setShortcut(QKeySequence(QString::fromLatin1(keys)));
             const int id = item.id;
             connect(action, &QAction::triggered, this, [this, id] { controller_.command(id); });
         }
@@ -137,6 +145,7 @@ void MainWindow::createSmallButtons(int channel)
         const SmallButtonSpec& spec = kSmallButtons[i];
         const int id = spec.leftCommand + (channel == 1 ? kRightCommandOffset : 0);
         auto* button = new SmallButton(channel == 1 ? spec.rightText : spec.leftText, id, spec.picture, area_);
+        button->setToolTip(QString::fromUtf8(buttonToolTip(id)));
         connect(button, &QPushButton::clicked, this, [this, id] { controller_.command(id); });
         button->show();
         smallButtons_[channel][i] = button;
@@ -323,6 +332,31 @@ void MainWindow::openSelectionMenu(int channel, int slot)
     if (id == menu::ShapeParameter)
         editShapeParameter(selectionTable(ws_.document, channel)[slot], this);
     applyViewUpdate(runSelectionMenuCommand(ws_, ui_, *this, channel, slot, viewWidth(channel), id));
+}
+
+// A .wav file dropped on the window opens as if chosen in "開く", save question included.
+static QString droppedWavFile(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1)
+        return {};
+    const QUrl url = mime->urls().front();
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    return path.endsWith(".wav", Qt::CaseInsensitive) ? path : QString();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedWavFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedWavFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    controller_.openPath(path.toStdString());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -601,4 +601,14 @@ void WaveViews::scrollVertical(int channel, ScrollRequest request, int thumbPosi
     render(channel);
 }
 
+void WaveViews::wheel(int channel, WheelAction action, int notches, int px)
+{
+    if (ws_.dragMode != 0 || !ws_.document.hasData() || !hasImage(channel))
+        return;
+    const ViewGeometry g = geometry(channel);
+    applyWheel(viewState(channel), ws_.document, action, notches, static_cast<double>(px) - g.margin, g.viewWidth(),
+               g.waveHeight());
+    render(channel);
+}
+
 } // namespace sonavik

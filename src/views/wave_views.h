@@ -6,6 +6,7 @@
 #include "platform/ui.h"
 #include "raster/pixel_image.h"
 #include "views/view_geometry.h"
+#include "views/view_wheel.h"
 #include "views/waveform_renderer.h"
 
 #include <optional>
@@ -54,6 +55,8 @@ public:
     void rightRelease(int channel, int x, int y);
     void scrollHorizontal(int channel, ScrollRequest request, int thumbPosition = 0);
     void scrollVertical(int channel, ScrollRequest request, int thumbPosition = 0);
+    // The mouse wheel at pointer column px of the view (see view_wheel.h); ignored during a gesture.
+    void wheel(int channel, WheelAction action, int notches, int px);
 
     std::string positionText(int channel, int x, int y) const;
     std::string redSelectionText() const;

@@ -41,7 +41,7 @@ bool inside(const Rect& r, int width, int height)
 
 TEST(ExtremeSettings, LayoutAndViewsStayTheSizeOfADefaultWindow)
 {
-    for (std::int32_t value : {INT_MIN, -1569479094, -761372448, -1, 0, 16384, INT_MAX}) {
+    for (std::int32_t value : {INT_MIN, -1569479094, -761372448, -1, 0, 16385, INT_MAX}) {
         for (bool stereo : {false, true}) {
             SCOPED_TRACE(testing::Message() << value << (stereo ? " stereo" : " mono"));
             Workspace ws;
@@ -55,8 +55,9 @@ TEST(ExtremeSettings, LayoutAndViewsStayTheSizeOfADefaultWindow)
 
             const MainLayout layout = computeLayout(ws.settings, stereo);
             EXPECT_TRUE(inside(layout.leftView, width, height));
-            if (stereo)
+            if (stereo) {
                 EXPECT_TRUE(inside(layout.rightView, width, height));
+            }
             for (const Rect& r : layout.leftButtons)
                 EXPECT_TRUE(inside(r, width, height));
 
