@@ -2,6 +2,7 @@
 // from a settings file that fits no screen.
 
 #include "gui/buttons.h"
+#include "gui/keep_picture.h"
 #include "gui/main_window.h"
 #include "gui/wave_view.h"
 
@@ -79,6 +80,12 @@ TEST_F(DesktopHabitsTest, ShortcutsBesideUnchangedTextsAndTooltipsOnEveryButton)
         EXPECT_FALSE(action->text().contains('&')) << id;
     }
     EXPECT_TRUE(menuAction(cmd::Reverse)->shortcut().isEmpty());
+    QMenu* fileMenu = menuAction(cmd::Open)->parentWidget() ? qobject_cast<QMenu*>(menuAction(cmd::Open)->parent())
+                                                           : nullptr;
+    if (fileMenu) {
+        fileMenu->adjustSize();
+        test::keepPicture(fileMenu->grab().toImage(), "file-menu-shortcuts.png");
+    }
 
     ui.setWindow(&window->qtUi());
     test::writeBytes(dir.file("s.wav"), test::rampWav16(2, 100));
