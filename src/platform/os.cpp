@@ -175,7 +175,10 @@ bool SafeFileWriter::open()
         fchmod(fd_, mode);
         return true;
     }
-    if (!exists)
+    // Only a folder that refuses new files falls back; a full disk or any other failure keeps the old
+    // file as it is.
+    const int why = errno;
+    if (!exists || (why != EACCES && why != EPERM && why != EROFS))
         return false;
     // The folder takes no new file but the file itself may be written: overwrite it in place.
     fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
