@@ -80,9 +80,7 @@ TEST_F(DesktopHabitsTest, ShortcutsBesideUnchangedTextsAndTooltipsOnEveryButton)
         EXPECT_FALSE(action->text().contains('&')) << id;
     }
     EXPECT_TRUE(menuAction(cmd::Reverse)->shortcut().isEmpty());
-    QMenu* fileMenu = menuAction(cmd::Open)->parentWidget() ? qobject_cast<QMenu*>(menuAction(cmd::Open)->parent())
-                                                           : nullptr;
-    if (fileMenu) {
+    if (auto* fileMenu = qobject_cast<QMenu*>(menuAction(cmd::Open)->parent())) {
         fileMenu->adjustSize();
         test::keepPicture(fileMenu->grab().toImage(), "file-menu-shortcuts.png");
     }
