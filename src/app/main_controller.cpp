@@ -167,6 +167,7 @@ void MainController::open(const std::optional<std::string>& chosenPath)
         // A failure after the old sound went to the undo store leaves no sound: show that at once.
         if (hadData && !ws_.document.hasData()) {
             ws_.red.clear();
+            clearStatus();
             layout();
             shell_.redrawViews();
             shell_.setDocumentButtonsEnabled(false);
@@ -178,6 +179,7 @@ void MainController::open(const std::optional<std::string>& chosenPath)
         return;
     }
     resetViewsForNewDocument();
+    clearStatus();
     shell_.redrawViews();
     shell_.setDocumentButtonsEnabled(true);
 }
@@ -191,8 +193,17 @@ void MainController::close()
     ws_.red.clear();
     if (!layout())
         ui_.beep(BeepKind::Error);
+    clearStatus();
     shell_.redrawViews();
     shell_.setDocumentButtonsEnabled(false);
+}
+
+void MainController::clearStatus()
+{
+    // The texts of the sound that was shown (its red selection, the last edit's progress) do not carry
+    // over to another one; the pointer's next move brings the position back.
+    ui_.setStatusText(0, kAppCaption);
+    ui_.setStatusText(1, "");
 }
 
 void MainController::undo()
@@ -203,6 +214,7 @@ void MainController::undo()
         return;
     }
     ws_.red.clear();
+    clearStatus();
     if (!ws_.document.hasData()) {
         shell_.redrawViews();
         shell_.setDocumentButtonsEnabled(false);

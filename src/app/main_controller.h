@@ -72,6 +72,7 @@ private:
     void undo();
     void viewScale(int id);
     void resetViewsForNewDocument();
+    void clearStatus();
 
     Workspace& ws_;
     Ui& ui_;

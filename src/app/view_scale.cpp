@@ -28,8 +28,9 @@ double framesForScale(const SoundDocument& doc) { return doc.frameCount > 0 ? do
 
 PlotSize plotSizeOf(const Settings& s, int viewClientWidth, int viewClientHeight)
 {
-    const double w = static_cast<double>(viewClientWidth) - s.leftMarginWidth;
-    const double h = static_cast<double>(viewClientHeight) - s.alphaBandHeight - s.rulerHeight;
+    const LayoutSizes sizes = layoutSizes(s);
+    const double w = static_cast<double>(viewClientWidth) - sizes.leftMarginWidth;
+    const double h = static_cast<double>(viewClientHeight) - sizes.alphaBandHeight - sizes.rulerHeight;
     return {std::max(1.0, w), std::max(1.0, h)};
 }
 

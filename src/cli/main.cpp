@@ -10,6 +10,7 @@
 #include "edit/command_ids.h"
 #include "edit/edit_commands.h"
 #include "edit/edit_dispatcher.h"
+#include "edit/parameter_rules.h"
 #include "edit/reverb.h"
 #include "platform/console_ui.h"
 #include "cli/audio_commands.h"
@@ -84,7 +85,11 @@ std::string usage()
              "  --help          show this text\n"
              "\n"
              "Every message the editor would show is printed to stderr as \"caption: text\". A selection that\n"
-             "does not lie inside the sound is skipped with a message, and the command still counts as done.\n"
+             "does not lie inside the sound is skipped with a message, and the command still counts as done;\n"
+             "trim and delete instead act on the part of it that lies inside the sound, without a message.\n"
+             "Curves and values from --settings are first limited and ordered as the dialogs do on opening.\n"
+             "Names follow the editor's rule both ways: a name without \".wav\" gets it, and a path must be\n"
+             "shorter than 1000 bytes.\n"
              "Exit status: 0 done, 1 refused or failed (OUT is not written), 2 usage error.\n"
            + spectralHelp();
 }
@@ -171,10 +176,17 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     if (options.preset
         && !sonavik::applyReverbPreset(ws.settings, *options.preset, ws.document.format.nSamplesPerSec))
         return usageError("unknown --preset " + *options.preset);
+    // OUT gets the name the editor would open it by.
+    std::string out = absolutePath(operands[1]);
+    if (!sonavik::checkWavFileName(out, "")) {
+        sonavik::showError(ui, out + " はファイル名が不正です");
+        return kExitFailed;
+    }
+    sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
     sonavik::CliEditHost host(options.threads.value_or(0), sonavik::stderrIsTerminal() ? &std::cerr : nullptr);
     if (!sonavik::runEditCommand(ws, ui, host, command->id, options.target.value_or(0), -1))
         return kExitFailed;
-    if (!sonavik::writeWavFile(ui, ws.document, absolutePath(operands[1])))
+    if (!sonavik::writeWavFile(ui, ws.document, out))
         return kExitFailed;
     return kExitOk;
 }

@@ -1,8 +1,8 @@
 #include "document/undo_store.h"
 
+#include "platform/os.h"
 #include "platform/ui.h"
 
-#include <cstdio>
 
 namespace sonavik {
 
@@ -10,13 +10,11 @@ bool resetTransferFiles(const std::string& programDir, Ui& ui)
 {
     for (const char* name : kTransferFileNames) {
         std::string path = programDir + name;
-        std::FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) {
+        if (!createEmptyRegularFile(path)) {
             ui.messageBox({path + "を開けません", kAppCaption, MessageIcon::Error, MessageButtons::Ok,
                            MessageOwner::None});
             return false;
         }
-        std::fclose(file);
     }
     return true;
 }

@@ -119,6 +119,9 @@ FormatCheck validateFormat(const WaveFormat& f)
         return FormatCheck::Unsupported;
     if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16)
         return FormatCheck::Unsupported;
+    // The repaired bytes per second must fit their 32-bit field.
+    if (static_cast<std::uint64_t>(f.nChannels * f.wBitsPerSample / 8) * f.nSamplesPerSec > UINT32_MAX)
+        return FormatCheck::Unsupported;
     if (f.nBlockAlign != f.nChannels * f.wBitsPerSample / 8)
         return FormatCheck::Repairable;
     if (static_cast<std::uint64_t>(f.nBlockAlign) * f.nSamplesPerSec != f.nAvgBytesPerSec)
@@ -235,7 +238,8 @@ bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc)
 bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path)
 {
     SafeFileWriter writer(path);
-    if (!writer.open()) {
+    // A path the reader would refuse is not written either.
+    if (path.size() >= kPathCapacity || !writer.open()) {
         showError(ui, path + kCannotSave);
         return false;
     }

@@ -33,6 +33,8 @@ struct Workspace {
     // An equaliser, reverb or convolution is running on worker threads (edit/long_edit.h): the sound
     // must not change or go away until it ends, so the program counts as busy as during playback.
     bool longEditRunning = false;
+    // The reverb's noise generator state: never reseeded, so consecutive reverbs continue one sequence.
+    std::uint32_t reverbNoiseState = 1;
 
     bool busy() const { return playing == 1 || capturing == 1 || longEditRunning; }
 };

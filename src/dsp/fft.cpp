@@ -351,7 +351,9 @@ template <bool Forward, class V>
     const std::size_t tileCount = n / 64;
     double tileA[64], tileB[64];
     // Tile m, rearranged (and transformed) into the eight rows it takes at the reversed tile.
-    auto gather = [&](double* out, std::size_t m) {
+    // Both helpers must be inlined: a lambda does not inherit the caller's target attribute, so out of
+    // line it would run the wide vectors without AVX2, split and through memory.
+    auto gather = [&](double* out, std::size_t m) __attribute__((always_inline)) {
         const double* tile = x + m * 8;
 #pragma GCC unroll 4
         for (std::size_t g = 0; g < 8 / L; ++g) {
@@ -385,7 +387,7 @@ template <bool Forward, class V>
             }
         }
     };
-    auto put = [&](const double* in, std::size_t m) {
+    auto put = [&](const double* in, std::size_t m) __attribute__((always_inline)) {
 #pragma GCC unroll 8
         for (std::size_t a = 0; a < 8; ++a) {
 #pragma GCC unroll 4

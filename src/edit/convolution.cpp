@@ -149,7 +149,10 @@ bool prepareConvolution(EditContext& context, ResponseSource source, Convolution
     showProgress(ui, kBuildingResponse);
     double r = 1.0;
     if (source == ResponseSource::Reverb) {
-        synthesizeReverbResponse(settings, W, static_cast<std::size_t>(n));
+        NoiseGenerator noise(context.noiseState ? *context.noiseState : kNoiseSeed);
+        synthesizeReverbResponse(settings, W, static_cast<std::size_t>(n), noise);
+        if (context.noiseState)
+            *context.noiseState = noise.state();
         r = std::clamp(settings.reverbRatio(), 0, 100) / 100.0;
     } else if (!readResponse(ui, W, static_cast<std::size_t>(m), path, openDir)) {
         showError(ui, kResponseNotRead);

@@ -28,6 +28,8 @@ struct EditContext {
     // Set while the edit runs on worker threads (see long_edit.h); the block loops then check it
     // before every block instead of painting their progress.
     EditControl* control = nullptr;
+    // The reverb noise's state, carried from one reverb to the next; null: every reverb starts afresh.
+    std::uint32_t* noiseState = nullptr;
 };
 
 // Edits frames [start, end] of channelCount channels from region.channel on, each frame weighted by the

@@ -279,7 +279,7 @@ void editTarget(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target
         return;
     SoundDocument& doc = ws.document;
     const std::vector<EditRegion> regions = targetRegions(doc, ws.red, target, slot);
-    EditContext context{doc, ui, ws.settings};
+    EditContext context{doc, ui, ws.settings, nullptr, &ws.reverbNoiseState};
     if (command->kind == EditKind::Analysis) {
         for (const EditRegion& r : regions)
             host.analyseSpectrogram(r, doc.format.nChannels);
@@ -302,7 +302,7 @@ void clampViewsToLength(Workspace& ws, const EditHost& host)
         const std::optional<int> client = host.viewClientWidth(channel);
         if (!client)
             continue;
-        const double width = static_cast<double>(*client) - ws.settings.leftMarginWidth;
+        const double width = static_cast<double>(*client) - layoutSizes(ws.settings).leftMarginWidth;
         if (!(width > 0.0))
             continue;
         ViewState& view = channel == 0 ? doc.leftView : doc.rightView;

@@ -140,6 +140,9 @@ struct LongEdit::State {
     std::vector<RegionWork> regions;
     std::int64_t totalFrames = 0;
     EditControl control;
+    // The reverb noise continues the session's sequence; it goes back to the Workspace only when the
+    // edit is done, so a cancelled reverb leaves the generator where it was.
+    std::uint32_t noiseState = 1;
 
     std::mutex mutex;  // regions, current
     std::size_t current = 0;
@@ -176,7 +179,7 @@ struct LongEdit::State {
             w.lastText = t;
             setStepText(t);
         });
-        EditContext context{working, ui, settings, &control};
+        EditContext context{working, ui, settings, &control, &noiseState};
         if (!regionFits(working, w.region)) {
             showError(ui, "選択領域が不正です");
             return;
@@ -330,6 +333,7 @@ std::unique_ptr<LongEdit> LongEdit::start(Workspace& ws, Ui& ui, int commandId, 
         }
     }
     state->settings = ws.settings;
+    state->noiseState = ws.reverbNoiseState;
     state->control.onBlock = options.onBlock;
     const std::vector<EditRegion> regions = targetRegions(ws.document, ws.red, target, slot);
     std::vector<EditRegion> fitting;
@@ -428,6 +432,7 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
     edited.summary = std::move(s.working.summary);
     ws.undoStore = std::move(ws.document);
     ws.document = std::move(edited);
+    ws.reverbNoiseState = s.noiseState;
     if (!lastText.empty())
         showProgress(ui, lastText);
     markModified(ws, ui);

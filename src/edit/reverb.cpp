@@ -56,13 +56,19 @@ std::int64_t reverbResponseLength(std::int32_t timeStep)
 
 void synthesizeReverbResponse(const Settings& settings, double* buffer, std::size_t n)
 {
+    NoiseGenerator noise;
+    synthesizeReverbResponse(settings, buffer, n, noise);
+}
+
+void synthesizeReverbResponse(const Settings& settings, double* buffer, std::size_t n, NoiseGenerator& noise)
+{
     if (n == 0)
         return;
     const MorphedCurve envelope(settings.reverb, 1.0);
     envelope.sample(buffer, static_cast<int>(n));
     for (std::size_t j = 0; j < n; ++j) {
         buffer[j] = 1.0 - buffer[j];
-        const int r = std::rand();
+        const int r = noise.next();
         buffer[j] = ((r % 1001) - 500) / 500.0 * buffer[j];
     }
 

@@ -3,6 +3,7 @@
 // and mixed with the dry sound; the six example settings of dialog 110 and the dialog's rules.
 
 #include "edit/edit_commands.h"
+#include "edit/noise_generator.h"
 #include "settings/settings.h"
 
 #include <cstddef>
@@ -29,8 +30,10 @@ inline constexpr int kMaxReverbSmoothing = 16;
 std::int64_t reverbResponseLength(std::int32_t timeStep);
 
 // Fills buffer[0…n) with the response and buffer[n…2n) with zeros: white noise in steps of 1/500
-// (std::rand, which is never seeded here) under the envelope 1 - y of reverbCurve, then
+// (from noise, which goes on from where it stands) under the envelope 1 - y of reverbCurve, then
 // reverbSmoothing (limited to 1…16) low-pass passes that grow stronger towards the end.
+void synthesizeReverbResponse(const Settings& settings, double* buffer, std::size_t n, NoiseGenerator& noise);
+// The same with a generator that starts from its seed.
 void synthesizeReverbResponse(const Settings& settings, double* buffer, std::size_t n);
 
 // The buttons of "いくつかの例" and "リセット", in this order.

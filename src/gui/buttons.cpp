@@ -150,7 +150,8 @@ void MainArea::paintEvent(QPaintEvent*)
     QPainter p(this);
     const QPalette pal = palette();
     const int w = width();
-    const int toolbar = settings_.toolbarHeight;
+    const LayoutSizes sizes = layoutSizes(settings_);
+    const int toolbar = sizes.toolbarHeight;
     p.fillRect(0, 0, w, toolbar, pal.color(QPalette::Button));
     p.setPen(pal.color(QPalette::Dark));
     p.drawLine(0, 0, w, 0);
@@ -159,7 +160,7 @@ void MainArea::paintEvent(QPaintEvent*)
     // Half the shadow colour, each component halved on its own.
     const QColor shadow = pal.color(QPalette::Dark);
     const QColor side(shadow.red() / 2, shadow.green() / 2, shadow.blue() / 2);
-    p.fillRect(0, toolbar, settings_.sideBarWidth, height() - toolbar, side);
+    p.fillRect(0, toolbar, sizes.sideBarWidth, height() - toolbar, side);
 }
 
 } // namespace sonavik

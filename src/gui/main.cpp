@@ -15,6 +15,9 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QPixmap>
 #include <QSocketNotifier>
 
@@ -133,6 +136,11 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Sonavik 2");
+    // Qt's own texts (standard buttons, file dialogs) in Japanese like the rest.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTexts);
     QFont font("IPAPGothic");
     font.setStyleHint(QFont::SansSerif);
     QApplication::setFont(font);

@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include "app/desktop_hints.h"
 #include "app/layout.h"
 #include "app/main_menu.h"
 #include "document/workspace.h"
@@ -23,7 +24,12 @@
 #include "spectrogram/spectrogram_analysis.h"
 
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QMenu>
@@ -84,6 +90,7 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* i
     setObjectName("Wave");
     setWindowTitle(kAppCaption);
     setWindowIcon(applicationIcon());
+    setAcceptDrops(true);
     buildMenus();
     controller_.editHandler = [this](int id) { return runMenuEdit(id); };
     connectAudio();
@@ -122,12 +129,21 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* i
     setCentralWidget(area_);
     for (int i = 0; i < kBigButtonCount; ++i) {
         bigButtons_[i] = new BigButton(bigButtonSpecs()[i], area_);
+        bigButtons_[i]->setToolTip(QString::fromUtf8(buttonToolTip(bigButtonSpecs()[i].commandId)));
         connect(bigButtons_[i], &BigButton::commandRequested, this, [this](int id) { controller_.command(id); });
     }
     createSmallButtons(0);
     waveViews_[0] = new WaveView(views_, 0, area_);
 
-    const WindowGeometry g = clampWindowGeometry(ws_.settings);
+    // The window manager's title bar is not known before the window shows: allow a usual one.
+    constexpr int kTitleBarAllowance = 32;
+    std::vector<Rect> screens;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect r = screen->availableGeometry();
+        screens.push_back({r.x(), r.y(), r.width(), r.height()});
+    }
+    const WindowGeometry g = placeWindow(clampWindowGeometry(ws_.settings), screens,
+                                         menuBar()->sizeHint().height() + kTitleBarAllowance);
     move(g.x, g.y);
     resize(g.width, g.height + menuBar()->sizeHint().height());
     placeChildren();
@@ -205,6 +221,8 @@ void MainWindow::buildMenus()
             }
             QAction* action = m->addAction(QString::fromUtf8(item.text));
             action->setData(item.id);
+            if (const char* keys = menuShortcut(item.id))
+                action->setShortcut(QKeySequence(QString::fromLatin1(keys)));
             const int id = item.id;
             connect(action, &QAction::triggered, this, [this, id] { controller_.command(id); });
         }
@@ -217,6 +235,7 @@ void MainWindow::createSmallButtons(int channel)
         const SmallButtonSpec& spec = kSmallButtons[i];
         const int id = spec.leftCommand + (channel == 1 ? kRightCommandOffset : 0);
         auto* button = new SmallButton(channel == 1 ? spec.rightText : spec.leftText, id, spec.picture, area_);
+        button->setToolTip(QString::fromUtf8(buttonToolTip(id)));
         connect(button, &QPushButton::clicked, this, [this, id] { controller_.command(id); });
         button->show();
         smallButtons_[channel][i] = button;
@@ -424,7 +443,8 @@ void MainWindow::finishLongEdit()
 
 int MainWindow::viewWidth(int channel) const
 {
-    return viewClientWidth(channel).value_or(ws_.settings.leftMarginWidth) - ws_.settings.leftMarginWidth;
+    const int margin = layoutSizes(ws_.settings).leftMarginWidth;
+    return viewClientWidth(channel).value_or(margin) - margin;
 }
 
 bool MainWindow::runMenuEdit(int commandId)
@@ -485,6 +505,31 @@ void MainWindow::openSelectionMenu(int channel, int slot)
     if (id == menu::ShapeParameter)
         editShapeParameter(selectionTable(ws_.document, channel)[slot], this);
     applyViewUpdate(runSelectionMenuCommand(ws_, ui_, *this, channel, slot, viewWidth(channel), id));
+}
+
+// A .wav file dropped on the window opens as if chosen in "開く", save question included.
+static QString droppedWavFile(const QMimeData* mime)
+{
+    if (!mime || !mime->hasUrls() || mime->urls().size() != 1)
+        return {};
+    const QUrl url = mime->urls().front();
+    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
+    return path.endsWith(".wav", Qt::CaseInsensitive) ? path : QString();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!droppedWavFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedWavFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    controller_.openPath(path.toStdString());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -59,6 +60,22 @@ void WaveCanvas::mouseReleaseEvent(QMouseEvent* event)
         views_.leftRelease(channel_, p.x(), p.y());
     else if (event->button() == Qt::RightButton)
         views_.rightRelease(channel_, p.x(), p.y());
+}
+
+void WaveCanvas::wheelEvent(QWheelEvent* event)
+{
+    const QPoint delta = event->angleDelta();
+    wheelRemainder_ += delta.y() != 0 ? delta.y() : delta.x();
+    const int notches = wheelRemainder_ / 120;
+    wheelRemainder_ %= 120;
+    event->accept();
+    if (notches == 0)
+        return;
+    const Qt::KeyboardModifiers keys = event->modifiers();
+    const WheelAction action = keys & Qt::ControlModifier ? WheelAction::ZoomTime
+                               : keys & Qt::ShiftModifier ? WheelAction::ZoomAmplitude
+                                                          : WheelAction::Scroll;
+    views_.wheel(channel_, action, notches, static_cast<int>(event->position().x()));
 }
 
 WaveView::WaveView(WaveViews& views, int channel, QWidget* parent)

@@ -23,10 +23,12 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
     WaveViews& views_;
     int channel_;
+    int wheelRemainder_ = 0;  // eighths of a degree short of a whole notch (fine-grained wheels)
 };
 
 class WaveView : public QWidget {

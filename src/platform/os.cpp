@@ -36,18 +36,87 @@ static bool makeDirs(const std::string& dir)
     return true;
 }
 
+namespace {
+
+// A real folder (not a link) of this user that nobody else may enter.
+bool isPrivateFolder(const std::string& dir)
+{
+    struct stat st {};
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+}
+
+bool isAbsolute(const char* path) { return path && path[0] == '/'; }
+
+} // namespace
+
+std::string privateUserFolder(const std::string& parent)
+{
+    std::string base = parent;
+    if (base.empty() || base.back() != '/')
+        base += '/';
+    base += "sonavik2-" + std::to_string(geteuid());
+    mkdir(base.c_str(), 0700);
+    if (isPrivateFolder(base))
+        return base + "/";
+    // Someone else holds the name: take a new folder, which mkdtemp creates with mode 0700.
+    std::string pattern = base + "-XXXXXX";
+    if (!mkdtemp(pattern.data()) || !isPrivateFolder(pattern))
+        return {};
+    return pattern + "/";
+}
+
 std::string userConfigDir()
 {
     std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); isAbsolute(xdg))
         base = xdg;
-    else if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+    else if (const char* home = std::getenv("HOME"); isAbsolute(home))
         base = std::string(home) + "/.config";
-    else
-        base = "/tmp";
+    if (base.empty()) {
+        // No home: never a fixed shared path, where another user could plant links for us to follow.
+        if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); isAbsolute(runtime) && isPrivateFolder(runtime)) {
+            std::string dir = privateUserFolder(runtime);
+            if (!dir.empty())
+                return dir;
+        }
+        return privateUserFolder("/tmp");
+    }
     std::string dir = base + "/sonavik2/";
     makeDirs(dir);
     return dir;
+}
+
+long long readRegularFile(const std::string& path, void* out, std::size_t size)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    std::size_t got = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        auto* bytes = static_cast<unsigned char*>(out);
+        while (got < size) {
+            const ssize_t n = ::read(fd, bytes + got, size - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    ::close(fd);
+    return static_cast<long long>(got);
+}
+
+bool createEmptyRegularFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == 0;
+    ::close(fd);
+    return ok;
 }
 
 bool isWritableDirectory(const std::string& dir)
@@ -96,7 +165,7 @@ void prefaultForWriting(void* data, std::size_t bytes)
 #endif
 }
 
-SafeFileWriter::SafeFileWriter(std::string path) : path_(std::move(path)) {}
+SafeFileWriter::SafeFileWriter(std::string path, Links links) : path_(std::move(path)), links_(links) {}
 
 SafeFileWriter::~SafeFileWriter() { discard(); }
 
@@ -104,17 +173,23 @@ bool SafeFileWriter::open()
 {
     discard();
     failed_ = false;
+    inPlace_ = false;
+    written_ = 0;
     buffered_ = 0;
     targetPath_ = path_;
+    struct stat linkSt {};
+    const bool isLink = lstat(path_.c_str(), &linkSt) == 0 && S_ISLNK(linkSt.st_mode);
+    if (isLink && links_ == Links::Refuse)
+        return false;
     // Writing through a link replaces what it points at, not the link.
     char resolved[PATH_MAX];
-    struct stat linkSt {};
-    if (lstat(path_.c_str(), &linkSt) == 0 && S_ISLNK(linkSt.st_mode) && realpath(path_.c_str(), resolved))
+    if (isLink && realpath(path_.c_str(), resolved))
         targetPath_ = resolved;
 
     mode_t mode = 0666;
     struct stat st {};
-    if (stat(targetPath_.c_str(), &st) == 0) {
+    const bool exists = stat(targetPath_.c_str(), &st) == 0;
+    if (exists) {
         // A file marked read-only stays as it is, even for a user whose rights would allow the rename.
         if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || access(targetPath_.c_str(), W_OK) != 0)
             return false;
@@ -125,16 +200,31 @@ bool SafeFileWriter::open()
         mode = 0666 & ~mask;
     }
 
+    // A short name, so that a target whose name is near the file-name limit still gets one beside it.
     std::size_t slash = targetPath_.rfind('/');
     std::string dir = slash == std::string::npos ? std::string() : targetPath_.substr(0, slash + 1);
-    std::string base = slash == std::string::npos ? targetPath_ : targetPath_.substr(slash + 1);
-    std::string pattern = dir + "." + base + ".XXXXXX";
-    std::string buf = pattern;
+    std::string buf = dir + ".sonavik-XXXXXX";
     fd_ = mkstemp(buf.data());
+    if (fd_ >= 0) {
+        tempPath_ = buf;
+        fchmod(fd_, mode);
+        return true;
+    }
+    // Only a folder that refuses new files falls back; a full disk or any other failure keeps the old
+    // file as it is.
+    const int why = errno;
+    if (!exists || (why != EACCES && why != EPERM && why != EROFS))
+        return false;
+    // The folder takes no new file but the file itself may be written: overwrite it in place.
+    fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return false;
-    tempPath_ = buf;
-    fchmod(fd_, mode);
+    if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        return false;
+    }
+    inPlace_ = true;
     return true;
 }
 
@@ -149,6 +239,7 @@ bool SafeFileWriter::writeAll(const unsigned char* data, std::size_t size)
         }
         data += n;
         size -= static_cast<std::size_t>(n);
+        written_ += static_cast<std::uint64_t>(n);
     }
     return true;
 }
@@ -188,9 +279,17 @@ bool SafeFileWriter::commit()
 {
     if (fd_ < 0)
         return false;
-    bool ok = !failed_ && flushBuffer() && fsync(fd_) == 0;
+    bool ok = !failed_ && flushBuffer();
+    // In place, the old file may have been longer than what replaces it.
+    if (inPlace_)
+        ok = ok && ftruncate(fd_, static_cast<off_t>(written_)) == 0;
+    ok = ok && fsync(fd_) == 0;
     ok = (::close(fd_) == 0) && ok;
     fd_ = -1;
+    if (inPlace_) {
+        inPlace_ = false;
+        return ok;
+    }
     if (ok && std::rename(tempPath_.c_str(), targetPath_.c_str()) != 0)
         ok = false;
     if (!ok) {
@@ -212,6 +311,7 @@ bool SafeFileWriter::commit()
 
 void SafeFileWriter::discard()
 {
+    inPlace_ = false;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -13,7 +13,19 @@ inline constexpr char kDirSeparator = '/';
 // Full path of the running executable, or empty when the system cannot tell.
 std::string executablePath();
 // The per-user configuration folder of this program (created on demand), with a trailing separator.
+// Without a home folder it is a private folder (see privateUserFolder) under $XDG_RUNTIME_DIR or /tmp;
+// empty when none can be had.
 std::string userConfigDir();
+// A folder only this user can reach, created with mode 0700 as parent + "sonavik2-<uid>/" or, when that
+// name is taken by anything else (a link, another user's folder, wider rights), a fresh one beside it.
+// Empty when parent takes no new folder.
+std::string privateUserFolder(const std::string& parent);
+// Reads up to size bytes of a regular file, opened without following a link and without waiting on a
+// fifo: the count read, 0 for a fifo, device or folder, -1 when nothing can be opened (missing, a link).
+long long readRegularFile(const std::string& path, void* out, std::size_t size);
+// Creates or empties a regular file, never through a link (another user may have planted one) and never
+// waiting on a fifo. False when that cannot be done.
+bool createEmptyRegularFile(const std::string& path);
 bool isWritableDirectory(const std::string& dir);
 std::size_t memoryPageSize();
 // Memory the system can still give without swapping (MemAvailable), or 0 when it cannot tell.
@@ -26,9 +38,14 @@ void prefaultForWriting(void* data, std::size_t bytes);
 // Writes a file so that the old one survives any failure: the bytes go to a temporary file in the
 // same folder, which is flushed to disk and renamed over the target only when every write succeeded.
 // Dropping the writer before commit() removes the temporary file and leaves the target untouched.
+//
+// A writable file in a folder that takes no new file (a read-only folder) is written in place instead,
+// as it always was: every write is still checked, but a failure then leaves the file cut short.
 class SafeFileWriter {
 public:
-    explicit SafeFileWriter(std::string path);
+    enum class Links { Follow, Refuse };
+    // Links::Follow writes what a link at path points at; Links::Refuse makes open() fail on a link.
+    explicit SafeFileWriter(std::string path, Links links = Links::Follow);
     ~SafeFileWriter();
     SafeFileWriter(const SafeFileWriter&) = delete;
     SafeFileWriter& operator=(const SafeFileWriter&) = delete;
@@ -44,6 +61,9 @@ public:
 
 private:
     std::string path_;
+    Links links_;
+    bool inPlace_ = false;
+    std::uint64_t written_ = 0;
     std::string targetPath_;
     std::string tempPath_;
     int fd_ = -1;

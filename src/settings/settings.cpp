@@ -42,7 +42,52 @@ void terminateStringFields(Settings& settings)
     settings.responsePath[sizeof settings.responsePath - 1] = '\0';
 }
 
+struct LayoutField {
+    std::int32_t Settings::*field;
+    int LayoutSizes::*size;
+    int min;
+    int max;
+    int fallback;
+};
+
+// The window and its pictures are at most kMaxWindowExtent square; nothing inside them needs more.
+constexpr LayoutField kLayoutFields[] = {
+    {&Settings::clientWidth, &LayoutSizes::clientWidth, kMinWindowExtent, kMaxWindowExtent, 600},
+    {&Settings::clientHeight, &LayoutSizes::clientHeight, kMinWindowExtent, kMaxWindowExtent, 400},
+    {&Settings::toolbarHeight, &LayoutSizes::toolbarHeight, 2, 512, 48},
+    {&Settings::bigButtonWidth, &LayoutSizes::bigButtonWidth, 1, 1024, 60},
+    {&Settings::sideBarWidth, &LayoutSizes::sideBarWidth, 0, 1024, 32},
+    {&Settings::statusBarHeight, &LayoutSizes::statusBarHeight, 0, 512, 24},
+    {&Settings::leftMarginWidth, &LayoutSizes::leftMarginWidth, 0, 1024, 64},
+    // The band needs a top and a bottom row between its two frame lines.
+    {&Settings::alphaBandHeight, &LayoutSizes::alphaBandHeight, 3, 512, 32},
+    {&Settings::rulerHeight, &LayoutSizes::rulerHeight, 0, 512, 32},
+    {&Settings::spectrogramButtonsWidth, &LayoutSizes::spectrogramButtonsWidth, 0, 1024, 48},
+    {&Settings::spectrogramAxisWidth, &LayoutSizes::spectrogramAxisWidth, 0, 1024, 64},
+    {&Settings::spectrogramAxisHeight, &LayoutSizes::spectrogramAxisHeight, 0, 1024, 64},
+    {&Settings::spectrogramStatusHeight, &LayoutSizes::spectrogramStatusHeight, 0, 1024, 64},
+};
+
+int limitedValue(const LayoutField& f, std::int32_t value)
+{
+    return value < f.min || value > f.max ? f.fallback : value;
+}
+
 } // namespace
+
+LayoutSizes layoutSizes(const Settings& settings)
+{
+    LayoutSizes sizes{};
+    for (const LayoutField& f : kLayoutFields)
+        sizes.*f.size = limitedValue(f, settings.*f.field);
+    return sizes;
+}
+
+void limitLayoutFields(Settings& settings)
+{
+    for (const LayoutField& f : kLayoutFields)
+        settings.*f.field = limitedValue(f, settings.*f.field);
+}
 
 void applyDefaultSettings(Settings& settings)
 {
@@ -154,16 +199,16 @@ std::string findProgramDir(Ui& ui, const std::string& exePath)
 
 SettingsRead readSettingsFile(const std::string& path, Settings& settings)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return SettingsRead::Missing;
-    // Read into a copy so that a short file does not leave half a record behind.
+    // Read into a copy so that a short file does not leave half a record behind. A link is refused like
+    // a missing file; a fifo or a device like a damaged one, without waiting on it.
     Settings loaded;
-    std::size_t got = std::fread(&loaded, 1, sizeof loaded, file);
-    std::fclose(file);
-    if (got != sizeof loaded)
+    const long long got = readRegularFile(path, &loaded, sizeof loaded);
+    if (got < 0)
+        return SettingsRead::Missing;
+    if (got != static_cast<long long>(sizeof loaded))
         return SettingsRead::Short;
     terminateStringFields(loaded);
+    limitLayoutFields(loaded);
     settings = loaded;
     return SettingsRead::Ok;
 }
@@ -189,7 +234,7 @@ bool loadSettings(Settings& settings, const std::string& programDir, Ui& ui)
 bool saveSettings(const Settings& settings, const std::string& programDir, Ui& ui)
 {
     std::string path = programDir + kSettingsFileName;
-    SafeFileWriter writer(path);
+    SafeFileWriter writer(path, SafeFileWriter::Links::Refuse);
     if (!writer.open()) {
         showFileError(ui, path, "Write Error");
         return false;

@@ -220,6 +220,28 @@ SettingsRead readSettingsFile(const std::string& path, Settings& settings);
 // Writes the 6000-byte image; a failure leaves any earlier file as it was.
 bool saveSettings(const Settings& settings, const std::string& programDir, Ui& ui);
 
+// The layout sizes as the window and the views use them. Each field has a range; outside it (a damaged
+// or hand-made file) the field stands for its default, so no file can ask for negative, overflowing or
+// larger-than-any-screen margins, bars or pictures.
+struct LayoutSizes {
+    int clientWidth;
+    int clientHeight;
+    int toolbarHeight;
+    int bigButtonWidth;
+    int sideBarWidth;
+    int statusBarHeight;
+    int leftMarginWidth;
+    int alphaBandHeight;
+    int rulerHeight;
+    int spectrogramButtonsWidth;
+    int spectrogramAxisWidth;
+    int spectrogramAxisHeight;
+    int spectrogramStatusHeight;
+};
+LayoutSizes layoutSizes(const Settings& settings);
+// Puts the default back into every layout field outside its range, so the file written at exit is sane.
+void limitLayoutFields(Settings& settings);
+
 struct WindowGeometry {
     int x;
     int y;

@@ -29,9 +29,10 @@ ViewGeometry ViewGeometry::of(const Settings& s, int width, int height, const Vi
     ViewGeometry g;
     g.width = width;
     g.height = height;
-    g.margin = s.leftMarginWidth;
-    g.band = s.alphaBandHeight;
-    g.ruler = s.rulerHeight;
+    const LayoutSizes sizes = layoutSizes(s);
+    g.margin = sizes.leftMarginWidth;
+    g.band = sizes.alphaBandHeight;
+    g.ruler = sizes.rulerHeight;
     g.state = state;
     return g;
 }

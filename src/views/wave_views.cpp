@@ -51,8 +51,6 @@ void WaveViews::refreshTitle() { sonavik::refreshTitle(ws_, ui_); }
 void WaveViews::resize(int channel, int width, int height)
 {
     View& v = views_[index(channel)];
-    const int oldWidth = v.hasImage ? v.width : width;
-    const int oldHeight = v.hasImage ? v.height : height;
     v.hasImage = false;
     v.cached = PixelImage();
     v.shown = PixelImage();
@@ -65,15 +63,22 @@ void WaveViews::resize(int channel, int width, int height)
     }
     v.cached = std::move(*image);
     v.hasImage = true;
-    // Keep the same frames and amplitudes in view.
-    const Settings& s = ws_.settings;
+    // Keep the same frames and amplitudes in view. The zoom belongs to the last size that had a plot,
+    // so passing through sizes too small to show any samples loses nothing.
+    const ViewGeometry g = geometry(channel);
+    const double plotWidth = static_cast<double>(width) - g.margin;
+    const double plotHeight = static_cast<double>(height) - g.band - g.ruler;
     ViewState& state = viewState(channel);
-    const double oldPlotWidth = oldWidth - s.leftMarginWidth;
-    const double oldPlotHeight = oldHeight - s.alphaBandHeight - s.rulerHeight;
-    if (oldPlotWidth > 0 && width - s.leftMarginWidth > 0)
-        state.sx = state.sx * (width - s.leftMarginWidth) / oldPlotWidth;
-    if (oldPlotHeight > 0 && height - s.alphaBandHeight - s.rulerHeight > 0)
-        state.sy = state.sy * (height - s.alphaBandHeight - s.rulerHeight) / oldPlotHeight;
+    if (plotWidth > 0) {
+        if (v.scaleWidth > 0)
+            state.sx = state.sx * plotWidth / v.scaleWidth;
+        v.scaleWidth = plotWidth;
+    }
+    if (plotHeight > 0) {
+        if (v.scaleHeight > 0)
+            state.sy = state.sy * plotHeight / v.scaleHeight;
+        v.scaleHeight = plotHeight;
+    }
     render(channel);
 }
 
@@ -119,7 +124,11 @@ const PixelImage* WaveViews::picture(int channel)
     if (!v.hasImage)
         return nullptr;
     if (v.shownStale) {
-        v.shown = composeView(v.cached, geometry(channel), selectionTable(ws_.document, channel), ws_.red, channel);
+        // Without sound there is nothing to select: tables a closed sound left behind are not shown.
+        static const SelectionTable kNone{};
+        const bool data = ws_.document.hasData();
+        v.shown = composeView(v.cached, geometry(channel), data ? selectionTable(ws_.document, channel) : kNone,
+                              data ? ws_.red : RedSelection{}, channel);
         if (playFrame_ >= 0 && !v.shown.empty())
             drawPlayLine(v.shown, geometry(channel), playFrame_);
         v.shownStale = false;
@@ -260,6 +269,8 @@ void WaveViews::leftPress(int channel, int px, int y)
             if (hit.kind != BandHit::None) {
                 ws_.currentSelection = hit.slot;
                 ws_.dragMode = modes[hit.kind];
+                levelPressRow_ = y;
+                levelMoved_ = false;
             }
             if (hit.kind == BandHit::Body) {
                 toggleSelectionKind(selectionTable(ws_.document, channel), hit.slot);
@@ -360,8 +371,14 @@ void WaveViews::mouseMove(int channel, int px, int y)
             ui_.beep(BeepKind::Error);
             break;
         }
+        // A handle only follows the pointer once it leaves the row it was pressed on: the level rows are
+        // rounded, so the pressed row alone would not give back the level it shows.
+        if (!levelMoved_ && y == levelPressRow_)
+            break;
+        levelMoved_ = true;
+        // The band's rows lie between its two frame lines: the top one is level 1, the bottom one level 0.
         setEdgeAlpha(table, ws_.currentSelection, ws_.dragMode == 10 ? SelectionEdge::Start : SelectionEdge::End,
-                     y - g.waveHeight(), g.band);
+                     y - g.waveHeight() - 1, g.band - 1);
         refresh(channel);
         break;
     }
@@ -605,6 +622,16 @@ void WaveViews::scrollVertical(int channel, ScrollRequest request, int thumbPosi
             state.y0 = std::max(bottom, scrollYFrom(static_cast<double>(position)));
         }
     }
+    render(channel);
+}
+
+void WaveViews::wheel(int channel, WheelAction action, int notches, int px)
+{
+    if (ws_.dragMode != 0 || !ws_.document.hasData() || !hasImage(channel))
+        return;
+    const ViewGeometry g = geometry(channel);
+    applyWheel(viewState(channel), ws_.document, action, notches, static_cast<double>(px) - g.margin, g.viewWidth(),
+               g.waveHeight());
     render(channel);
 }
 

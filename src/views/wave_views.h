@@ -6,6 +6,7 @@
 #include "platform/ui.h"
 #include "raster/pixel_image.h"
 #include "views/view_geometry.h"
+#include "views/view_wheel.h"
 #include "views/waveform_renderer.h"
 
 #include <optional>
@@ -57,6 +58,8 @@ public:
     void rightRelease(int channel, int x, int y);
     void scrollHorizontal(int channel, ScrollRequest request, int thumbPosition = 0);
     void scrollVertical(int channel, ScrollRequest request, int thumbPosition = 0);
+    // The mouse wheel at pointer column px of the view (see view_wheel.h); ignored during a gesture.
+    void wheel(int channel, WheelAction action, int notches, int px);
 
     std::string positionText(int channel, int x, int y) const;
     std::string redSelectionText() const;
@@ -71,6 +74,9 @@ private:
         PixelImage shown;
         bool shownStale = true;
         ScrollBarValues bars{};
+        // The plot size the document's zoom was last scaled for; 0 before the first size with a plot.
+        double scaleWidth = 0;
+        double scaleHeight = 0;
     };
     struct Span {
         std::int64_t first;
@@ -105,6 +111,9 @@ private:
     WaveViewHost& host_;
     View views_[2];
     std::int64_t playFrame_ = -1;
+    // The row a level handle was pressed on, and whether the pointer has left it since.
+    int levelPressRow_ = 0;
+    bool levelMoved_ = false;
 };
 
 } // namespace sonavik

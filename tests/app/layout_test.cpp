@@ -122,5 +122,39 @@ TEST(BigButton, LabelColumnsCountFullWidthTwice)
     EXPECT_EQ(q.labelY, 31);
 }
 
+// A position or size from a settings file that fits no screen: the window goes to the nearest screen,
+// no larger than it, with its title bar and a useful part on it.
+TEST(Layout, WindowIsPlacedOnTheNearestScreen)
+{
+    const std::vector<Rect> screens = {{0, 0, 1920, 1040}, {1920, 0, 1280, 1024}};
+    const int extra = 50;
+    struct Case {
+        const char* name;
+        WindowGeometry wanted;
+        WindowGeometry expected;
+    };
+    const Case cases[] = {
+        {"default", {10, 10, 600, 400}, {10, 10, 600, 400}},
+        {"far right", {100000, 10, 600, 400}, {3200 - 160, 10, 600, 400}},
+        {"far up and left", {-100000, -100000, 600, 400}, {160 - 600, 0, 600, 400}},
+        {"below the screens", {500, 5000, 600, 400}, {500, 1040 - 160, 600, 400}},
+        {"larger than the screen", {10, 10, 16384, 16384}, {10, 10, 1920, 1040 - extra}},
+        {"mostly on the second", {3000, 500, 600, 400}, {3000, 500, 600, 400}},
+        {"extremes", {INT32_MIN, INT32_MAX, INT32_MAX, INT32_MAX}, {160 - 1920, 1040 - 160, 1920, 1040 - extra}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const WindowGeometry g = placeWindow(c.wanted, screens, extra);
+        EXPECT_EQ(g.x, c.expected.x);
+        EXPECT_EQ(g.y, c.expected.y);
+        EXPECT_EQ(g.width, c.expected.width);
+        EXPECT_EQ(g.height, c.expected.height);
+    }
+    const WindowGeometry anywhere{-5, 7, 99999, 3};
+    const WindowGeometry unchanged = placeWindow(anywhere, {}, extra);
+    EXPECT_EQ(unchanged.x, -5);
+    EXPECT_EQ(unchanged.width, 99999);
+}
+
 } // namespace
 } // namespace sonavik

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace sonavik {
 namespace {
 
@@ -169,6 +171,32 @@ TEST_F(MainControllerTest, CloseAnsweredNoWritesNothingAndUndoRestoresUnmodified
     controller.command(cmd::Close);
     controller.command(cmd::Close);
     EXPECT_FALSE(ws.document.hasData());
+}
+
+// The red selection's frames and the last edit's progress belong to the sound they were shown for.
+TEST_F(MainControllerTest, StatusTextsOfASoundGoWithIt)
+{
+    const std::string a = writeFile("a.wav", test::rampWav16(1, 10));
+    const std::string b = writeFile("b.wav", test::rampWav16(2, 20));
+    open(a);
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+    };
+    const Step steps[] = {
+        {"open", [&] { open(b); }},
+        {"undo", [&] { controller.command(cmd::Undo); }},
+        {"close", [&] { controller.command(cmd::Close); }},
+        {"undo after close", [&] { controller.command(cmd::Undo); }},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        ui.statusText[0] = "現在地： 3 - 3 ( 0.0001 秒 ) / 10 ( 0.0002 秒 )";
+        ui.statusText[1] = "処理中: リバーブ ( 完了 )";
+        step.run();
+        EXPECT_EQ(ui.statusText[0], "Sonavik 2");
+        EXPECT_EQ(ui.statusText[1], "");
+    }
 }
 
 TEST_F(MainControllerTest, UndoAtStartSwapsTwoEmptyDocuments)

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -108,6 +110,62 @@ TEST(CliEdit, SettingsFileIsReadAndNeverWritten)
     EXPECT_EQ(r.status, 1);
     EXPECT_FALSE(test::fileExists(dir.file("out2.wav")));
     EXPECT_EQ(test::readBytes(dir.file("short.ini")).size(), image.size() - 1);
+}
+
+// Curve points stored in any order act as the curve editor orders them, as they would after the dialog.
+TEST(CliEdit, CurvesFromSettingsAreNormalisedAsTheDialogsDo)
+{
+    TempDir dir;
+    test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
+    struct Case {
+        const char* command;
+        CurveData Settings::*curve;
+    };
+    const Case cases[] = {{"nonlinear", &Settings::nonlinear}, {"reverb", &Settings::reverb}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        Settings settings;
+        applyDefaultSettings(settings);
+        CurveData& curve = settings.*c.curve;
+        int active = 0;
+        while (active < kCurvePoints && curve.points[active].state != 0)
+            ++active;
+        std::reverse(curve.points, curve.points + active);
+        const auto* raw = reinterpret_cast<const unsigned char*>(&settings);
+        test::writeBytes(dir.file("reversed.ini"), Bytes(raw, raw + sizeof settings));
+
+        Result plain = runCli(dir, {"edit", dir.file("in.wav"), dir.file("plain.wav"), c.command});
+        Result reversed = runCli(dir, {"edit", dir.file("in.wav"), dir.file("reversed.wav"), c.command, "--settings",
+                                       dir.file("reversed.ini")});
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        ASSERT_EQ(reversed.status, 0) << reversed.err;
+        EXPECT_EQ(test::readBytes(dir.file("reversed.wav")), test::readBytes(dir.file("plain.wav")));
+    }
+}
+
+// OUT is named as the editor would open it: ".wav" added, and no path the reader refuses.
+TEST(CliEdit, OutputNamesFollowTheReadersRule)
+{
+    TempDir dir;
+    test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
+    Result r = runCli(dir, {"edit", dir.file("in.wav"), dir.file("named"), "invert"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(test::fileExists(dir.file("named.wav")));
+    EXPECT_FALSE(test::fileExists(dir.file("named")));
+    r = runCli(dir, {"info", dir.file("named")});
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    std::string deep = dir.path();
+    while (deep.size() + 101 < 1032 - 20) {
+        deep += std::string(100, 'd') + "/";
+        mkdir(deep.c_str(), 0755);
+    }
+    const std::string tooLong = deep + std::string(1032 - deep.size() - 4, 'n') + ".wav";
+    ASSERT_EQ(tooLong.size(), 1032u);
+    r = runCli(dir, {"edit", dir.file("in.wav"), tooLong, "invert"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("はファイル名が不正です"), std::string::npos) << r.err;
+    EXPECT_FALSE(test::fileExists(tooLong));
 }
 
 TEST(CliEdit, RefusalsExitOneWithoutWriting)

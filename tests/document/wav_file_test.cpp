@@ -81,6 +81,11 @@ TEST(ValidateFormat, FirstFailingCheckDecides)
         {"24 bits", fmtBody(1, 44100, 24), FormatCheck::Unsupported},
         {"block align", fmtBody(2, 44100, 16, 2), FormatCheck::Repairable},
         {"bytes per second", fmtBody(2, 44100, 16, 4, 44100), FormatCheck::Repairable},
+        // A rate whose bytes per second need more than 32 bits cannot be repaired into a consistent block.
+        {"largest rate, 16-bit stereo", fmtBody(2, 0xFFFFFFFFu, 16, 2, 0), FormatCheck::Unsupported},
+        {"rate just over 32 bits of bytes", fmtBody(2, 0x40000000u, 16, 4, 0), FormatCheck::Unsupported},
+        {"rate just inside", fmtBody(2, 0x3FFFFFFFu, 16, 3, 0), FormatCheck::Repairable},
+        {"largest rate, 8-bit mono", fmtBody(1, 0xFFFFFFFFu, 8, 1, 0xFFFFFFFFu), FormatCheck::Valid},
     };
     for (const Case& c : cases)
         EXPECT_EQ(validateFormat(decodeFormatBlock(c.block.data())), c.expected) << c.name;

@@ -2,6 +2,8 @@
 
 #include "edit/command_ids.h"
 #include "edit/convolution.h"
+#include "edit/edit_dispatcher.h"
+#include "edit/noise_generator.h"
 #include "edit/edit_test_support.h"
 #include "edit/spectral_test_support.h"
 
@@ -165,6 +167,53 @@ TEST(ReverbResponse, NoiseUnderTheEnvelopeSmoothedMoreTowardsTheEnd)
     EXPECT_LT(manyEnd, oneEnd / 20);
     EXPECT_GT(oneEnd / manyEnd, 10 * (oneStart / manyStart));
     EXPECT_LT(manyEnd, manyStart / 100);
+}
+
+TEST(ReverbNoise, TheClassicGeneratorFromSeedOne)
+{
+    NoiseGenerator noise;
+    const int expected[] = {41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464};
+    for (int value : expected)
+        EXPECT_EQ(noise.next(), value);
+    NoiseGenerator resumed(noise.state());
+    NoiseGenerator straight;
+    for (int i = 0; i < 10; ++i)
+        straight.next();
+    for (int i = 0; i < 100000; ++i) {
+        const int v = straight.next();
+        ASSERT_EQ(resumed.next(), v);
+        ASSERT_TRUE(v >= 0 && v <= 32767);
+    }
+}
+
+// The generator is never reseeded: the second reverb of a session goes on with the sequence (a
+// different response), while a new session repeats the first.
+TEST(ReverbNoise, ConsecutiveReverbsContinueOneSequence)
+{
+    struct Host : EditHost {
+        bool askParameters(int) override { return true; }
+    } host;
+    auto reverbed = [&](Workspace& ws) {
+        ProgressUi ui;
+        EXPECT_TRUE(runEditCommand(ws, ui, host, cmd::Reverb, 1, -1)) << testing::PrintToString(ui.texts());
+        return test::bytesOf(ws.document);
+    };
+    auto session = [] {
+        Workspace ws = test::workspaceWith(test::randomDocument(16, 1, 3000, 8));
+        applyReverbPreset(ws.settings, ReverbPreset::Bathroom, 44100);
+        ws.settings.reverbTimeStep() = 1;
+        return ws;
+    };
+    Workspace first = session();
+    const auto once = reverbed(first);
+    const std::uint32_t afterOne = first.reverbNoiseState;
+    EXPECT_NE(afterOne, kNoiseSeed);
+    swapWithUndoStore(first.document, first.undoStore);  // back to the dry sound
+    EXPECT_NE(reverbed(first), once);
+
+    Workspace second = session();
+    EXPECT_EQ(reverbed(second), once);
+    EXPECT_EQ(second.reverbNoiseState, afterOne);
 }
 
 // The block engine against the plain definition: 0.018 x the linear convolution with the response,

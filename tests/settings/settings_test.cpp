@@ -226,7 +226,12 @@ TEST(SettingsFile, GarbageLoadsWithEveryStringFieldTerminated)
         if (n == files.size() - 1) {
             EXPECT_EQ(fieldText(settings.recordDeviceName), std::string(31, 'A'));
         }
-        EXPECT_TRUE(sameImage(imageOf(settings), expected)) << "only the last byte of each string may change";
+        // Layout sizes out of their ranges read as their defaults (their ranges have a test of their own).
+        Settings limited;
+        std::memcpy(&limited, expected.data(), sizeof limited);
+        limitLayoutFields(limited);
+        expected = imageOf(limited);
+        EXPECT_TRUE(sameImage(imageOf(settings), expected)) << "only the last byte of each string and the layout may change";
 
         // Whatever was read, including NaN doubles, goes back out unchanged.
         ASSERT_TRUE(saveSettings(settings, dir.path(), ui));
@@ -301,6 +306,41 @@ TEST(SettingsFile, WindowGeometryIsClamped)
         EXPECT_EQ(g.y, c.expected.y) << c.y;
         EXPECT_EQ(g.width, c.expected.width) << c.w;
         EXPECT_EQ(g.height, c.expected.height) << c.h;
+    }
+}
+
+// Every layout size is read back as its default when the file holds a value outside its range, and the
+// file written at exit then holds the default too.
+TEST(SettingsFile, LayoutFieldsOutOfRangeLoadAsTheirDefaults)
+{
+    struct Field {
+        std::size_t offset;
+        std::int32_t defaultValue;
+        std::int32_t inRange;  // a value other than the default that is kept
+    };
+    const Field fields[] = {
+        {0x080C, 600, 1000}, {0x0810, 400, 700}, {0x0814, 48, 60}, {0x0818, 60, 80}, {0x081C, 32, 40},
+        {0x0820, 24, 30},    {0x0824, 64, 100},  {0x0828, 32, 20}, {0x082C, 32, 40}, {0x0838, 48, 50},
+        {0x083C, 64, 70},    {0x0840, 64, 70},   {0x0844, 64, 70},
+    };
+    TempDir dir;
+    for (const Field& f : fields) {
+        for (std::int32_t value : {INT32_MIN, -1569479094, -1, 16385, INT32_MAX, f.inRange}) {
+            SCOPED_TRACE(testing::Message() << "offset " << f.offset << " value " << value);
+            Settings defaults;
+            applyDefaultSettings(defaults);
+            Bytes image = imageOf(defaults);
+            putI32(image, f.offset, value);
+            writeBytes(dir.file("parameter.ini"), image);
+            Settings settings;
+            ScriptedUi ui;
+            ASSERT_TRUE(loadSettings(settings, dir.path(), ui));
+            ASSERT_TRUE(saveSettings(settings, dir.path(), ui));
+            Bytes expected = imageOf(defaults);
+            putI32(expected, f.offset, value == f.inRange ? value : f.defaultValue);
+            EXPECT_TRUE(sameImage(readBytes(dir.file("parameter.ini")), expected));
+            EXPECT_TRUE(ui.messages.empty());
+        }
     }
 }
 

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace sonavik {
 namespace {
@@ -198,6 +200,36 @@ TEST_F(WaveViewsTest, DraggingAnEdgeLevelSetsAlpha)
     EXPECT_DOUBLE_EQ(ws.document.leftSelections[0].alphaEnd, 1.0);
 }
 
+// The band's rows run from kWH + 1 (level 1) to kWH + 31 (level 0); a handle pressed and released
+// without leaving its row keeps its level, whatever row rounding drew it on.
+TEST_F(WaveViewsTest, LevelHandlesMapTheBandRowsAndKeepTheirLevelOnAPlainPress)
+{
+    install(1000);
+    ScriptedUi quiet;
+    struct Case {
+        double level;
+        int toRow;  // -1: press and release on the level's own row, with a move there
+        double expected;
+    };
+    const Case cases[] = {
+        {1.0, -1, 1.0}, {0.3, -1, 0.3}, {0.0, -1, 0.0}, {0.7, -1, 0.7},
+        {1.0, kWH + 31, 0.0}, {0.0, kWH + 1, 1.0}, {0.5, kWH + 11, 20.0 / 30.0}, {0.5, kWH - 20, 1.0}, {0.5, kWH + 60, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.level << " to " << c.toRow);
+        ws.document.leftSelections.fill(Selection{});
+        addSelection(quiet, ws.document.leftSelections, 200, 599, SelectionShape::Linear, c.level, 1.0, 1.0,
+                     SelectionKind::Blue);
+        const int filled = static_cast<int>(std::floor(31 * c.level + 0.5)) - 1;
+        const int row = kWH + 31 - std::max(0, std::min(30, filled));
+        press(20, row);
+        ASSERT_EQ(ws.dragMode, 10);
+        move(20, c.toRow < 0 ? row : c.toRow);
+        release(20, c.toRow < 0 ? row : c.toRow);
+        EXPECT_DOUBLE_EQ(ws.document.leftSelections[0].alphaStart, c.expected);
+    }
+}
+
 TEST_F(WaveViewsTest, RightClicksOpenMenusOnlyOverSelections)
 {
     install(1000);
@@ -266,6 +298,49 @@ TEST_F(WaveViewsTest, ResizingKeepsTheVisibleSpan)
     views.resize(0, kM + 200, kHeight + (kHeight - 64));
     EXPECT_DOUBLE_EQ(ws.document.leftView.sx, 2 * sx);
     EXPECT_DOUBLE_EQ(ws.document.leftView.sy, 2 * sy);
+}
+
+// Sizes too small to show any samples (narrower than the margin, lower than band and ruler) in any
+// order: back at the first size, the same frames and amplitudes are in view.
+TEST_F(WaveViewsTest, TheVisibleSpanSurvivesAnySequenceOfSizes)
+{
+    install(1000);
+    const ViewState before = ws.document.leftView;
+    const std::vector<std::vector<std::pair<int, int>>> sequences = {
+        {{kM + 6, kHeight}, {50, kHeight}, {kWidth, kHeight}},
+        {{3, 3}, {0, 0}, {kM + 1, 65}, {kM + 500, 900}, {kWidth, kHeight}},
+        {{kM, 64}, {kM - 1, 63}, {1, 1}, {kWidth, kHeight}},
+        {{-5, -5}, {kWidth * 3, kHeight / 2}, {kWidth, kHeight}},
+    };
+    for (const auto& sizes : sequences) {
+        for (auto [w, h] : sizes)
+            views.resize(0, w, h);
+        EXPECT_NEAR(ws.document.leftView.sx, before.sx, before.sx * 1e-12);
+        EXPECT_NEAR(ws.document.leftView.sy, before.sy, before.sy * 1e-12);
+        EXPECT_EQ(ws.document.leftView.x0, before.x0);
+    }
+}
+
+TEST_F(WaveViewsTest, AClosedSoundLeavesNoSelectionsDrawn)
+{
+    install(1000);
+    ScriptedUi quiet;
+    addSelection(quiet, ws.document.leftSelections, 200, 599, SelectionShape::Linear, 1.0, 0.5, 1.0, SelectionKind::Blue);
+    drag(70, 90);
+    ASSERT_TRUE(ws.red.exists());
+    moveToUndoStore(ws.document, ws.undoStore);
+    views.render(0);
+
+    Workspace empty;
+    applyDefaultSettings(empty.settings);
+    RecordingHost otherHost;
+    WaveViews emptyViews(empty, quiet, otherHost);
+    emptyViews.resize(0, kWidth, kHeight);
+    const PixelImage* shown = views.picture(0);
+    const PixelImage* expected = emptyViews.picture(0);
+    ASSERT_TRUE(shown && expected);
+    ASSERT_EQ(shown->byteSize(), expected->byteSize());
+    EXPECT_EQ(std::memcmp(shown->data(), expected->data(), shown->byteSize()), 0);
 }
 
 TEST_F(WaveViewsTest, ADocumentOfNoFramesRendersScrollsAndIgnoresGestures)

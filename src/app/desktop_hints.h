@@ -1,0 +1,12 @@
+#pragma once
+// What desktop users reach for beyond the program's own texts: keyboard shortcuts shown beside the
+// unchanged menu items, and tooltips on the big and small buttons.
+
+namespace sonavik {
+
+// The shortcut of a menu command in Qt's portable form ("Ctrl+O"), or nullptr for none.
+const char* menuShortcut(int commandId);
+// A Japanese sentence saying what a big or small button does, or nullptr for an unknown command.
+const char* buttonToolTip(int commandId);
+
+} // namespace sonavik

@@ -1,0 +1,18 @@
+#pragma once
+// Fuzz targets: each takes one input and aborts when the program does something it must never do.
+// libFuzzer drives them (tools/fuzz.sh, clang only); the inputs that once broke them are replayed by
+// the ordinary tests (replay_test.cpp).
+
+#include <cstddef>
+#include <cstdint>
+
+namespace sonavik::fuzz {
+
+// The bytes as parameter.ini: loaded, laid out and drawn into the views of a small sound. The pictures
+// must stay the size of the window the settings describe.
+int settingsFile(const std::uint8_t* data, std::size_t size);
+// The bytes as a WAV file, opened with every question answered Yes; a file that opens must save, and the
+// saved copy must open again without a question and with the same format and samples.
+int wavFile(const std::uint8_t* data, std::size_t size);
+
+} // namespace sonavik::fuzz
