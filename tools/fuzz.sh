@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # tools/fuzz.sh [TARGET [SECONDS]] — builds the fuzz targets with clang's libFuzzer (build-fuzz/) and runs
 # one (settingsFile or wavFile, default wavFile) for SECONDS (default 60), starting from its kept inputs.
-# A crash input it finds belongs in tests/fuzz/inputs/<folder>/, where ./test replays it.
+# A crash input it finds belongs in tests/fuzz/inputs/<folder>/, where ./test replays it. FUZZ_JOBS limits
+# the build jobs.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 target=${1:-wavFile}
@@ -17,7 +18,7 @@ case "$target" in
 esac
 CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONAVIK_FUZZ=ON \
     -DSONAVIK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$top/build-fuzz" --target "fuzz_$target" -j "$(nproc)"
+cmake --build "$top/build-fuzz" --target "fuzz_$target" -j "${FUZZ_JOBS:-$(nproc)}"
 corpus=$(mktemp -d)
 cp "$top/tests/fuzz/inputs/$folder/"* "$corpus/"
 "$top/build-fuzz/tests/fuzz_$target" -max_total_time="$seconds" -artifact_prefix="$top/build-fuzz/crash-$folder-" "$corpus"
