@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
 namespace sonavik {
 
@@ -42,6 +45,14 @@ QAudioFormat toQtFormat(const WaveDeviceFormat& f)
     q.setChannelCount(f.channels);
     q.setSampleFormat(f.bitsPerSample == 8 ? QAudioFormat::UInt8 : QAudioFormat::Int16);
     return q;
+}
+
+void exitWithoutAudioTeardown(int status)
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 QAudioDevice QtWaveDeviceBase::lookup(const QList<QAudioDevice>& devices, const QAudioDevice& mapper, int number)
