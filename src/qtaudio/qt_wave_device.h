@@ -49,6 +49,8 @@ protected:
     // Delivers the done notifications of buffers returned by reset(), later, unless close() comes first.
     void postReturned(std::vector<WaveBuffer*> buffers);
     void reportFailure(int code);
+    // Calls onDone_, which must be set, for buffer.
+    void notifyDone(WaveBuffer* buffer);
 
     WaveDoneCallback onDone_;
     WaveFailedCallback onFailed_;

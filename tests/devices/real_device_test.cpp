@@ -30,6 +30,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace sonavik {
@@ -269,6 +270,33 @@ TEST_F(RealDevices, OneSecondFromTheSineSourceIsANewSoundWithItsPeakAt440Hz)
         }
     }
     EXPECT_NEAR(static_cast<double>(peak) * 44100.0 / n, 440.0, 2.0);
+}
+
+// The owner may reset and close the device from inside a done notification (the player does at the end
+// of a sound); that clears the callable that is running, which must still be whole when it goes on.
+TEST_F(RealDevices, AnOwnerMayCloseTheOutputFromInsideItsDoneNotification)
+{
+    QtWaveOut out;
+    const WaveDeviceFormat format{1, 1, 22050, 44100, 2, 16};
+    std::vector<unsigned char> bytes(882, 0);  // 20 ms of silence
+    WaveBuffer buffer;
+    buffer.data = bytes.data();
+    buffer.bufferLength = static_cast<std::uint32_t>(bytes.size());
+    // Too large to be kept inside the std::function itself: it lives on the heap with the callable.
+    const std::string words(200, 'w');
+    std::string heard;
+    int closed = -1;
+    auto onDone = [&, words](WaveBuffer*) {
+        closed = out.close();
+        heard = words;
+    };
+    ASSERT_EQ(out.open(playIndex_, format, onDone, [](int) {}), mm::NoError);
+    ASSERT_EQ(out.prepare(buffer), mm::NoError);
+    ASSERT_EQ(out.write(buffer), mm::NoError);
+    EXPECT_TRUE(waitFor([&] { return closed != -1; }, 15000));
+    EXPECT_EQ(closed, mm::NoError);
+    EXPECT_EQ(heard, words);
+    EXPECT_FALSE(out.isOpen());
 }
 
 TEST_F(RealDevices, FormatsTheDevicesCannotCarryAreRefusedWithTheFormatCode)
