@@ -272,6 +272,36 @@ TEST_F(RealDevices, OneSecondFromTheSineSourceIsANewSoundWithItsPeakAt440Hz)
     EXPECT_NEAR(static_cast<double>(peak) * 44100.0 / n, 440.0, 2.0);
 }
 
+// Play and stop pressed in quick succession, looping and not, with the returned-buffer notifications of
+// each stop still queued when the next playback opens the device again. Every round starts and stops
+// cleanly, and the device ends closed.
+TEST_F(RealDevices, PlayAndStopInQuickSuccessionLeaveTheDeviceClosed)
+{
+    Workspace ws;
+    useDefaults(ws);
+    SoundDocument& doc = ws.document;
+    doc.format = {1, 1, 22050, 44100, 2, 16, 0};
+    doc.frameCount = 2205;  // 0.1 s
+    doc.samples = SampleBuffer::allocate(2205 * 2);
+    ws.settings.playUseMapper = 0;
+    ws.settings.playDeviceIndex = playIndex_;
+    test::ScriptedUi ui;
+    QtWaveOut out;
+    Player player(ws, ui, out);
+    for (int round = 0; round < 24; ++round) {
+        ws.loopMode = round % 2;
+        player.playOrStop();
+        ASSERT_EQ(ws.playing, 1) << "round " << round << ": " << ::testing::PrintToString(ui.texts());
+        runFor(round % 4 * 5);
+        if (ws.playing == 1)
+            player.playOrStop();
+        EXPECT_EQ(ws.playing, 0) << "round " << round;
+        EXPECT_FALSE(out.isOpen()) << "round " << round;
+    }
+    runFor(50);
+    EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(ui.texts());
+}
+
 // The owner may reset and close the device from inside a done notification (the player does at the end
 // of a sound); that clears the callable that is running, which must still be whole when it goes on.
 TEST_F(RealDevices, AnOwnerMayCloseTheOutputFromInsideItsDoneNotification)
