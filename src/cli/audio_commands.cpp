@@ -314,9 +314,10 @@ const char* audioUsage()
 
 int runAudioCommand(const std::vector<std::string>& args)
 {
-    if (!args.empty() && args[0] == "play")
-        return play(args);
-    return record(args);
+    const int status = !args.empty() && args[0] == "play" ? play(args) : record(args);
+    // The command's application object, devices and files are gone by now; only Qt's own audio
+    // teardown is left, which may crash if the server still answers the stream just closed.
+    exitWithoutAudioTeardown(status);
 }
 
 } // namespace sonavik::cli

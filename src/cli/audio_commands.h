@@ -10,7 +10,7 @@ namespace sonavik::cli {
 // The usage lines of the two commands.
 const char* audioUsage();
 // args are the command line after the program name, starting with "play" or "record".
-// Exit status: 0 done, 1 refused or failed, 2 usage error.
+// Does not return: ends the process with exit status 0 done, 1 refused or failed, 2 usage error.
 int runAudioCommand(const std::vector<std::string>& args);
 
 } // namespace sonavik::cli

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
 namespace sonavik {
 
@@ -44,6 +47,14 @@ QAudioFormat toQtFormat(const WaveDeviceFormat& f)
     return q;
 }
 
+void exitWithoutAudioTeardown(int status)
+{
+    std::cout.flush();
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
 QAudioDevice QtWaveDeviceBase::lookup(const QList<QAudioDevice>& devices, const QAudioDevice& mapper, int number)
 {
     if (number == kWaveMapper)
@@ -75,10 +86,18 @@ void QtWaveDeviceBase::postReturned(std::vector<WaveBuffer*> buffers)
             for (WaveBuffer* b : buffers) {
                 if (generation != generation_ || !onDone_)
                     return;
-                onDone_(b);
+                notifyDone(b);
             }
         },
         Qt::QueuedConnection);
+}
+
+void QtWaveDeviceBase::notifyDone(WaveBuffer* buffer)
+{
+    // The owner may close the device from inside the call, which clears onDone_ and with it the callable
+    // that is running: call a copy.
+    const WaveDoneCallback done = onDone_;
+    done(buffer);
 }
 
 void QtWaveDeviceBase::reportFailure(int code)
@@ -86,8 +105,8 @@ void QtWaveDeviceBase::reportFailure(int code)
     if (failed_)
         return;
     failed_ = true;
-    if (onFailed_)
-        onFailed_(code);
+    if (const WaveFailedCallback failed = onFailed_)
+        failed(code);
 }
 
 // ---- output
@@ -336,7 +355,7 @@ void QtWaveOut::pump()
         auto* b = static_cast<WaveBuffer*>(tag);
         b->inQueue = false;
         b->done = true;
-        onDone_(b);
+        notifyDone(b);
     }
 }
 
@@ -503,7 +522,7 @@ void QtWaveIn::pump()
         b->bytesRecorded = static_cast<std::uint32_t>(d.recorded);
         b->inQueue = false;
         b->done = true;
-        onDone_(b);
+        notifyDone(b);
     }
 }
 

@@ -29,6 +29,13 @@ namespace sonavik {
 int checkPcmFormat(const WaveDeviceFormat& format);
 QAudioFormat toQtFormat(const WaveDeviceFormat& format);
 
+// Ends the process with status once the standard streams are flushed, without the library teardown an
+// ordinary exit runs. Qt Multimedia's PulseAudio connection is torn down at exit without holding its
+// client thread's lock, while that thread may still be handling the server's answers to a stream closed
+// a moment earlier (playback stopped just before quitting): under load that crashes on the way out.
+// Call it last, when everything of the program's own has been destroyed, saved and closed.
+[[noreturn]] void exitWithoutAudioTeardown(int status);
+
 // What the two devices share: device lookup, the returned-buffer notifications that reset() owes, and
 // dropping every notification of an open that close() ended.
 class QtWaveDeviceBase : public QObject {
@@ -42,6 +49,8 @@ protected:
     // Delivers the done notifications of buffers returned by reset(), later, unless close() comes first.
     void postReturned(std::vector<WaveBuffer*> buffers);
     void reportFailure(int code);
+    // Calls onDone_, which must be set, for buffer.
+    void notifyDone(WaveBuffer* buffer);
 
     WaveDoneCallback onDone_;
     WaveFailedCallback onFailed_;
