@@ -35,25 +35,33 @@ using namespace sonavik;
 using bench::QuietUi;
 using bench::secondsOf;
 
-// Processor time in user mode of the whole process so far, all threads.
-double userSeconds()
+// Processor time of the whole process so far, all threads: in user mode, and in the system (mostly
+// mapping and zeroing fresh pages).
+struct ProcessorTime {
+    double user;
+    double system;
+};
+ProcessorTime processorTime()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) * 1e-6;
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
 }
 
 struct Timing {
-    double wall;  // best of three
-    double user;  // mean of three
+    double wall;    // best of three
+    double user;    // mean of three
+    double system;  // mean of three
 };
 
 Timing timed(const std::function<void()>& work, const std::function<void()>& reset = {})
 {
     // The resets run untimed by the clock but inside the processor time; they only free memory.
-    const double u0 = userSeconds();
+    const ProcessorTime t0 = processorTime();
     const double wall = secondsOf(work, reset);
-    return {wall, (userSeconds() - u0) / 3.0};
+    const ProcessorTime t1 = processorTime();
+    return {wall, (t1.user - t0.user) / 3.0, (t1.system - t0.system) / 3.0};
 }
 
 // transforms FFTW transforms of n reals (r2c) or of n/2 + 1 complex values (c2r), each on input copied
@@ -149,11 +157,13 @@ int main()
     std::printf("one hour of 44.1 kHz sound, one channel, n = %d, Hanning: %ld frames x %d bins\n", kN, frames,
                 s->binCount);
     std::printf("threads: %d (cores %u)\n", threads, std::thread::hardware_concurrency());
-    std::printf("analysis + colouring %7.3f s   FFTW r2c x %ld %7.3f s   ratio %.2f   (user CPU %.3f s vs %.3f s)\n",
+    std::printf("analysis + colouring %7.3f s   FFTW r2c x %ld %7.3f s   ratio %.2f   (CPU user %.3f s + system %.3f s; "
+                "FFTW user %.3f s)\n",
                 analysis.wall, frames, fftwForward.wall, analysis.wall / fftwForward.wall, analysis.user,
-                fftwForward.user);
-    std::printf("  on one thread      %7.3f s   ratio %.2f   (user CPU %.3f s, ratio %.2f)\n", single.wall,
-                single.wall / fftwForward.wall, single.user, single.user / fftwForward.user);
+                analysis.system, fftwForward.user);
+    std::printf("  on one thread      %7.3f s   ratio %.2f   (CPU user %.3f s + system %.3f s; user ratio %.2f)\n",
+                single.wall, single.wall / fftwForward.wall, single.user, single.system,
+                single.user / fftwForward.user);
     std::printf("  of which FFTs      %7.3f s (fftForward x %ld alone, ratio %.2f to FFTW; user CPU %.3f s)\n",
                 oursForward.wall, frames, oursForward.wall / fftwForward.wall, oursForward.user);
     std::printf("colouring again      %7.3f s (linear, %d threads; user CPU %.3f s)\n", colouring.wall, threads,

@@ -94,12 +94,14 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
 
 // Colours frames of a spectrogram, a block at a time: the bytes of every bin of a frame (the linear map
 // runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
+// Each scratch row has one spare byte at its end, so a pixel can be stored as one 4-byte word: the
+// fourth byte is overwritten by the next frame's pixel, or lands in the spare byte.
 class Colourer {
 public:
     Colourer(Spectrogram& s, const ColourFactors& f)
         : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
           block_(static_cast<std::int32_t>(std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
-          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_)),
+          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_) + 1),
           scratch_(direct_ ? 0 : rowPitch_ * bins_)
     {
     }
@@ -164,6 +166,8 @@ private:
         const __m128d top = _mm_set1_pd(255.0);
         const __m128d kL = _mm_set1_pd(c_.linear);
         const __m128d factor[3] = {_mm_set1_pd(f_.blue), _mm_set1_pd(f_.green), _mm_set1_pd(f_.red)};
+        const std::size_t pitch = rowPitch_;
+        const bool wholeWords = !direct_;
         // Two floats from at, as doubles.
         auto load2 = [](const float* at) {
             return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))));
@@ -174,7 +178,8 @@ private:
             const __m128d limited = _mm_and_pd(_mm_min_pd(_mm_max_pd(x, zero), top), finite);
             return _mm_cvttpd_epi32(limited);
         };
-        for (; b + 4 <= bins_ - 1; b += 4) {
+        const std::size_t last = bins_ - 1;
+        for (; b + 4 <= last; b += 4) {
             __m128d v[2];
             for (int h = 0; h < 2; ++h) {
                 const std::size_t at = b + 2 * static_cast<std::size_t>(h);
@@ -185,16 +190,25 @@ private:
                 const __m128d p = _mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im));
                 v[h] = _mm_mul_pd(kL, _mm_sqrt_pd(p));
             }
-            unsigned char* px = cells + b * rowPitch_;
+            __m128i colourBytes[3];
             for (int colour = 0; colour < 3; ++colour) {
                 const __m128i lo = bytes(_mm_mul_pd(factor[colour], v[0]));
                 const __m128i hi = bytes(_mm_mul_pd(factor[colour], v[1]));
                 const __m128i four = _mm_unpacklo_epi64(lo, hi);
-                const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
-                const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
-                for (std::size_t i = 0; i < 4; ++i)
-                    px[i * rowPitch_ + static_cast<std::size_t>(colour)] = static_cast<unsigned char>(word >> (8 * i));
+                colourBytes[colour] = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
             }
+            // Blue, green, red and a zero for each of the four bins.
+            const __m128i blueGreen = _mm_unpacklo_epi8(colourBytes[0], colourBytes[1]);
+            const __m128i redZero = _mm_unpacklo_epi8(colourBytes[2], _mm_setzero_si128());
+            alignas(16) std::uint32_t pixel[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(pixel), _mm_unpacklo_epi16(blueGreen, redZero));
+            unsigned char* px = cells + b * pitch;
+            if (wholeWords)
+                for (std::size_t i = 0; i < 4; ++i)
+                    std::memcpy(px + i * pitch, &pixel[i], 4);
+            else
+                for (std::size_t i = 0; i < 4; ++i)
+                    std::memcpy(px + i * pitch, &pixel[i], 3);
         }
 #endif
         for (; b + 1 < bins_; ++b)
@@ -304,8 +318,10 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     // Each block's pages are mapped by the thread that fills them, just before.
     s.spectra.reserve(static_cast<std::size_t>(frames) * size);
     float* const spectra = s.spectra.data();
+    adviseLargePages(spectra, s.spectra.capacity() * sizeof(float));
     const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
     s.colourBitmap.reserve(pictureSize);
+    adviseLargePages(s.colourBitmap.data(), pictureSize);
     prefaultForWriting(s.colourBitmap.data(), pictureSize);
     s.colourBitmap.resize(pictureSize);
     // The weights are the same for every frame: worked out once.
