@@ -319,11 +319,6 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     s.spectra.reserve(static_cast<std::size_t>(frames) * size);
     float* const spectra = s.spectra.data();
     adviseLargePages(spectra, s.spectra.capacity() * sizeof(float));
-    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
-    s.colourBitmap.reserve(pictureSize);
-    adviseLargePages(s.colourBitmap.data(), pictureSize);
-    prefaultForWriting(s.colourBitmap.data(), pictureSize);
-    s.colourBitmap.resize(pictureSize);
     // The weights are the same for every frame: worked out once.
     const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
     std::vector<double> weights(windowed ? size : 0);
@@ -342,6 +337,17 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     threads = std::clamp(threads, 1, blocks);
     for (int t = 0; t < threads; ++t)
         workers.push_back(std::make_unique<AnalysisWorker>(s, factors, size));
+    // The picture's pages are mapped by all threads at once, a share each, before it is cleared.
+    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
+    s.colourBitmap.reserve(pictureSize);
+    unsigned char* const picture = s.colourBitmap.data();
+    adviseLargePages(picture, pictureSize);
+    runOnThreads(threads, [&](int t) {
+        const std::size_t from = pictureSize / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
+        const std::size_t to = t + 1 == threads ? pictureSize : from + pictureSize / static_cast<std::size_t>(threads);
+        prefaultForWriting(picture + from, to - from);
+    });
+    s.colourBitmap.resize(pictureSize);
 
     std::atomic<std::int32_t> nextBlock{0};
     std::mutex appendMutex;
