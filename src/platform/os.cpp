@@ -165,6 +165,20 @@ void prefaultForWriting(void* data, std::size_t bytes)
 #endif
 }
 
+void adviseLargePages(void* data, std::size_t bytes)
+{
+#if defined(MADV_HUGEPAGE)
+    const std::size_t page = memoryPageSize();
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)bytes;
+#endif
+}
+
 SafeFileWriter::SafeFileWriter(std::string path, Links links) : path_(std::move(path)), links_(links) {}
 
 SafeFileWriter::~SafeFileWriter() { discard(); }

@@ -10,11 +10,15 @@
 #include "settings/settings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -36,6 +40,32 @@ constexpr const char* kNoMemory = "Mem Not Allo!";
 // straight into the picture.
 constexpr std::int32_t kColourBlock = 64;
 constexpr std::size_t kColourScratch = std::size_t{1} << 20;
+
+// More threads than this only add work buffers; frames are shared out a block at a time.
+constexpr int kMaxThreads = 8;
+
+int threadsFor(int asked)
+{
+    return asked > 0 ? std::min(asked, kMaxThreads) : defaultSpectrogramThreads();
+}
+
+// Runs work on the calling thread and on threads - 1 helpers; a helper that cannot be started leaves
+// its share to the others, so fewer threads give the same result.
+template <typename Work>
+void runOnThreads(int threads, Work&& work)
+{
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back([&work, t] { work(t); });
+        } catch (...) {
+            break;
+        }
+    }
+    work(0);
+    for (std::thread& helper : helpers)
+        helper.join();
+}
 
 // Truncated toward zero and limited to 0 ... 255; a value that is not a finite number gives 0.
 inline unsigned char colourByte(double x)
@@ -64,12 +94,14 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
 
 // Colours frames of a spectrogram, a block at a time: the bytes of every bin of a frame (the linear map
 // runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
+// Each scratch row has one spare byte at its end, so a pixel can be stored as one 4-byte word: the
+// fourth byte is overwritten by the next frame's pixel, or lands in the spare byte.
 class Colourer {
 public:
     Colourer(Spectrogram& s, const ColourFactors& f)
         : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
           block_(static_cast<std::int32_t>(std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
-          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_)),
+          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_) + 1),
           scratch_(direct_ ? 0 : rowPitch_ * bins_)
     {
     }
@@ -77,13 +109,15 @@ public:
     // Frames per call of frames() that keep its bytes in the scratch block.
     std::int32_t blockFrames() const { return block_; }
 
-    void frames(std::int32_t j0, std::int32_t j1)
+    // Colours frames j0 ... j1 - 1, whose spectra start at spectra (frame j0's first element). Calls for
+    // different frames may run at once on different Colourers of the same spectrogram.
+    void frames(std::int32_t j0, std::int32_t j1, const float* spectra)
     {
         const std::size_t n = static_cast<std::size_t>(s_.fftSize);
         for (std::int32_t j = j0; j < j1; ++j) {
             unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
                                            : scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
-            const float* frame = s_.spectra.data() + static_cast<std::size_t>(j) * n;
+            const float* frame = spectra + static_cast<std::size_t>(j - j0) * n;
             if (s_.logDisplay != 0)
                 logFrame(frame, cells);
             else
@@ -132,6 +166,8 @@ private:
         const __m128d top = _mm_set1_pd(255.0);
         const __m128d kL = _mm_set1_pd(c_.linear);
         const __m128d factor[3] = {_mm_set1_pd(f_.blue), _mm_set1_pd(f_.green), _mm_set1_pd(f_.red)};
+        const std::size_t pitch = rowPitch_;
+        const bool wholeWords = !direct_;
         // Two floats from at, as doubles.
         auto load2 = [](const float* at) {
             return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at))));
@@ -142,7 +178,8 @@ private:
             const __m128d limited = _mm_and_pd(_mm_min_pd(_mm_max_pd(x, zero), top), finite);
             return _mm_cvttpd_epi32(limited);
         };
-        for (; b + 4 <= bins_ - 1; b += 4) {
+        const std::size_t last = bins_ - 1;
+        for (; b + 4 <= last; b += 4) {
             __m128d v[2];
             for (int h = 0; h < 2; ++h) {
                 const std::size_t at = b + 2 * static_cast<std::size_t>(h);
@@ -153,16 +190,25 @@ private:
                 const __m128d p = _mm_add_pd(_mm_mul_pd(re, re), _mm_mul_pd(im, im));
                 v[h] = _mm_mul_pd(kL, _mm_sqrt_pd(p));
             }
-            unsigned char* px = cells + b * rowPitch_;
+            __m128i colourBytes[3];
             for (int colour = 0; colour < 3; ++colour) {
                 const __m128i lo = bytes(_mm_mul_pd(factor[colour], v[0]));
                 const __m128i hi = bytes(_mm_mul_pd(factor[colour], v[1]));
                 const __m128i four = _mm_unpacklo_epi64(lo, hi);
-                const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
-                const auto word = static_cast<std::uint32_t>(_mm_cvtsi128_si32(packed));
-                for (std::size_t i = 0; i < 4; ++i)
-                    px[i * rowPitch_ + static_cast<std::size_t>(colour)] = static_cast<unsigned char>(word >> (8 * i));
+                colourBytes[colour] = _mm_packus_epi16(_mm_packs_epi32(four, four), _mm_setzero_si128());
             }
+            // Blue, green, red and a zero for each of the four bins.
+            const __m128i blueGreen = _mm_unpacklo_epi8(colourBytes[0], colourBytes[1]);
+            const __m128i redZero = _mm_unpacklo_epi8(colourBytes[2], _mm_setzero_si128());
+            alignas(16) std::uint32_t pixel[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(pixel), _mm_unpacklo_epi16(blueGreen, redZero));
+            unsigned char* px = cells + b * pitch;
+            if (wholeWords)
+                for (std::size_t i = 0; i < 4; ++i)
+                    std::memcpy(px + i * pitch, &pixel[i], 4);
+            else
+                for (std::size_t i = 0; i < 4; ++i)
+                    std::memcpy(px + i * pitch, &pixel[i], 3);
         }
 #endif
         for (; b + 1 < bins_; ++b)
@@ -203,26 +249,54 @@ struct SampleReader {
     int channel;
     bool eightBit;
 
-    void load(std::int64_t firstFrame, std::size_t count, double* out) const
+    // count samples from firstFrame into out, each times its weight when there are weights: one pass.
+    void load(std::int64_t firstFrame, std::size_t count, const double* weights, double* out) const
+    {
+        if (eightBit)
+            loadAs(firstFrame, count, weights, out, [](const unsigned char* at, std::size_t index) {
+                return static_cast<double>(static_cast<int>(at[index]) - 128);
+            });
+        else
+            loadAs(firstFrame, count, weights, out, [](const unsigned char* at, std::size_t index) {
+                std::int16_t v;
+                std::memcpy(&v, at + 2 * index, 2);
+                return static_cast<double>(v);
+            });
+    }
+
+private:
+    template <typename Sample>
+    void loadAs(std::int64_t firstFrame, std::size_t count, const double* weights, double* out, Sample sample) const
     {
         const std::size_t stride = static_cast<std::size_t>(channels);
         std::size_t index = static_cast<std::size_t>(firstFrame) * stride + static_cast<std::size_t>(channel);
-        if (eightBit) {
+        if (weights) {
             for (std::size_t k = 0; k < count; ++k, index += stride)
-                out[k] = static_cast<double>(static_cast<int>(bytes[index]) - 128);
+                out[k] = sample(bytes, index) * weights[k];
         } else {
-            for (std::size_t k = 0; k < count; ++k, index += stride) {
-                std::int16_t v;
-                std::memcpy(&v, bytes + 2 * index, 2);
-                out[k] = v;
-            }
+            for (std::size_t k = 0; k < count; ++k, index += stride)
+                out[k] = sample(bytes, index);
         }
     }
 };
 
+// What one thread of the analysis works in: one frame's samples, the floats of a block of frames, and
+// its own colouring scratch.
+struct AnalysisWorker {
+    AnalysisWorker(Spectrogram& s, const ColourFactors& f, std::size_t n)
+        : colourer(s, f), work(n), block(static_cast<std::size_t>(colourer.blockFrames()) * n)
+    {
+    }
+    Colourer colourer;
+    std::vector<double> work;
+    std::vector<float> block;
+};
+
 // The analysis proper, once the region has been checked; throws std::bad_alloc when memory runs out.
+// Threads take blocks of frames in turn; each block is analysed and coloured while its spectra are in
+// cache, then appended to the spectra in frame order, so the result does not depend on the threads.
 std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                         const Settings& settings, std::int32_t n, std::int32_t frames)
+                                         const Settings& settings, std::int32_t n, std::int32_t frames, int threads)
 {
     auto result = std::make_unique<Spectrogram>();
     Spectrogram& s = *result;
@@ -241,14 +315,10 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
 
     const std::size_t size = static_cast<std::size_t>(n);
     // Reserved, not filled: every frame is appended once, so the gigabytes of an hour are written once.
+    // Each block's pages are mapped by the thread that fills them, just before.
     s.spectra.reserve(static_cast<std::size_t>(frames) * size);
-    prefaultForWriting(s.spectra.data(), s.spectra.capacity() * sizeof(float));
-    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
-    s.colourBitmap.reserve(pictureSize);
-    prefaultForWriting(s.colourBitmap.data(), pictureSize);
-    s.colourBitmap.resize(pictureSize);
-    std::vector<double> work(size);
-    std::vector<float> single(size);
+    float* const spectra = s.spectra.data();
+    adviseLargePages(spectra, s.spectra.capacity() * sizeof(float));
     // The weights are the same for every frame: worked out once.
     const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
     std::vector<double> weights(windowed ? size : 0);
@@ -260,27 +330,64 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     const bool weighAlpha = settings.fftApplyAlpha == 1 && !fullWeight;
 
     const SampleReader reader{doc.samples.data(), doc.format.nChannels, region.channel, bits == 8};
-    Colourer colourer(s, colourFactorsOf(settings));
-    double* x = work.data();
-    ui.setCursor(CursorKind::Wait);
-    const std::int32_t block = colourer.blockFrames();
-    for (std::int32_t j0 = 0; j0 < frames; j0 += block) {
-        const std::int32_t j1 = std::min(frames, j0 + block);
-        for (std::int32_t j = j0; j < j1; ++j) {
-            const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
-            reader.load(first, size, x);
-            for (std::size_t k = 0; k < weights.size(); ++k)
-                x[k] *= weights[k];
-            if (weighAlpha)
+    const ColourFactors factors = colourFactorsOf(settings);
+    std::vector<std::unique_ptr<AnalysisWorker>> workers;
+    const std::int32_t block = Colourer(s, factors).blockFrames();
+    const std::int32_t blocks = (frames - 1) / block + 1;
+    threads = std::clamp(threads, 1, blocks);
+    for (int t = 0; t < threads; ++t)
+        workers.push_back(std::make_unique<AnalysisWorker>(s, factors, size));
+    // The picture's pages are mapped by all threads at once, a share each, before it is cleared.
+    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
+    s.colourBitmap.reserve(pictureSize);
+    unsigned char* const picture = s.colourBitmap.data();
+    adviseLargePages(picture, pictureSize);
+    runOnThreads(threads, [&](int t) {
+        const std::size_t from = pictureSize / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
+        const std::size_t to = t + 1 == threads ? pictureSize : from + pictureSize / static_cast<std::size_t>(threads);
+        prefaultForWriting(picture + from, to - from);
+    });
+    s.colourBitmap.resize(pictureSize);
+
+    std::atomic<std::int32_t> nextBlock{0};
+    std::mutex appendMutex;
+    std::condition_variable appended;
+    std::int32_t blocksAppended = 0;
+    auto work = [&](int t) {
+        AnalysisWorker& w = *workers[static_cast<std::size_t>(t)];
+        double* x = w.work.data();
+        for (;;) {
+            const std::int32_t c = nextBlock.fetch_add(1);
+            if (c >= blocks)
+                return;
+            const std::int32_t j0 = c * block;
+            const std::int32_t j1 = std::min(frames, j0 + block);
+            for (std::int32_t j = j0; j < j1; ++j) {
+                const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
+                reader.load(first, size, weights.empty() ? nullptr : weights.data(), x);
+                if (weighAlpha)
+                    for (std::size_t k = 0; k < size; ++k)
+                        x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
+                fftForward(size, x);
+                float* single = w.block.data() + static_cast<std::size_t>(j - j0) * size;
                 for (std::size_t k = 0; k < size; ++k)
-                    x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
-            fftForward(size, x);
-            for (std::size_t k = 0; k < size; ++k)
-                single[k] = static_cast<float>(x[k]);
-            s.spectra.insert(s.spectra.end(), single.begin(), single.end());
+                    single[k] = static_cast<float>(x[k]);
+            }
+            w.colourer.frames(j0, j1, w.block.data());
+            const std::size_t count = static_cast<std::size_t>(j1 - j0) * size;
+            prefaultForWriting(spectra + static_cast<std::size_t>(j0) * size, count * sizeof(float));
+            {
+                std::unique_lock lock(appendMutex);
+                appended.wait(lock, [&] { return blocksAppended == c; });
+                // Within the reserved capacity: no allocation, the storage stays where it is.
+                s.spectra.insert(s.spectra.end(), w.block.data(), w.block.data() + count);
+                ++blocksAppended;
+            }
+            appended.notify_all();
         }
-        colourer.frames(j0, j1);
-    }
+    };
+    ui.setCursor(CursorKind::Wait);
+    runOnThreads(threads, work);
     ui.setCursor(CursorKind::Arrow);
     return result;
 }
@@ -325,13 +432,32 @@ ColourFactors colourFactorsOf(const Settings& settings)
     return {settings.spectrogramBlue, settings.spectrogramGreen, settings.spectrogramRed};
 }
 
-void colourSpectrogram(Spectrogram& s, const ColourFactors& factors)
+int defaultSpectrogramThreads()
+{
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, kMaxThreads);
+}
+
+void colourSpectrogram(Spectrogram& s, const ColourFactors& factors, int threads)
 {
     if (!readyToColour(s))
         return;
-    Colourer colourer(s, factors);
-    for (std::int32_t j0 = 0; j0 < s.spectrumCount; j0 += colourer.blockFrames())
-        colourer.frames(j0, std::min(s.spectrumCount, j0 + colourer.blockFrames()));
+    const std::size_t n = static_cast<std::size_t>(s.fftSize);
+    const std::int32_t block = Colourer(s, factors).blockFrames();
+    const std::int32_t blocks = (s.spectrumCount - 1) / block + 1;
+    std::vector<std::unique_ptr<Colourer>> colourers;
+    const int count = std::clamp(threadsFor(threads), 1, blocks);
+    for (int t = 0; t < count; ++t)
+        colourers.push_back(std::make_unique<Colourer>(s, factors));
+    // Each block of frames owns its columns of the picture, whichever thread colours it.
+    std::atomic<std::int32_t> nextBlock{0};
+    runOnThreads(count, [&](int t) {
+        for (std::int32_t c; (c = nextBlock.fetch_add(1)) < blocks;) {
+            const std::int32_t j0 = c * block;
+            colourers[static_cast<std::size_t>(t)]->frames(j0, std::min(s.spectrumCount, j0 + block),
+                                                           s.spectra.data() + static_cast<std::size_t>(j0) * n);
+        }
+    });
 }
 
 void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
@@ -344,7 +470,7 @@ void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
 }
 
 std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                                const Settings& settings)
+                                                const Settings& settings, int threads)
 {
     if (!doc.hasData()) {
         showError(ui, kNoData);
@@ -377,16 +503,22 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
     // system run out while the spectra are filled.
     const std::size_t spectraCount = static_cast<std::size_t>(frames) * static_cast<std::size_t>(n);
     const std::size_t bitmapSize = Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins);
-    // Spectra, picture, and the work buffers of one frame (samples, weights, singles) and of colouring.
-    const double needed = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize)
-                          + 20.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
+    // Spectra, picture, the weights, and per thread one frame's samples, a block's singles and the
+    // colouring scratch. Threads are given up before the analysis is refused.
+    const double blockFrames = static_cast<double>(
+        std::clamp<std::size_t>(kColourScratch / (3 * static_cast<std::size_t>(bins)), 1, kColourBlock));
+    const double perThread = (8.0 + 4.0 * blockFrames) * static_cast<double>(n) + static_cast<double>(kColourScratch);
+    const double shared = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize) + 8.0 * n;
     const std::uint64_t available = availableMemoryBytes();
-    if (available > 0 && needed > static_cast<double>(available)) {
+    int threadCount = threadsFor(threads);
+    while (available > 0 && threadCount > 1 && shared + threadCount * perThread > static_cast<double>(available))
+        --threadCount;
+    if (available > 0 && shared + perThread > static_cast<double>(available)) {
         showError(ui, kNoMemory);
         return nullptr;
     }
     try {
-        return analyseInto(ui, doc, region, settings, n, frames);
+        return analyseInto(ui, doc, region, settings, n, frames, threadCount);
     } catch (const std::bad_alloc&) {
         // Whatever was allocated has been released on the way out.
         showError(ui, kNoMemory);

@@ -40,18 +40,23 @@ struct ColourFactors {
 };
 ColourFactors colourFactorsOf(const Settings& settings);
 
+// Threads the analysis and the colouring use unless told: one per core, at most 8.
+int defaultSpectrogramThreads();
+
 // Rewrites every pixel of colourBitmap from the spectra, gain, amplitude scale and display mode. Does
-// nothing while the bitmap or the spectra are missing.
-void colourSpectrogram(Spectrogram& s, const ColourFactors& factors);
+// nothing while the bitmap or the spectra are missing. threads <= 0: defaultSpectrogramThreads(); the
+// bytes are the same for any number.
+void colourSpectrogram(Spectrogram& s, const ColourFactors& factors, int threads = 0);
 // The same under the wait cursor, as the window's buttons run it.
 void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings);
 
 // Analyses one region of doc with the stored FFT settings (the length and window limited as the dialog
 // limits them) and colours the result. Null after a refusal, which has shown its message: "No data!",
 // "zero data!", "選択領域が不正です" (a region outside the sound), "Not Enough!" (shorter than n) or
-// "Mem Not Allo!" (the spectra would not fit in memory). The document is never changed.
+// "Mem Not Allo!" (the spectra would not fit in memory). The document is never changed. threads as for
+// colourSpectrogram: the spectra and the picture are the same for any number.
 std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                                const Settings& settings);
+                                                const Settings& settings, int threads = 0);
 
 // The window title: "[ L ] first ～ last ＝ ( n ÷ 2 ) × ( F ＋ 1 )", with the selection number after the
 // channel letter for a numbered selection.

@@ -105,6 +105,57 @@ TEST(SpectrogramAnalysis, AlphaWeighsTheSamplesOfASelectionOnly)
     EXPECT_EQ(alphaAt(envelope, 20), 0.0);
 }
 
+TEST(SpectrogramAnalysis, ThreadsShareTheFramesWithoutChangingAByte)
+{
+    // Spectra and picture from 1 thread against 2, 3 and 5, and the picture coloured in the analysis
+    // against a colouring afterwards, in both modes. Hundreds of blocks of frames at n = 16; one frame per
+    // block, coloured straight into the picture, at 2^19.
+    struct Case {
+        int bits;
+        int channel;
+        std::int32_t length;
+        int n;
+        int window;
+        bool alpha;
+    };
+    const Case cases[] = {
+        {16, 1, 40'000, 16, kFftWindowHanning, false},
+        {8, 0, 9'000, 64, kFftWindowBlackman, true},
+        {16, 0, 5 << 18, 1 << 19, kFftWindowHamming, false},
+    };
+    for (const Case& c : cases) {
+        Workspace ws = test::workspaceWith(test::randomDocument(c.bits, 2, c.length, c.n));
+        ws.settings.fftLength = c.n;
+        ws.settings.fftWindow = c.window;
+        ws.settings.fftApplyAlpha = c.alpha ? 1 : 0;
+        EditRegion region = regionOf(c.channel, 3, c.length - 1);
+        region.alphaStart = 0.2;
+        region.alphaEnd = 0.9;
+        ScriptedUi ui;
+        const auto one = analyseSpectrogram(ui, ws.document, region, ws.settings, 1);
+        ASSERT_TRUE(one) << "n " << c.n;
+        ASSERT_GT(one->spectrumCount, 2);
+        for (const int threads : {2, 3, 5}) {
+            const auto several = analyseSpectrogram(ui, ws.document, region, ws.settings, threads);
+            ASSERT_TRUE(several);
+            EXPECT_TRUE(several->spectra == one->spectra) << "n " << c.n << " threads " << threads;
+            EXPECT_TRUE(several->colourBitmap == one->colourBitmap) << "n " << c.n << " threads " << threads;
+        }
+        const ColourFactors factors = colourFactorsOf(ws.settings);
+        Spectrogram again = *one;
+        colourSpectrogram(again, factors, 3);
+        EXPECT_TRUE(again.colourBitmap == one->colourBitmap) << "n " << c.n;
+        again.logDisplay = 1;
+        again.gain = 8.0;
+        Spectrogram single = again;
+        colourSpectrogram(single, factors, 1);
+        colourSpectrogram(again, factors, 2);
+        EXPECT_TRUE(again.colourBitmap == single.colourBitmap) << "n " << c.n;
+        EXPECT_FALSE(single.colourBitmap == one->colourBitmap) << "n " << c.n;
+        EXPECT_TRUE(ui.messages.empty());
+    }
+}
+
 TEST(SpectrogramAnalysis, WindowTypeFourAnalysesLikeRectangular)
 {
     Workspace ws = toneWorkspace(16, 1, 500, 3000, 700);
