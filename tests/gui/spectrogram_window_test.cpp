@@ -232,8 +232,11 @@ TEST_F(SpectrogramWindowTest, WriteBackRunsOffTheWindowAndEscBringsBackTheSound)
         QThread::msleep(1);
     }
     ASSERT_TRUE(reached);
-    for (int i = 0; i < 200; ++i)
+    // The frames before the held one are counted: the text moves on from 0.
+    for (int i = 0; i < 20000 && window->statusLabel(1)->text().endsWith(QString::fromUtf8(" 0 ％")); ++i) {
         QApplication::processEvents();
+        QThread::msleep(1);
+    }
     EXPECT_TRUE(window->statusLabel(1)->text().startsWith(QString::fromUtf8("処理中： 左スペクトルを 逆FFT 中 ")))
         << window->statusLabel(1)->text().toStdString();
     EXPECT_TRUE(window->cancelButton()->isVisible());
