@@ -351,6 +351,7 @@ std::unique_ptr<LongEdit> LongEdit::startJob(Workspace& ws, Ui& ui, std::unique_
     auto state = std::make_unique<State>(ws, 0);
     if (!takeWorkingCopy(ws, ui, state->working))
         return nullptr;
+    state->totalFrames = job->totalFrames();
     state->job = std::move(job);
     state->control.onBlock = options.onBlock;
     state->source = &ws.document;

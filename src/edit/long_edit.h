@@ -41,6 +41,8 @@ public:
     virtual bool runNextPiece(const SoundDocument& source, SoundDocument& working, EditControl& control) = 0;
     // Once every piece is done, before finish(): what the written frames need besides (the summary).
     virtual void completed(SoundDocument& working) = 0;
+    // The frames control.framesWritten counts in all, for percent().
+    virtual std::int64_t totalFrames() const = 0;
     // Any thread while it runs: the status-bar text for now.
     virtual std::string progressText() const = 0;
     // User-interface thread, in finish(): the status text left after success and after a stop, and

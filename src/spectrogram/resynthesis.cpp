@@ -270,6 +270,11 @@ public:
         return true;
     }
 
+    std::int64_t totalFrames() const override
+    {
+        return static_cast<std::int64_t>(channels_.size()) * set_.frames * static_cast<std::int64_t>(set_.half);
+    }
+
     void completed(SoundDocument& working) override { noteSamplesChanged(working, set_.start, set_.lastFrame()); }
 
     std::string progressText() const override

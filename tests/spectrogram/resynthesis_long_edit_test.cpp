@@ -192,6 +192,8 @@ TEST(ResynthesisLongEdit, WorkersGiveTheBytesOfTheOneThreadWriteBack)
                     ASSERT_NE(started.edit, nullptr);
                     EXPECT_TRUE(ws.busy());
                     EXPECT_EQ(bytesOf(ws.document), before) << "the window shows the untouched sound meanwhile";
+                    started.edit->wait();
+                    EXPECT_EQ(started.edit->percent(), 100);
                     EXPECT_EQ(started.edit->finish(ui, EditHost{}), LongEditOutcome::Done);
                     EXPECT_FALSE(ws.busy());
                     EXPECT_EQ(bytesOf(ws.document), bytesOf(reference.document)) << threads << " threads";
