@@ -217,7 +217,7 @@ std::string progressTextOf(int channel, std::int64_t frame, std::int64_t frames)
     return progressPrefix(channel) + std::to_string(frame * 100 / frames) + " ％";
 }
 
-// Bytes 0 and 1 of the channels the settings choose.
+// The channels the settings choose, left first.
 std::vector<int> chosenChannels(const Settings& settings)
 {
     std::vector<int> chosen;
