@@ -139,6 +139,7 @@ struct LongEdit::State {
     const SoundDocument* source = nullptr;
     std::vector<RegionWork> regions;
     std::int64_t totalFrames = 0;
+    std::unique_ptr<LongEditJob> job;  // instead of regions
     EditControl control;
     // The reverb noise continues the session's sequence; it goes back to the Workspace only when the
     // edit is done, so a cancelled reverb leaves the generator where it was.
@@ -232,6 +233,11 @@ struct LongEdit::State {
     void work()
     {
         try {
+            if (job) {
+                while (!control.stopRequested() && job->runNextPiece(*source, working, control)) {
+                }
+                return;
+            }
             while (std::optional<Run> run = nextRun()) {
                 std::vector<Shown> log;
                 RecordingUi ui(log, nullptr);
@@ -265,7 +271,13 @@ struct LongEdit::State {
         work();
         for (std::thread& t : helpers)
             t.join();
-        if (!control.stopRequested()) {
+        if (!control.stopRequested() && job) {
+            try {
+                job->completed(working);
+            } catch (...) {
+                working.summary.clear();
+            }
+        } else if (!control.stopRequested()) {
             try {
                 // The summary covers both channels at once: frames that several regions share (the two
                 // channels of a whole sound) are read again only once.
@@ -312,6 +324,51 @@ LongEdit::~LongEdit()
         state_->ws.longEditRunning = false;
 }
 
+namespace {
+
+bool takeWorkingCopy(Workspace& ws, Ui& ui, SoundDocument& working)
+{
+    // The copy is the undo snapshot the command takes; the old undo store is kept until the edit is
+    // done, so that a cancel leaves it as it was. When memory does not allow both, it goes first, as
+    // it would for an edit in place.
+    working = ws.document.copyWithSamples();
+    if (working.samples.isNull()) {
+        ws.undoStore = ws.document.copyWithoutSamples();
+        working = ws.document.copyWithSamples();
+        if (working.samples.isNull()) {
+            ui.beep(BeepKind::Default);
+            refreshTitle(ws, ui);
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<LongEdit> LongEdit::startJob(Workspace& ws, Ui& ui, std::unique_ptr<LongEditJob> job,
+                                             const LongEditOptions& options)
+{
+    if (!job || !ws.document.hasData() || ws.longEditRunning)
+        return nullptr;
+    auto state = std::make_unique<State>(ws, 0);
+    if (!takeWorkingCopy(ws, ui, state->working))
+        return nullptr;
+    state->totalFrames = job->totalFrames();
+    state->job = std::move(job);
+    state->control.onBlock = options.onBlock;
+    state->source = &ws.document;
+    state->threads = std::clamp(options.threads > 0 ? options.threads : defaultEditThreads(), 1, kMaxThreads);
+    ws.longEditRunning = true;
+    State* s = state.get();
+    try {
+        s->runner = std::thread([s] { s->runAll(); });
+    } catch (...) {
+        s->runAll();
+    }
+    return std::unique_ptr<LongEdit>(new LongEdit(std::move(state)));
+}
+
 std::unique_ptr<LongEdit> LongEdit::start(Workspace& ws, Ui& ui, int commandId, int target, int slot,
                                           const LongEditOptions& options)
 {
@@ -319,19 +376,8 @@ std::unique_ptr<LongEdit> LongEdit::start(Workspace& ws, Ui& ui, int commandId, 
     if (!command || !command->longRunning || !ws.document.hasData() || ws.longEditRunning)
         return nullptr;
     auto state = std::make_unique<State>(ws, commandId);
-    // The copy is the undo snapshot the command takes; the old undo store is kept until the edit is
-    // done, so that a cancel leaves it as it was. When memory does not allow both, it goes first, as
-    // it would for an edit in place.
-    state->working = ws.document.copyWithSamples();
-    if (state->working.samples.isNull()) {
-        ws.undoStore = ws.document.copyWithoutSamples();
-        state->working = ws.document.copyWithSamples();
-        if (state->working.samples.isNull()) {
-            ui.beep(BeepKind::Default);
-            refreshTitle(ws, ui);
-            return nullptr;
-        }
-    }
+    if (!takeWorkingCopy(ws, ui, state->working))
+        return nullptr;
     state->settings = ws.settings;
     state->noiseState = ws.reverbNoiseState;
     state->control.onBlock = options.onBlock;
@@ -395,6 +441,8 @@ int LongEdit::threadCount() const { return state_->threads; }
 
 std::string LongEdit::progressText() const
 {
+    if (state_->job)
+        return state_->job->progressText();
     if (state_->control.framesWritten() > 0)
         return state_->text("データを FFT 中 " + std::to_string(percent()) + " ％");
     std::lock_guard lock(state_->textMutex);
@@ -409,17 +457,19 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
     s.concluded = true;
     ws.longEditRunning = false;
     if (s.cancelled || s.failed) {
-        if (!s.cancelled) {
+        if (!s.cancelled && s.job) {
+            s.job->reportFailure(ui);
+        } else if (!s.cancelled) {
             if (s.commandId == cmd::Equalize)
                 ui.beep(BeepKind::Error);
             else
                 showError(ui, "メモリがたりません");
         }
-        showProgress(ui, s.text("中止"));
+        showProgress(ui, s.job ? s.job->stoppedText() : s.text("中止"));
         refreshTitle(ws, ui);
         return s.cancelled ? LongEditOutcome::Cancelled : LongEditOutcome::Failed;
     }
-    std::string lastText;
+    std::string lastText = s.job ? s.job->doneText() : std::string();
     for (const State::RegionWork& w : s.regions) {
         replay(w.log, ui);
         for (const auto& [first, log] : w.runs)

@@ -15,9 +15,11 @@
 
 namespace sonavik {
 
+class EditControl;
 class EditHost;
 class Ui;
 struct EditRegion;
+struct SoundDocument;
 struct Workspace;
 
 struct LongEditOptions {
@@ -27,6 +29,28 @@ struct LongEditOptions {
 };
 
 enum class LongEditOutcome { Done, Cancelled, Failed };
+
+// Work from a layer above that the same machinery runs: the workers take pieces until none is left,
+// each reading the untouched sound and writing only its own frames of the copy.
+class LongEditJob {
+public:
+    virtual ~LongEditJob() = default;
+    // Worker threads, several at once: does the next piece and returns true, or false when none is
+    // left. Calls control.beforeBlock before each block (it throws EditStopped after a cancel) and
+    // control.framesWritten after it.
+    virtual bool runNextPiece(const SoundDocument& source, SoundDocument& working, EditControl& control) = 0;
+    // Once every piece is done, before finish(): what the written frames need besides (the summary).
+    virtual void completed(SoundDocument& working) = 0;
+    // The frames control.framesWritten counts in all, for percent().
+    virtual std::int64_t totalFrames() const = 0;
+    // Any thread while it runs: the status-bar text for now.
+    virtual std::string progressText() const = 0;
+    // User-interface thread, in finish(): the status text left after success and after a stop, and
+    // how a failure inside a worker is reported.
+    virtual std::string doneText() const = 0;
+    virtual std::string stoppedText() const = 0;
+    virtual void reportFailure(Ui& ui) const = 0;
+};
 
 // One processor core each, at least 1.
 int defaultEditThreads();
@@ -39,6 +63,11 @@ public:
     // the command is not a long one.
     static std::unique_ptr<LongEdit> start(Workspace& ws, Ui& ui, int commandId, int target, int slot,
                                            const LongEditOptions& options = {});
+    // The same for a job of another layer (the caller has checked it and shown its refusals). On
+    // success finish() makes the copy the document and the sound before it the undo store, shows the
+    // job's done text and marks the document modified.
+    static std::unique_ptr<LongEdit> startJob(Workspace& ws, Ui& ui, std::unique_ptr<LongEditJob> job,
+                                              const LongEditOptions& options = {});
     // Stops and waits for the workers if finish() was not called.
     ~LongEdit();
     LongEdit(const LongEdit&) = delete;

@@ -21,6 +21,7 @@
 #include "gui/wave_view.h"
 #include "audio/play_position.h"
 #include "qtaudio/qt_wave_device.h"
+#include "spectrogram/resynthesis.h"
 #include "spectrogram/spectrogram_analysis.h"
 
 #include <QCloseEvent>
@@ -360,6 +361,11 @@ void MainWindow::analyseSpectrogram(const EditRegion& region, int)
 {
     analyseForWindow(ws_, ui_, region, [this](std::unique_ptr<Spectrogram> s, const std::string& title) {
         auto* window = new SpectrogramWindow(std::move(s), title, ws_, ui_, this);
+        window->writeBack = [this](const Spectrogram& spectrogram, const std::function<bool()>& ask) {
+            ResynthesisStart started = startResynthesis(ws_, ui_, spectrogram, ask, longEditOptions_);
+            watchLongEdit(std::move(started.edit));
+            return started.written;
+        };
         window->documentChanged = [this](int) {
             views_.renderAll();
             controller_.refreshTitle();
@@ -395,14 +401,19 @@ bool MainWindow::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, i
 {
     if (longEdit_)
         return false;
-    longEdit_ = LongEdit::start(ws, ui, commandId, target, slot, longEditOptions_);
-    if (!longEdit_)
-        return false;
+    watchLongEdit(LongEdit::start(ws, ui, commandId, target, slot, longEditOptions_));
+    return false;
+}
+
+void MainWindow::watchLongEdit(std::unique_ptr<LongEdit> edit)
+{
+    if (!edit || longEdit_)
+        return;
+    longEdit_ = std::move(edit);
     cancelButton_->show();
     cancelKey_->setEnabled(true);
     longEditTimer_->start();
     pollLongEdit();
-    return false;
 }
 
 void MainWindow::pollLongEdit()

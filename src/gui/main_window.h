@@ -83,6 +83,8 @@ public:
     bool runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot) override;
 
     bool longEditRunning() const { return longEdit_ != nullptr; }
+    // Shows the progress of an edit already started (the spectrogram write-back) and finishes it.
+    void watchLongEdit(std::unique_ptr<LongEdit> edit);
     // Esc and "中止": the workers stop and the sound stays as it was.
     void cancelLongEdit();
     QPushButton* cancelButton() const { return cancelButton_; }

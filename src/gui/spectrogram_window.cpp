@@ -6,10 +6,12 @@
 #include "platform/ui.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/selection_sound.h"
+#include "spectrogram/spectral_edits.h"
 #include "spectrogram/spectrogram.h"
 #include "spectrogram/spectrogram_export.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -257,6 +259,11 @@ void SpectrogramWindow::runMenu()
     }
     if (id == 0)
         return;
+    // A write-back on worker threads reads the spectra until it is finished: they stay as they are.
+    if (ws_.longEditRunning && spectralEditOfCommand(id)) {
+        ui_.beep(BeepKind::Error);
+        return;
+    }
     handle(view_->menuCommand(id));
     canvas_->update();
 }
@@ -284,7 +291,7 @@ void SpectrogramWindow::handle(SpectrogramAction action)
 void SpectrogramWindow::resynthesize()
 {
     const auto ask = [this] { return askResynthesisOptions ? askResynthesisOptions() : showResynthesisDialog(ws_, ui_, this); };
-    const int written = runResynthesis(ws_, ui_, *spectrogram_, ask);
+    const int written = writeBack ? writeBack(*spectrogram_, ask) : runResynthesis(ws_, ui_, *spectrogram_, ask);
     // The document is marked modified even when nothing was written, so the title changes either way.
     if (documentChanged)
         documentChanged(written);
@@ -297,6 +304,17 @@ void SpectrogramWindow::playSelection()
         return;
     if (playSound)
         playSound(sound);
+}
+
+void SpectrogramWindow::closeEvent(QCloseEvent* event)
+{
+    // The spectra this window owns may be what a running write-back reads.
+    if (ws_.longEditRunning) {
+        ui_.beep(BeepKind::Error);
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 QImage SpectrogramWindow::clientPicture() { return canvas_->grab().toImage(); }

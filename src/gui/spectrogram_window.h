@@ -58,6 +58,9 @@ public:
     // After "I FFT" ran (written: the channels it wrote, as resynthesizeSpectrogram reports them): the
     // main window redraws its views and title.
     std::function<void(int written)> documentChanged;
+    // Where "I FFT" runs the write-back once asked (the main window: on worker threads, finished later);
+    // unset, it runs here to its end. Returns the channels written or being written.
+    std::function<int(const Spectrogram& s, const std::function<bool()>& askOptions)> writeBack;
     // Replaces the destination dialog in tests: false = cancelled.
     std::function<bool()> askResynthesisOptions;
     // The sound of the selected rectangle alone, for the playback engine.
@@ -74,6 +77,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Refused while a long edit runs.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     friend class SpectrogramCanvas;

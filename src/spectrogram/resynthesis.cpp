@@ -5,15 +5,21 @@
 #include "document/window_title.h"
 #include "document/workspace.h"
 #include "dsp/fft.h"
+#include "edit/edit_control.h"
+#include "edit/edit_dispatcher.h"
+#include "edit/long_edit.h"
 #include "edit/progress.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 namespace sonavik {
@@ -36,8 +42,10 @@ bool validSpectrogram(const Spectrogram& s)
            && s.spectra.size() >= static_cast<std::size_t>(s.spectrumCount) * static_cast<std::size_t>(n);
 }
 
-// Samples of one channel read and written as signed values in place.
+// Samples of one channel read and written as signed values, in place or from the untouched sound into
+// a copy of it.
 struct ChannelSamples {
+    const unsigned char* from;
     unsigned char* bytes;
     std::size_t stride;  // samples per frame
     std::size_t channel;
@@ -47,9 +55,9 @@ struct ChannelSamples {
     {
         const std::size_t i = static_cast<std::size_t>(frame) * stride + channel;
         if (eightBit)
-            return static_cast<double>(static_cast<int>(bytes[i]) - 128);
+            return static_cast<double>(static_cast<int>(from[i]) - 128);
         std::int16_t v;
-        std::memcpy(&v, bytes + 2 * i, 2);
+        std::memcpy(&v, from + 2 * i, 2);
         return v;
     }
 
@@ -90,6 +98,216 @@ void fillApplyAlpha(const Settings& settings, const SelectionTable& table, std::
             alpha[p - first] = chosen ? alphaAt(slot, p) : 0.0;
     }
 }
+
+const char* resynthesisRefusal(const SoundDocument& doc, const Settings& settings, const Spectrogram& s)
+{
+    if (!doc.hasData())
+        return kNoDestination;
+    if (settings.applyLeft == 0 && settings.applyRight == 0)
+        return kNoChannel;
+    const int channels = doc.format.nChannels;
+    if (channels == 1 && settings.applyRight != 0)
+        return kNoRight;
+    const std::int64_t start = settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample;
+    if (start < 0)
+        return kBadStart;
+    if (!validSpectrogram(s))
+        return kBadSpectrogram;
+    const std::int64_t h = s.fftSize / 2;
+    if (doc.frameCount < start + (static_cast<std::int64_t>(s.spectrumCount) + 1) * h)
+        return kTooShort;
+    const int bits = doc.format.wBitsPerSample;
+    if ((channels != 1 && channels != 2) || (bits != 8 && bits != 16) || doc.samples.size() < doc.byteCount()
+        || doc.format.nBlockAlign != channels * (bits / 8))
+        return kBadFormat;
+    return nullptr;
+}
+
+// What every frame of a write-back shares. Only for a destination resynthesisRefusal accepts.
+struct InverseSetup {
+    std::size_t n = 0;
+    std::size_t half = 0;
+    std::int64_t frames = 0;
+    std::int64_t start = 0;
+    std::vector<double> fade;
+    std::vector<double> weights;  // empty for the rectangular window
+    double scale = 1.0;
+
+    // Throws std::bad_alloc.
+    InverseSetup(const Settings& settings, const Spectrogram& s)
+        : n(static_cast<std::size_t>(s.fftSize)), half(n / 2), frames(s.spectrumCount),
+          start(settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample), fade(half),
+          scale(static_cast<double>(half))
+    {
+        if (s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman)
+            weights.resize(n);
+        const double pi = 3.141592653589793;
+        for (std::size_t k = 0; k < half; ++k)
+            fade[k] = (std::cos(pi * static_cast<double>(k) / static_cast<double>(half - 1)) + 1.0) * 0.5;
+        for (std::size_t k = 0; k < weights.size(); ++k)
+            weights[k] = fftWindowWeight(s.windowType, k, n);
+    }
+
+    // The last frame written, inclusive: the last frame's second half fades out into the sound.
+    std::int64_t lastFrame() const { return start + (frames + 1) * static_cast<std::int64_t>(half) - 1; }
+
+    // Frame u of the spectra back in the time domain, its window divided out.
+    void inverse(const float* spectra, std::int64_t u, double* frame) const
+    {
+        const float* spectrum = spectra + static_cast<std::size_t>(u) * n;
+        for (std::size_t k = 0; k < n; ++k)
+            frame[k] = spectrum[k] / scale;
+        fftInverse(n, frame);
+        for (std::size_t k = 0; k < weights.size(); ++k)
+            frame[k] /= weights[k];
+    }
+};
+
+// Frames first ... last - 1 of one channel, each blended over the positions of its first half. Frame u
+// needs only the second half of frame u - 1, so a run that starts inside the spectra computes that
+// frame once more and gives exactly the samples of a run from frame 0; every position is read before
+// it is written and by the one run that writes it. The run that ends with the last frame writes its
+// fade-out too. beforeFrame is called before each frame.
+void writeFrames(const InverseSetup& set, const Settings& settings, const SelectionTable& table, const float* spectra,
+                 const ChannelSamples& samples, std::int64_t first, std::int64_t last,
+                 const std::function<void(std::int64_t)>& beforeFrame)
+{
+    const std::size_t half = set.half;
+    std::vector<double> tail(half), alpha(half), frame(set.n);
+    if (first == 0) {
+        for (std::size_t k = 0; k < half; ++k)
+            tail[k] = samples.at(set.start + static_cast<std::int64_t>(k));
+    } else {
+        set.inverse(spectra, first - 1, frame.data());
+        std::copy(frame.begin() + static_cast<std::ptrdiff_t>(half), frame.end(), tail.begin());
+    }
+    for (std::int64_t u = first; u < last; ++u) {
+        if (beforeFrame)
+            beforeFrame(u);
+        const std::int64_t base = set.start + u * static_cast<std::int64_t>(half);
+        fillApplyAlpha(settings, table, base, half, alpha.data());
+        set.inverse(spectra, u, frame.data());
+        for (std::size_t k = 0; k < half; ++k) {
+            const std::int64_t p = base + static_cast<std::int64_t>(k);
+            const double fade = set.fade[k];
+            const double old = samples.at(p);
+            samples.store(p, ((1.0 - fade) * frame[k] + fade * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
+        }
+        std::copy(frame.begin() + static_cast<std::ptrdiff_t>(half), frame.end(), tail.begin());
+    }
+    if (last != set.frames)
+        return;
+    const std::int64_t base = set.start + set.frames * static_cast<std::int64_t>(half);
+    fillApplyAlpha(settings, table, base, half, alpha.data());
+    for (std::size_t k = 0; k < half; ++k) {
+        const std::int64_t p = base + static_cast<std::int64_t>(k);
+        const double fade = set.fade[k];
+        const double old = samples.at(p);
+        samples.store(p, ((1.0 - fade) * old + fade * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
+    }
+}
+
+const char* progressPrefix(int channel)
+{
+    return channel == 0 ? "処理中： 左スペクトルを 逆FFT 中 " : "処理中： 右スペクトルを 逆FFT 中 ";
+}
+
+std::string progressTextOf(int channel, std::int64_t frame, std::int64_t frames)
+{
+    return progressPrefix(channel) + std::to_string(frame * 100 / frames) + " ％";
+}
+
+// The channels the settings choose, left first.
+std::vector<int> chosenChannels(const Settings& settings)
+{
+    std::vector<int> chosen;
+    if (settings.applyLeft != 0)
+        chosen.push_back(0);
+    if (settings.applyRight != 0)
+        chosen.push_back(1);
+    return chosen;
+}
+
+// The write-back on worker threads: each channel's frames cut into runs that any worker can take.
+class ResynthesisJob : public LongEditJob {
+public:
+    // Throws std::bad_alloc. s must stay unchanged until the edit is finished.
+    ResynthesisJob(const SoundDocument& doc, const Settings& settings, const Spectrogram& s)
+        : settings_(settings), set_(settings, s), spectra_(s.spectra.data()), channels_(chosenChannels(settings)),
+          stride_(static_cast<std::size_t>(doc.format.nChannels)), eightBit_(doc.format.wBitsPerSample == 8)
+    {
+        // Each run after the first computes one frame twice; the runs do not depend on the number of
+        // threads, so neither do the samples.
+        const std::int64_t runFrames = std::max<std::int64_t>(32, (set_.frames + 15) / 16);
+        for (int c : channels_)
+            for (std::int64_t first = 0; first < set_.frames; first += runFrames)
+                runs_.push_back({c, first, std::min(first + runFrames, set_.frames)});
+    }
+
+    bool runNextPiece(const SoundDocument& source, SoundDocument& working, EditControl& control) override
+    {
+        const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
+        if (i >= runs_.size())
+            return false;
+        const Run& run = runs_[i];
+        const ChannelSamples samples{source.samples.data(), working.samples.data(), stride_,
+                                     static_cast<std::size_t>(run.channel), eightBit_};
+        EditRegion region;
+        region.channel = run.channel;
+        region.start = static_cast<std::int32_t>(set_.start);
+        region.end = static_cast<std::int32_t>(set_.lastFrame());
+        const std::int64_t h = static_cast<std::int64_t>(set_.half);
+        writeFrames(set_, settings_, selectionTable(source, run.channel), spectra_, samples, run.first, run.last,
+                    [&](std::int64_t u) {
+                        if (u > run.first) {
+                            done_[run.channel].fetch_add(1, std::memory_order_relaxed);
+                            control.framesWritten(h);
+                        }
+                        control.beforeBlock(region, u);
+                    });
+        done_[run.channel].fetch_add(1, std::memory_order_relaxed);
+        control.framesWritten(h);
+        return true;
+    }
+
+    std::int64_t totalFrames() const override
+    {
+        return static_cast<std::int64_t>(channels_.size()) * set_.frames * static_cast<std::int64_t>(set_.half);
+    }
+
+    void completed(SoundDocument& working) override { noteSamplesChanged(working, set_.start, set_.lastFrame()); }
+
+    std::string progressText() const override
+    {
+        for (int c : channels_) {
+            const std::int64_t done = done_[c].load(std::memory_order_relaxed);
+            if (done < set_.frames)
+                return progressTextOf(c, done, set_.frames);
+        }
+        return doneText();
+    }
+
+    // What the status bar shows after a one-thread run: the last channel's last frame.
+    std::string doneText() const override { return progressTextOf(channels_.back(), set_.frames - 1, set_.frames); }
+    std::string stoppedText() const override { return "処理中： 逆FFT ( 中止 )"; }
+    void reportFailure(Ui& ui) const override { ui.beep(BeepKind::Error); }
+
+private:
+    struct Run {
+        int channel;
+        std::int64_t first;
+        std::int64_t last;
+    };
+    Settings settings_;
+    InverseSetup set_;
+    const float* spectra_;
+    std::vector<int> channels_;
+    std::size_t stride_;
+    bool eightBit_;
+    std::vector<Run> runs_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::int64_t> done_[2] = {0, 0};
+};
 
 } // namespace
 
@@ -208,102 +426,51 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
 {
     SoundDocument& doc = ws.document;
     const Settings& settings = ws.settings;
-    if (!doc.hasData()) {
-        showError(ui, kNoDestination);
+    if (const char* refusal = resynthesisRefusal(doc, settings, s)) {
+        showError(ui, refusal);
         return 0;
     }
-    if (settings.applyLeft == 0 && settings.applyRight == 0) {
-        showError(ui, kNoChannel);
-        return 0;
-    }
-    const int channels = doc.format.nChannels;
-    if (channels == 1 && settings.applyRight != 0) {
-        showError(ui, kNoRight);
-        return 0;
-    }
-    const std::int64_t start = settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample;
-    if (start < 0) {
-        showError(ui, kBadStart);
-        return 0;
-    }
-    if (!validSpectrogram(s)) {
-        showError(ui, kBadSpectrogram);
-        return 0;
-    }
-    const std::int64_t h = s.fftSize / 2;
-    const std::int64_t frames = s.spectrumCount;
-    if (doc.frameCount < start + (frames + 1) * h) {
-        showError(ui, kTooShort);
-        return 0;
-    }
-    const int bits = doc.format.wBitsPerSample;
-    if ((channels != 1 && channels != 2) || (bits != 8 && bits != 16) || doc.samples.size() < doc.byteCount()
-        || doc.format.nBlockAlign != channels * (bits / 8)) {
-        showError(ui, kBadFormat);
-        return 0;
-    }
-
-    const std::size_t n = static_cast<std::size_t>(s.fftSize);
-    const std::size_t half = static_cast<std::size_t>(h);
-    std::vector<double> fade, tail, alpha, frame, weights;
+    std::unique_ptr<InverseSetup> set;
     try {
-        fade.resize(half);
-        tail.resize(half);
-        alpha.resize(half);
-        frame.resize(n);
-        if (s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman)
-            weights.resize(n);
+        set = std::make_unique<InverseSetup>(settings, s);
     } catch (const std::bad_alloc&) {
         ui.beep(BeepKind::Error);
         return 0;
     }
-    const double pi = 3.141592653589793;
-    for (std::size_t k = 0; k < half; ++k)
-        fade[k] = (std::cos(pi * static_cast<double>(k) / static_cast<double>(half - 1)) + 1.0) * 0.5;
-    for (std::size_t k = 0; k < weights.size(); ++k)
-        weights[k] = fftWindowWeight(s.windowType, k, n);
-    const double scale = static_cast<double>(h);
-
     int written = 0;
-    for (int c = 0; c < 2; ++c) {
-        if ((c == 0 ? settings.applyLeft : settings.applyRight) == 0)
-            continue;
-        const ChannelSamples samples{doc.samples.data(), static_cast<std::size_t>(channels),
-                                     static_cast<std::size_t>(c), bits == 8};
-        const SelectionTable& table = selectionTable(doc, c);
-        PercentProgress progress(ui, c == 0 ? "処理中： 左スペクトルを 逆FFT 中 " : "処理中： 右スペクトルを 逆FFT 中 ", " ％");
-        for (std::size_t k = 0; k < half; ++k)
-            tail[k] = samples.at(start + static_cast<std::int64_t>(k));
-        for (std::int64_t u = 0; u < frames; ++u) {
-            const std::int64_t base = start + u * h;
-            fillApplyAlpha(settings, table, base, half, alpha.data());
-            const float* spectrum = s.spectra.data() + static_cast<std::size_t>(u) * n;
-            for (std::size_t k = 0; k < n; ++k)
-                frame[k] = spectrum[k] / scale;
-            fftInverse(n, frame.data());
-            progress.show(u, frames);
-            for (std::size_t k = 0; k < weights.size(); ++k)
-                frame[k] /= weights[k];
-            for (std::size_t k = 0; k < half; ++k) {
-                const std::int64_t p = base + static_cast<std::int64_t>(k);
-                const double old = samples.at(p);
-                samples.store(p, ((1.0 - fade[k]) * frame[k] + fade[k] * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
-            }
-            std::copy(frame.begin() + static_cast<std::ptrdiff_t>(half), frame.end(), tail.begin());
-        }
-        // The last frame's second half fades out into the sound that is there.
-        const std::int64_t base = start + frames * h;
-        fillApplyAlpha(settings, table, base, half, alpha.data());
-        for (std::size_t k = 0; k < half; ++k) {
-            const std::int64_t p = base + static_cast<std::int64_t>(k);
-            const double old = samples.at(p);
-            samples.store(p, ((1.0 - fade[k]) * old + fade[k] * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
+    for (int c : chosenChannels(settings)) {
+        const ChannelSamples samples{doc.samples.data(), doc.samples.data(), static_cast<std::size_t>(doc.format.nChannels),
+                                     static_cast<std::size_t>(c), doc.format.wBitsPerSample == 8};
+        PercentProgress progress(ui, progressPrefix(c), " ％");
+        try {
+            writeFrames(*set, settings, selectionTable(doc, c), s.spectra.data(), samples, 0, set->frames,
+                        [&](std::int64_t u) { progress.show(u, set->frames); });
+        } catch (const std::bad_alloc&) {
+            ui.beep(BeepKind::Error);
+            break;
         }
         written |= c == 0 ? kWroteLeft : kWroteRight;
     }
-    noteSamplesChanged(doc, start, start + (frames + 1) * h - 1);
+    if (written != 0)
+        noteSamplesChanged(doc, set->start, set->lastFrame());
     return written;
 }
+
+namespace {
+
+// The one-thread button: the undo snapshot, the write-back, the document marked modified.
+int writeBackNow(Workspace& ws, Ui& ui, const Spectrogram& s)
+{
+    int written = 0;
+    // Without an undo copy the sound is not touched (the snapshot has beeped); it is still marked
+    // modified, as after a refused resynthesis.
+    if (snapshotForEdit(ws.document, ws.undoStore, ui) || !ws.document.hasData())
+        written = resynthesizeSpectrogram(ws, ui, s);
+    markModified(ws, ui);
+    return written;
+}
+
+} // namespace
 
 int runResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::function<bool()>& askOptions)
 {
@@ -314,13 +481,43 @@ int runResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::funct
     presetApplyOptions(ws.settings, s);
     if (askOptions && !askOptions())
         return 0;
-    int written = 0;
-    // Without an undo copy the sound is not touched (the snapshot has beeped); it is still marked
-    // modified, as after a refused resynthesis.
-    if (snapshotForEdit(ws.document, ws.undoStore, ui) || !ws.document.hasData())
-        written = resynthesizeSpectrogram(ws, ui, s);
-    markModified(ws, ui);
-    return written;
+    return writeBackNow(ws, ui, s);
+}
+
+ResynthesisStart startResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::function<bool()>& askOptions,
+                                  const LongEditOptions& options)
+{
+    ResynthesisStart result;
+    if (ws.busy()) {
+        showNotice(ui, kBusy);
+        return result;
+    }
+    presetApplyOptions(ws.settings, s);
+    if (askOptions && !askOptions())
+        return result;
+    const std::vector<int> chosen = chosenChannels(ws.settings);
+    std::unique_ptr<ResynthesisJob> job;
+    if (!resynthesisRefusal(ws.document, ws.settings, s)) {
+        try {
+            job = std::make_unique<ResynthesisJob>(ws.document, ws.settings, s);
+        } catch (const std::bad_alloc&) {
+            job.reset();
+        }
+    }
+    if (!job) {
+        // Refusals and a lack of memory take the one-thread way, which says so.
+        result.written = writeBackNow(ws, ui, s);
+        return result;
+    }
+    result.edit = LongEdit::startJob(ws, ui, std::move(job), options);
+    if (!result.edit) {
+        // No copy to be had: beeped, the sound untouched, marked modified as after a failed snapshot.
+        markModified(ws, ui);
+        return result;
+    }
+    for (int c : chosen)
+        result.written |= c == 0 ? kWroteLeft : kWroteRight;
+    return result;
 }
 
 } // namespace sonavik

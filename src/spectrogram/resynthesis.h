@@ -2,10 +2,12 @@
 // Writing a spectrogram back into the sound: the rules of the dialog that chooses where and how
 // strongly, and the inverse transform with its crossfades.
 
+#include "edit/long_edit.h"
 #include "spectrogram/spectrogram.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -62,5 +64,18 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s);
 // (askOptions runs the dialog; false = cancelled), takes the undo snapshot, resynthesises and marks the
 // document modified, the last whatever the resynthesis did. Returns the channels written.
 int runResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::function<bool()>& askOptions);
+
+struct ResynthesisStart {
+    std::unique_ptr<LongEdit> edit;  // null when it ended at once
+    int written = 0;                 // the channels written, or to be written once edit is done
+};
+
+// The "I FFT" button off the user-interface thread: the same refusal, options and dialog as
+// runResynthesis. A write-back that can go ahead starts as a long edit on worker threads and is
+// returned; LongEdit::finish() then makes the result the document and the sound before it the undo
+// store, and marks the document modified (a cancel or a failure leaves everything as it was). Until
+// then s must stay unchanged. Anything else (a refusal, no memory) ends here as runResynthesis ends.
+ResynthesisStart startResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::function<bool()>& askOptions,
+                                  const LongEditOptions& options = {});
 
 } // namespace sonavik

@@ -7,6 +7,7 @@
 #include "gui/dialogs/resynthesis_dialog.h"
 #include "gui/main_window.h"
 #include "keep_picture.h"
+#include "document/window_title.h"
 #include "settings/settings.h"
 #include "spectrogram/spectrogram.h"
 #include "support/scripted_ui.h"
@@ -16,18 +17,22 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QProcess>
 #include <QRadioButton>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -182,6 +187,12 @@ TEST_F(SpectrogramWindowTest, TheMenuOpensAWindowWhoseButtonsZoomColourSaveAndWr
         qobject_cast<QDialog*>(dialog)->accept();
     });
     w->button(40415)->click();
+    // It runs on worker threads; the main window finishes it.
+    for (int i = 0; i < 20000 && window->longEditRunning(); ++i) {
+        QApplication::processEvents();
+        QThread::msleep(1);
+    }
+    EXPECT_FALSE(window->longEditRunning());
     EXPECT_EQ(ws.document.modified, 1);
     EXPECT_TRUE(window->windowTitle().contains(" * 0 +")) << window->windowTitle().toStdString();
     const unsigned char* p = ws.document.samples.data() + 2 * 4000;
@@ -191,6 +202,75 @@ TEST_F(SpectrogramWindowTest, TheMenuOpensAWindowWhoseButtonsZoomColourSaveAndWr
     w->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(window->spectrogramWindows().empty());
+}
+
+// "I FFT" runs while both windows stay alive; its spectra stay as they are until it ends, and Esc brings
+// back the sound, the undo store and the title as they were.
+TEST_F(SpectrogramWindowTest, WriteBackRunsOffTheWindowAndEscBringsBackTheSound)
+{
+    SpectrogramWindow* w = analyse();
+    ASSERT_NE(w, nullptr);
+    const std::vector<unsigned char> sound(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount());
+    const std::string title = mainWindowTitle(ws);
+    std::atomic<bool> reached{false};
+    std::atomic<bool> release{false};
+    LongEditOptions options;
+    options.threads = 2;
+    options.onBlock = [&](const EditRegion&, std::int64_t frame) {
+        if (frame == 20) {
+            reached = true;
+            while (!release)
+                QThread::msleep(1);
+        }
+    };
+    window->setLongEditOptions(options);
+    w->askResynthesisOptions = [] { return true; };
+    w->button(40415)->click();
+    ASSERT_TRUE(window->longEditRunning());
+    for (int i = 0; i < 20000 && !reached; ++i) {
+        QApplication::processEvents();
+        QThread::msleep(1);
+    }
+    ASSERT_TRUE(reached);
+    // The frames before the held one are counted: the text moves on from 0.
+    for (int i = 0; i < 20000 && window->statusLabel(1)->text().endsWith(QString::fromUtf8(" 0 ％")); ++i) {
+        QApplication::processEvents();
+        QThread::msleep(1);
+    }
+    EXPECT_TRUE(window->statusLabel(1)->text().startsWith(QString::fromUtf8("処理中： 左スペクトルを 逆FFT 中 ")))
+        << window->statusLabel(1)->text().toStdString();
+    EXPECT_TRUE(window->cancelButton()->isVisible());
+    test::keepPicture(window->grab().toImage(), "resynthesis_running.png");
+
+    // The spectra stay: erasing is refused and the window does not close; another write-back is refused.
+    ui.clear();
+    Spectrogram& s = w->view().spectrogram();
+    s.selFrameLo = 0;
+    s.selFrameHi = 30;
+    s.selBinLo = 10;
+    s.selBinHi = 60;
+    const std::vector<float> spectra = s.spectra;
+    w->chooseMenuItem = [] { return 40501; };
+    w->runMenu();
+    EXPECT_EQ(w->view().spectrogram().spectra, spectra);
+    EXPECT_FALSE(w->close());
+    w->button(40415)->click();
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"再生／録音中は、ファイルを編集できません"});
+
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    release = true;
+    for (int i = 0; i < 20000 && window->longEditRunning(); ++i) {
+        QApplication::processEvents();
+        QThread::msleep(1);
+    }
+    ASSERT_FALSE(window->longEditRunning());
+    EXPECT_EQ(std::vector<unsigned char>(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount()),
+              sound);
+    EXPECT_FALSE(ws.undoStore.hasData());
+    EXPECT_EQ(ws.document.modified, 0);
+    EXPECT_EQ(ui.title, title);
+    EXPECT_EQ(window->statusLabel(1)->text(), QString::fromUtf8("処理中： 逆FFT ( 中止 )"));
+    EXPECT_TRUE(w->close());
 }
 
 TEST_F(SpectrogramWindowTest, PlayingTheSelectionHandsItsSoundToPlayback)
