@@ -159,7 +159,11 @@ struct LongEdit::State {
     bool concluded = false;
     std::thread runner;
 
-    State(Workspace& w, int id) : ws(w), commandId(id), name(id == cmd::Equalize ? kEqualizerProgressName : kConvolutionProgressName) {}
+    State(Workspace& w, int id)
+        : ws(w), commandId(id), name(id == cmd::Equalize ? kEqualizerProgressName : kConvolutionProgressName),
+          noiseState(w.reverbNoiseState)
+    {
+    }
 
     std::string text(const std::string& inside) const { return std::string("処理中： ") + name + " ( " + inside + " )"; }
 
@@ -379,7 +383,6 @@ std::unique_ptr<LongEdit> LongEdit::start(Workspace& ws, Ui& ui, int commandId, 
     if (!takeWorkingCopy(ws, ui, state->working))
         return nullptr;
     state->settings = ws.settings;
-    state->noiseState = ws.reverbNoiseState;
     state->control.onBlock = options.onBlock;
     const std::vector<EditRegion> regions = targetRegions(ws.document, ws.red, target, slot);
     std::vector<EditRegion> fitting;

@@ -216,6 +216,7 @@ TEST_F(LongEditTest, CancelAnywhereLeavesSoundUndoAndTitleAsTheyWere)
                 Workspace ws = workspace(16, 2);
                 fillUndoStore(ws);
                 ws.document.modified = 0;
+                ws.reverbNoiseState = 12345;  // an earlier reverb of the session
                 const Seen before = seen(ws);
                 ScriptedUi ui;
                 const std::int64_t lastBlock = job.commandId == cmd::Equalize ? (kFrames - 256) / 128 : kFrames / 4096;
@@ -233,6 +234,7 @@ TEST_F(LongEditTest, CancelAnywhereLeavesSoundUndoAndTitleAsTheyWere)
                 EXPECT_EQ(started.owner->finish(ui, EditHost{}), LongEditOutcome::Cancelled);
                 EXPECT_FALSE(ws.busy());
                 EXPECT_TRUE(seen(ws) == before);
+                EXPECT_EQ(ws.reverbNoiseState, 12345u) << "a cancelled reverb leaves the noise sequence where it was";
                 EXPECT_TRUE(ui.messages.empty());
                 EXPECT_EQ(ui.statusText[1], std::string("処理中： ") + (job.commandId == cmd::Equalize ? "イコライザ" : "リバーブ") + " ( 中止 )");
             }
