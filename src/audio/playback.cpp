@@ -40,30 +40,31 @@ bool Player::loops() const
     return ws_.loopMode == -1 ? ws_.settings.playButtonLoops != 0 : ws_.loopMode != 0;
 }
 
-void Player::playOrStop()
+bool Player::refuseOrStop()
 {
     if (ws_.capturing == 1) {
         showNotice(ui_, "録音中は、再生を開始できません");
-        return;
+        return true;
     }
     if (ws_.playing == 1) {
         finish(true);
-        return;
+        return true;
     }
+    return false;
+}
+
+void Player::playOrStop()
+{
+    if (refuseOrStop())
+        return;
     other_.reset();
     start();
 }
 
 void Player::playSound(std::shared_ptr<const SoundDocument> sound)
 {
-    if (ws_.capturing == 1) {
-        showNotice(ui_, "録音中は、再生を開始できません");
+    if (refuseOrStop())
         return;
-    }
-    if (ws_.playing == 1) {
-        finish(true);
-        return;
-    }
     other_ = std::move(sound);
     if (!other_)
         return;

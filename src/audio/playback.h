@@ -56,6 +56,8 @@ public:
     std::int64_t framesPlayed() const { return framesPlayed_; }
 
 private:
+    // While recording: the notice; while playing: stops. True when either happened.
+    bool refuseOrStop();
     void start();
     // The sound being played: another sound, or the document.
     const SoundDocument& source() const;

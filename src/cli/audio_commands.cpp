@@ -3,6 +3,7 @@
 #include "app/file_flows.h"
 #include "audio/playback.h"
 #include "audio/recording.h"
+#include "cli/cli_options.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
 #include "platform/console_ui.h"
@@ -16,9 +17,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -55,28 +53,6 @@ int usageError(const std::string& what)
     return kExitUsage;
 }
 
-template <typename T>
-std::optional<T> number(std::string_view text)
-{
-    T value{};
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, value);
-    if (text.empty() || ec != std::errc() || ptr != end)
-        return std::nullopt;
-    if constexpr (std::is_floating_point_v<T>) {
-        if (!std::isfinite(value))
-            return std::nullopt;
-    }
-    return value;
-}
-
-std::string absolutePath(const std::string& path)
-{
-    std::error_code ec;
-    auto abs = std::filesystem::absolute(path, ec);
-    return ec ? path : abs.lexically_normal().string();
-}
-
 // Runs the event loop until done() holds (true) or the time is up (false).
 bool runUntil(const std::function<bool()>& done, double seconds)
 {
@@ -98,26 +74,6 @@ bool runUntil(const std::function<bool()>& done, double seconds)
     poll.start(10);
     loop.exec();
     return reached;
-}
-
-struct Red {
-    int channel;
-    std::int32_t start;
-    std::int32_t end;
-};
-
-std::optional<Red> parseRed(std::string_view text)
-{
-    const std::size_t a = text.find(':');
-    const std::size_t b = a == std::string_view::npos ? a : text.find(':', a + 1);
-    if (b == std::string_view::npos)
-        return std::nullopt;
-    const std::string_view ch = text.substr(0, a);
-    const auto start = number<std::int32_t>(text.substr(a + 1, b - a - 1));
-    const auto end = number<std::int32_t>(text.substr(b + 1));
-    if ((ch != "L" && ch != "R") || !start || !end || *start < 0 || *end < 0)
-        return std::nullopt;
-    return Red{ch == "R" ? 1 : 0, *start, *end};
 }
 
 // Options "--name VALUE" or "--name=VALUE" after the operands; nullopt (after the usage message) on error.
@@ -173,7 +129,7 @@ int play(const std::vector<std::string>& args)
         return status;
     if (parsed->operands.size() != 1)
         return usageError("play takes one FILE");
-    std::optional<Red> red;
+    std::optional<RedSelection> red;
     std::optional<double> loopSeconds;
     for (const auto& [name, value] : parsed->options) {
         if (name == "--red") {
@@ -181,7 +137,7 @@ int play(const std::vector<std::string>& args)
             if (!red)
                 return usageError("malformed --red " + value);
         } else {
-            loopSeconds = number<double>(value);
+            loopSeconds = parseNumber<double>(value);
             if (!loopSeconds || *loopSeconds <= 0 || *loopSeconds > 86400)
                 return usageError("--loop takes seconds above 0, not " + value);
         }
@@ -194,11 +150,8 @@ int play(const std::vector<std::string>& args)
     TrackingUi ui;
     if (!openWavFile(ws, ui, absolutePath(parsed->operands[0])))
         return kExitFailed;
-    if (red) {
-        ws.red.redChannel = red->channel;
-        ws.red.redStart = red->start;
-        ws.red.redEnd = red->end;
-    }
+    if (red)
+        ws.red = *red;
     // As "通常再生" or "ループ再生" play it.
     ws.loopMode = loopSeconds ? 1 : 0;
     QtWaveOut device;
@@ -239,7 +192,7 @@ int record(const std::vector<std::string>& args)
     int bits = 16;
     int channels = 2;
     for (const auto& [name, value] : parsed->options) {
-        const auto n = number<int>(value);
+        const auto n = parseNumber<int>(value);
         if (name == "--seconds") {
             if (!n || *n < 1 || *n > 86400)
                 return usageError("--seconds takes 1 to 86400, not " + value);

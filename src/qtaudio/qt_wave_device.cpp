@@ -100,6 +100,33 @@ void QtWaveDeviceBase::notifyDone(WaveBuffer* buffer)
     done(buffer);
 }
 
+int QtWaveDeviceBase::prepareBuffer(WaveBuffer& buffer)
+{
+    buffer.prepared = true;
+    return mm::NoError;
+}
+
+int QtWaveDeviceBase::unprepareBuffer(WaveBuffer& buffer)
+{
+    if (buffer.inQueue)
+        return mm::StillPlaying;
+    buffer.prepared = false;
+    return mm::NoError;
+}
+
+int QtWaveDeviceBase::enterQueue(WaveBuffer& buffer) const
+{
+    if (!open_)
+        return mm::InvalidHandle;
+    if (!buffer.prepared)
+        return mm::Unprepared;
+    if (buffer.inQueue)
+        return mm::StillPlaying;
+    buffer.inQueue = true;
+    buffer.done = false;
+    return mm::NoError;
+}
+
 void QtWaveDeviceBase::reportFailure(int code)
 {
     if (failed_)
@@ -194,30 +221,14 @@ void QtWaveOut::stopSink(bool now)
     stream_ = nullptr;
 }
 
-int QtWaveOut::prepare(WaveBuffer& buffer)
-{
-    buffer.prepared = true;
-    return mm::NoError;
-}
+int QtWaveOut::prepare(WaveBuffer& buffer) { return prepareBuffer(buffer); }
 
-int QtWaveOut::unprepare(WaveBuffer& buffer)
-{
-    if (buffer.inQueue)
-        return mm::StillPlaying;
-    buffer.prepared = false;
-    return mm::NoError;
-}
+int QtWaveOut::unprepare(WaveBuffer& buffer) { return unprepareBuffer(buffer); }
 
 int QtWaveOut::write(WaveBuffer& buffer)
 {
-    if (!open_)
-        return mm::InvalidHandle;
-    if (!buffer.prepared)
-        return mm::Unprepared;
-    if (buffer.inQueue)
-        return mm::StillPlaying;
-    buffer.inQueue = true;
-    buffer.done = false;
+    if (const int refused = enterQueue(buffer); refused != mm::NoError)
+        return refused;
     queue_.queue(&buffer, buffer.data, buffer.bufferLength);
     if (!sink_ && !failed_ && !startSink())
         reportFailure(mm::NoDriver);
@@ -408,30 +419,14 @@ int QtWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallback 
     return mm::NoError;
 }
 
-int QtWaveIn::prepare(WaveBuffer& buffer)
-{
-    buffer.prepared = true;
-    return mm::NoError;
-}
+int QtWaveIn::prepare(WaveBuffer& buffer) { return prepareBuffer(buffer); }
 
-int QtWaveIn::unprepare(WaveBuffer& buffer)
-{
-    if (buffer.inQueue)
-        return mm::StillPlaying;
-    buffer.prepared = false;
-    return mm::NoError;
-}
+int QtWaveIn::unprepare(WaveBuffer& buffer) { return unprepareBuffer(buffer); }
 
 int QtWaveIn::addBuffer(WaveBuffer& buffer)
 {
-    if (!open_)
-        return mm::InvalidHandle;
-    if (!buffer.prepared)
-        return mm::Unprepared;
-    if (buffer.inQueue)
-        return mm::StillPlaying;
-    buffer.inQueue = true;
-    buffer.done = false;
+    if (const int refused = enterQueue(buffer); refused != mm::NoError)
+        return refused;
     buffer.bytesRecorded = 0;
     queue_.queue(&buffer, buffer.data, buffer.bufferLength);
     return mm::NoError;

@@ -51,6 +51,11 @@ protected:
     void reportFailure(int code);
     // Calls onDone_, which must be set, for buffer.
     void notifyDone(WaveBuffer* buffer);
+    static int prepareBuffer(WaveBuffer& buffer);
+    static int unprepareBuffer(WaveBuffer& buffer);
+    // Why buffer cannot join the queue now (closed, unprepared, already queued), or mm::NoError; on
+    // NoError it is marked queued and not done.
+    int enterQueue(WaveBuffer& buffer) const;
 
     WaveDoneCallback onDone_;
     WaveFailedCallback onFailed_;
