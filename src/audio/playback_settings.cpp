@@ -1,6 +1,7 @@
 #include "audio/playback_settings.h"
 
 #include "document/sound_document.h"
+#include "platform/ui.h"
 #include "settings/settings.h"
 
 #include <cmath>
@@ -107,6 +108,21 @@ std::string deviceNameOf(const char (&field)[32])
 }
 
 std::string badDeviceText(int index) { return formatted("ID=%lld のデバドラが異常です。", index); }
+
+std::vector<std::string> deviceListNames(Ui& ui, int count, const std::function<int(int, WaveDeviceCaps&)>& capabilitiesOf)
+{
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        WaveDeviceCaps caps;
+        if (capabilitiesOf(i, caps) != mm::NoError) {
+            caps.name = badDeviceText(i);
+            ui.beep(BeepKind::Error);
+            showError(ui, caps.name);
+        }
+        names.push_back(caps.name);
+    }
+    return names;
+}
 
 bool setDocumentRate(SoundDocument& document, std::int32_t rate)
 {

@@ -6,11 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sonavik {
+
+class Ui;
 
 struct Settings;
 struct SoundDocument;
@@ -44,6 +48,11 @@ std::string deviceNameOf(const char (&field)[32]);
 
 // "ID=%d のデバドラが異常です。" for a device whose capabilities cannot be read.
 std::string badDeviceText(int index);
+
+// The names of devices 0 ... count - 1 for a device list: a device whose capabilities cannot be read
+// sounds the error beep, shows badDeviceText and is listed by that text. capabilitiesOf is the output's
+// or the input's capabilities call.
+std::vector<std::string> deviceListNames(Ui& ui, int count, const std::function<int(int, WaveDeviceCaps&)>& capabilitiesOf);
 
 // A typed sample rate for the sound: 0 (or anything below 1) becomes 1, the block size and byte rate are
 // worked out again. True when the rate changed, so the sound counts as modified.

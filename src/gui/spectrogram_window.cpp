@@ -3,6 +3,7 @@
 #include "document/workspace.h"
 #include "gui/buttons.h"
 #include "gui/dialogs/resynthesis_dialog.h"
+#include "gui/scroll_bar_action.h"
 #include "platform/ui.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/selection_sound.h"
@@ -206,22 +207,8 @@ void SpectrogramWindow::onBarAction(QScrollBar* bar, int action, bool horizontal
 {
     if (settingBars_)
         return;
-    ScrollRequest request = ScrollRequest::Other;
     int thumb = 0;
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepSub:
-        request = ScrollRequest::LineBack;
-        break;
-    case QAbstractSlider::SliderSingleStepAdd:
-        request = ScrollRequest::LineForward;
-        break;
-    case QAbstractSlider::SliderMove:
-        request = ScrollRequest::Thumb;
-        thumb = bar->sliderPosition();
-        break;
-    default:
-        break;
-    }
+    const ScrollRequest request = scrollRequestOf(bar, action, thumb);
     if (request != ScrollRequest::Other)
         view_->scroll(horizontal, request, thumb);
     // The core decides where the thumb goes; a request it ignores leaves it where it was.

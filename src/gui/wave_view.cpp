@@ -1,5 +1,6 @@
 #include "gui/wave_view.h"
 
+#include "gui/scroll_bar_action.h"
 #include "views/wave_views.h"
 
 #include <QMouseEvent>
@@ -128,22 +129,8 @@ void WaveView::onAction(QScrollBar* bar, int action, bool horizontal)
 {
     if (settingBars_)
         return;
-    ScrollRequest request = ScrollRequest::Other;
     int thumb = 0;
-    switch (action) {
-    case QAbstractSlider::SliderSingleStepSub:
-        request = ScrollRequest::LineBack;
-        break;
-    case QAbstractSlider::SliderSingleStepAdd:
-        request = ScrollRequest::LineForward;
-        break;
-    case QAbstractSlider::SliderMove:
-        request = ScrollRequest::Thumb;
-        thumb = bar->sliderPosition();
-        break;
-    default:
-        break;
-    }
+    const ScrollRequest request = scrollRequestOf(bar, action, thumb);
     // The core decides the new position and writes it back when it renders; a request it ignores
     // must not move the thumb either.
     const int before = bar->value();

@@ -108,17 +108,10 @@ PlaybackDialog::PlaybackDialog(Workspace& ws, Ui& ui, WaveOut& device, std::func
         useMapper_->setEnabled(false);
     }
     useMapper_->setChecked(s.playUseMapper == 1);
-    std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) {
-        WaveDeviceCaps caps;
-        if (device_.capabilities(i, caps) != mm::NoError) {
-            caps.name = badDeviceText(i);
-            ui_.beep(BeepKind::Error);
-            showError(ui_, caps.name);
-        }
-        names.push_back(caps.name);
-        devices_->addItem(qs(caps.name));
-    }
+    const std::vector<std::string> names =
+        deviceListNames(ui_, count, [this](int i, WaveDeviceCaps& caps) { return device_.capabilities(i, caps); });
+    for (const std::string& name : names)
+        devices_->addItem(qs(name));
     bool found = false;
     const int entry = entryForName(deviceNameOf(s.playDeviceName), names.data(), count, &found);
     s.playDeviceIndex = found ? entry : 0;

@@ -156,17 +156,10 @@ RecordDialog::RecordDialog(Workspace& ws, Ui& ui, WaveIn& device, QWidget* paren
 
     // Devices: as the playback dialog lists them.
     const int count = std::max(device_.deviceCount(), 0);
-    std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) {
-        WaveDeviceCaps caps;
-        if (device_.capabilities(i, caps) != mm::NoError) {
-            caps.name = badDeviceText(i);
-            ui_.beep(BeepKind::Error);
-            showError(ui_, caps.name);
-        }
-        names.push_back(caps.name);
-        devices_->addItem(qs(caps.name));
-    }
+    const std::vector<std::string> names =
+        deviceListNames(ui_, count, [this](int i, WaveDeviceCaps& caps) { return device_.capabilities(i, caps); });
+    for (const std::string& name : names)
+        devices_->addItem(qs(name));
     bool found = false;
     const int entry = entryForName(deviceNameOf(s.recordDeviceName), names.data(), count, &found);
     s.recordDeviceIndex = found ? entry : 0;
