@@ -446,14 +446,26 @@ struct Kernels {
 
 std::atomic<bool> gPortableOnly{false};
 
+bool hasAvx2()
+{
+#ifdef SONAVIK_FFT_AVX2
+    static const bool yes = [] {
+        __builtin_cpu_init(); // in case the first transform runs from a static constructor
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    }();
+    return yes;
+#else
+    return false;
+#endif
+}
+
 template <bool Forward>
 const Kernels& kernels()
 {
     static const Kernels portable = SONAVIK_FFT_KERNELS(Forward, V2, );
     static const Kernels widest = [] {
 #ifdef SONAVIK_FFT_AVX2
-        __builtin_cpu_init(); // in case the first transform runs from a static constructor
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        if (hasAvx2())
             return SONAVIK_FFT_KERNELS(Forward, V4, SONAVIK_FFT_AVX2);
 #endif
         return portable;
@@ -625,6 +637,11 @@ void fftInverse(std::size_t n, double* x) noexcept
 void fftUsePortableKernels(bool on) noexcept
 {
     gPortableOnly.store(on, std::memory_order_relaxed);
+}
+
+bool fftWideKernels() noexcept
+{
+    return hasAvx2() && !gPortableOnly.load(std::memory_order_relaxed);
 }
 
 double fftWindowWeight(int type, std::size_t k, std::size_t frameLength) noexcept

@@ -23,6 +23,9 @@ void fftInverse(std::size_t n, double* x) noexcept;
 
 // Tests and benchmarks: run the portable (SSE2-width) kernels even where AVX2 is available.
 void fftUsePortableKernels(bool on) noexcept;
+// True when the AVX2 kernels run: the processor has AVX2 and FMA and the portable ones were not asked
+// for. Other code with its own AVX2 paths follows the same choice, so the tests can run both.
+bool fftWideKernels() noexcept;
 
 enum FftWindowType : int {
     kFftWindowRectangular = 0,

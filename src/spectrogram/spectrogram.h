@@ -5,16 +5,50 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace sonavik {
 
+// An allocator whose new elements are left as they come (default-initialised): the analysis writes
+// every value of its gigabytes of spectra once, so filling them with zeros first would cost a pass
+// over all of that memory for nothing.
+template <typename T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() noexcept = default;
+    template <typename U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>)
+    {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args)
+    {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+};
+
+// resize() leaves the new values undefined; assign() and the other constructors set them as usual.
+using SpectrumValues = std::vector<float, UninitialisedAllocator<float>>;
+using PictureBytes = std::vector<unsigned char, UninitialisedAllocator<unsigned char>>;
+
 struct Spectrogram {
     // Frame j occupies elements j*n ... j*n + n - 1 in the packed layout of fftForward, unscaled.
-    std::vector<float> spectra;
+    SpectrumValues spectra;
     // binCount rows of spectrumCount pixels, blue, green, red; row b is bin b (row 0 = DC), column j
     // frame j; each row padded to bitmapStride() bytes with zeros. Empty until the analysis colours it.
-    std::vector<unsigned char> colourBitmap;
+    PictureBytes colourBitmap;
 
     std::int32_t spectrumCount = 0;  // F
     std::int32_t binCount = 0;       // B = n/2 + 1

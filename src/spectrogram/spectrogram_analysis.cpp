@@ -12,16 +12,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <new>
 #include <thread>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define SONAVIK_AVX2 __attribute__((target("avx2")))
 #endif
 
 namespace sonavik {
@@ -92,6 +94,117 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
     return c;
 }
 
+#ifdef SONAVIK_AVX2
+// The wide paths below do exactly the arithmetic of the portable ones, element by element (no fused
+// multiply-add: the target has no FMA), so the pictures and spectra do not depend on the processor.
+
+// Truncated and limited to 0 ... 255, and 0 where x is not finite (x - x is then not 0): four int32s.
+SONAVIK_AVX2 inline __m128i colourBytesWide(__m256d x)
+{
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d finite = _mm256_cmp_pd(_mm256_sub_pd(x, x), zero, _CMP_EQ_OQ);
+    const __m256d limited = _mm256_and_pd(_mm256_min_pd(_mm256_max_pd(x, zero), _mm256_set1_pd(255.0)), finite);
+    return _mm256_cvttpd_epi32(limited);
+}
+
+// Linear colours of bins from ... last - 1 (all with both parts), eight at a time; returns the first
+// bin left over. Each pixel is written as blue, green, red (and a fourth byte when wholeWords).
+SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::size_t from, std::size_t last,
+                                        double linear, const double factor[3], unsigned char* cells,
+                                        std::size_t pitch, bool wholeWords)
+{
+    const __m256d kL = _mm256_set1_pd(linear);
+    const __m256d f[3] = {_mm256_set1_pd(factor[0]), _mm256_set1_pd(factor[1]), _mm256_set1_pd(factor[2])};
+    const __m256i reversed = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    std::size_t b = from;
+    for (; b + 8 <= last; b += 8) {
+        const __m256 re = _mm256_loadu_ps(frame + b);
+        // frame[n - b], frame[n - b - 1], ... frame[n - b - 7].
+        const __m256 im = _mm256_permutevar8x32_ps(_mm256_loadu_ps(frame + n - b - 7), reversed);
+        alignas(32) std::uint32_t pixel[8];
+        for (int h = 0; h < 2; ++h) {
+            const __m256d r = _mm256_cvtps_pd(h == 0 ? _mm256_castps256_ps128(re) : _mm256_extractf128_ps(re, 1));
+            const __m256d i = _mm256_cvtps_pd(h == 0 ? _mm256_castps256_ps128(im) : _mm256_extractf128_ps(im, 1));
+            const __m256d v = _mm256_mul_pd(kL, _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(r, r), _mm256_mul_pd(i, i))));
+            const __m128i blue = colourBytesWide(_mm256_mul_pd(f[0], v));
+            const __m128i green = colourBytesWide(_mm256_mul_pd(f[1], v));
+            const __m128i red = colourBytesWide(_mm256_mul_pd(f[2], v));
+            const __m128i bgr =
+                _mm_or_si128(_mm_or_si128(blue, _mm_slli_epi32(green, 8)), _mm_slli_epi32(red, 16));
+            _mm_store_si128(reinterpret_cast<__m128i*>(pixel + 4 * h), bgr);
+        }
+        unsigned char* px = cells + b * pitch;
+        if (wholeWords)
+            for (std::size_t k = 0; k < 8; ++k)
+                std::memcpy(px + k * pitch, &pixel[k], 4);
+        else
+            for (std::size_t k = 0; k < 8; ++k)
+                std::memcpy(px + k * pitch, &pixel[k], 3);
+    }
+    return b;
+}
+
+// count 16-bit samples of one channel (every channels-th value, channels 1 or 2) from at, each times
+// its weight, as doubles.
+SONAVIK_AVX2 void loadWeighted16Wide(const unsigned char* at, int channels, int channel, std::size_t count,
+                                     const double* weights, double* out)
+{
+    std::size_t k = 0;
+    if (channels == 2) {
+        // Eight frames a time: each 32-bit word holds the left sample low, the right one high.
+        for (; k + 8 <= count; k += 8) {
+            const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 4 * k));
+            const __m256i values = channel == 0 ? _mm256_srai_epi32(_mm256_slli_epi32(words, 16), 16)
+                                                : _mm256_srai_epi32(words, 16);
+            const __m256d lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(values));
+            const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(values, 1));
+            _mm256_storeu_pd(out + k, _mm256_mul_pd(lo, _mm256_loadu_pd(weights + k)));
+            _mm256_storeu_pd(out + k + 4, _mm256_mul_pd(hi, _mm256_loadu_pd(weights + k + 4)));
+        }
+    } else {
+        for (; k + 8 <= count; k += 8) {
+            const __m256i values =
+                _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 2 * k)));
+            const __m256d lo = _mm256_cvtepi32_pd(_mm256_castsi256_si128(values));
+            const __m256d hi = _mm256_cvtepi32_pd(_mm256_extracti128_si256(values, 1));
+            _mm256_storeu_pd(out + k, _mm256_mul_pd(lo, _mm256_loadu_pd(weights + k)));
+            _mm256_storeu_pd(out + k + 4, _mm256_mul_pd(hi, _mm256_loadu_pd(weights + k + 4)));
+        }
+    }
+    const std::size_t stride = static_cast<std::size_t>(channels);
+    for (; k < count; ++k) {
+        std::int16_t v;
+        std::memcpy(&v, at + 2 * (k * stride + static_cast<std::size_t>(channel)), 2);
+        out[k] = static_cast<double>(v) * weights[k];
+    }
+}
+
+// count doubles rounded to floats.
+SONAVIK_AVX2 void singlesWide(const double* x, std::size_t count, float* out)
+{
+    std::size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        _mm_storeu_ps(out + k, _mm256_cvtpd_ps(_mm256_loadu_pd(x + k)));
+        _mm_storeu_ps(out + k + 4, _mm256_cvtpd_ps(_mm256_loadu_pd(x + k + 4)));
+    }
+    for (; k < count; ++k)
+        out[k] = static_cast<float>(x[k]);
+}
+#endif
+
+void singles(const double* x, std::size_t count, float* out, bool wide)
+{
+#ifdef SONAVIK_AVX2
+    if (wide) {
+        singlesWide(x, count, out);
+        return;
+    }
+#endif
+    (void)wide;
+    for (std::size_t k = 0; k < count; ++k)
+        out[k] = static_cast<float>(x[k]);
+}
+
 // Colours frames of a spectrogram, a block at a time: the bytes of every bin of a frame (the linear map
 // runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
 // Each scratch row has one spare byte at its end, so a pixel can be stored as one 4-byte word: the
@@ -114,15 +227,25 @@ public:
     void frames(std::int32_t j0, std::int32_t j1, const float* spectra)
     {
         const std::size_t n = static_cast<std::size_t>(s_.fftSize);
-        for (std::int32_t j = j0; j < j1; ++j) {
-            unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
-                                           : scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
-            const float* frame = spectra + static_cast<std::size_t>(j - j0) * n;
-            if (s_.logDisplay != 0)
-                logFrame(frame, cells);
-            else
-                linearFrame(frame, cells);
-        }
+        for (std::int32_t j = j0; j < j1; ++j)
+            frame(j0, j, spectra + static_cast<std::size_t>(j - j0) * n);
+        write(j0, j1);
+    }
+
+    // The same in two steps: frame j of the block that starts at frame j0, one at a time; then the
+    // block's pixels into the picture.
+    void frame(std::int32_t j0, std::int32_t j, const float* values)
+    {
+        unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
+                                       : scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
+        if (s_.logDisplay != 0)
+            logFrame(values, cells);
+        else
+            linearFrame(values, cells);
+    }
+
+    void write(std::int32_t j0, std::int32_t j1)
+    {
         if (direct_)
             return;
         const std::size_t stride = s_.bitmapStride();
@@ -159,6 +282,13 @@ private:
     void linearFrame(const float* frame, unsigned char* cells) const
     {
         std::size_t b = 1;
+#ifdef SONAVIK_AVX2
+        if (wide_) {
+            const double factor[3] = {f_.blue, f_.green, f_.red};
+            b = linearBinsWide(frame, static_cast<std::size_t>(s_.fftSize), b, bins_ - 1, c_.linear, factor, cells,
+                               rowPitch_, !direct_);
+        }
+#endif
 #if defined(__SSE2__)
         // Bins 1 ... B - 2 have both parts; four at a time, with exactly the scalar arithmetic.
         const std::size_t n = static_cast<std::size_t>(s_.fftSize);
@@ -226,6 +356,7 @@ private:
     const bool direct_;
     const std::size_t rowPitch_;  // from one bin's bytes to the next bin's
     std::vector<unsigned char> scratch_;
+    const bool wide_ = fftWideKernels();
 };
 
 bool readyToColour(const Spectrogram& s)
@@ -250,8 +381,16 @@ struct SampleReader {
     bool eightBit;
 
     // count samples from firstFrame into out, each times its weight when there are weights: one pass.
-    void load(std::int64_t firstFrame, std::size_t count, const double* weights, double* out) const
+    void load(std::int64_t firstFrame, std::size_t count, const double* weights, double* out, bool wide) const
     {
+#ifdef SONAVIK_AVX2
+        if (wide && !eightBit && weights && (channels == 1 || channels == 2)) {
+            loadWeighted16Wide(bytes + 2 * static_cast<std::size_t>(firstFrame) * static_cast<std::size_t>(channels),
+                               channels, channel, count, weights, out);
+            return;
+        }
+#endif
+        (void)wide;
         if (eightBit)
             loadAs(firstFrame, count, weights, out, [](const unsigned char* at, std::size_t index) {
                 return static_cast<double>(static_cast<int>(at[index]) - 128);
@@ -262,6 +401,16 @@ struct SampleReader {
                 std::memcpy(&v, at + 2 * index, 2);
                 return static_cast<double>(v);
             });
+    }
+
+    // Asks for the bytes of count frames from firstFrame to be brought into the cache.
+    void prefetch(std::int64_t firstFrame, std::size_t count) const
+    {
+        const std::size_t frameBytes = static_cast<std::size_t>(channels) * (eightBit ? 1 : 2);
+        const unsigned char* from = bytes + static_cast<std::size_t>(firstFrame) * frameBytes;
+        const std::size_t length = count * frameBytes;
+        for (std::size_t at = 0; at < length; at += 64)
+            __builtin_prefetch(from + at);
     }
 
 private:
@@ -280,21 +429,16 @@ private:
     }
 };
 
-// What one thread of the analysis works in: one frame's samples, the floats of a block of frames, and
-// its own colouring scratch.
+// What one thread of the analysis works in: one frame's samples and its own colouring scratch.
 struct AnalysisWorker {
-    AnalysisWorker(Spectrogram& s, const ColourFactors& f, std::size_t n)
-        : colourer(s, f), work(n), block(static_cast<std::size_t>(colourer.blockFrames()) * n)
-    {
-    }
+    AnalysisWorker(Spectrogram& s, const ColourFactors& f, std::size_t n) : colourer(s, f), work(n) {}
     Colourer colourer;
     std::vector<double> work;
-    std::vector<float> block;
 };
 
 // The analysis proper, once the region has been checked; throws std::bad_alloc when memory runs out.
-// Threads take blocks of frames in turn; each block is analysed and coloured while its spectra are in
-// cache, then appended to the spectra in frame order, so the result does not depend on the threads.
+// Threads take blocks of frames in turn; each frame is written to its place in the spectra and
+// coloured while it is in cache, so the result does not depend on the threads.
 std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const EditRegion& region,
                                          const Settings& settings, std::int32_t n, std::int32_t frames, int threads)
 {
@@ -314,11 +458,11 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     s.selectionNumber = region.selectionNumber;
 
     const std::size_t size = static_cast<std::size_t>(n);
-    // Reserved, not filled: every frame is appended once, so the gigabytes of an hour are written once.
-    // Each block's pages are mapped by the thread that fills them, just before.
-    s.spectra.reserve(static_cast<std::size_t>(frames) * size);
+    // Sized, not filled: every value is written once, by the thread that analyses its frame, so the
+    // gigabytes of an hour are written once. Each block's pages are mapped by that thread, just before.
+    s.spectra.resize(static_cast<std::size_t>(frames) * size);
     float* const spectra = s.spectra.data();
-    adviseLargePages(spectra, s.spectra.capacity() * sizeof(float));
+    adviseLargePages(spectra, s.spectra.size() * sizeof(float));
     // The weights are the same for every frame: worked out once.
     const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
     std::vector<double> weights(windowed ? size : 0);
@@ -330,6 +474,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     const bool weighAlpha = settings.fftApplyAlpha == 1 && !fullWeight;
 
     const SampleReader reader{doc.samples.data(), doc.format.nChannels, region.channel, bits == 8};
+    const bool wide = fftWideKernels();
     const ColourFactors factors = colourFactorsOf(settings);
     std::vector<std::unique_ptr<AnalysisWorker>> workers;
     const std::int32_t block = Colourer(s, factors).blockFrames();
@@ -337,9 +482,11 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     threads = std::clamp(threads, 1, blocks);
     for (int t = 0; t < threads; ++t)
         workers.push_back(std::make_unique<AnalysisWorker>(s, factors, size));
-    // The picture's pages are mapped by all threads at once, a share each, before it is cleared.
-    const std::size_t pictureSize = s.bitmapStride() * static_cast<std::size_t>(s.binCount);
-    s.colourBitmap.reserve(pictureSize);
+    // The picture's pages are mapped by all threads at once, a share each. Its pixels are all written
+    // by the colouring; only the padding at the end of each row is cleared here.
+    const std::size_t stride = s.bitmapStride();
+    const std::size_t pictureSize = stride * static_cast<std::size_t>(s.binCount);
+    s.colourBitmap.resize(pictureSize);
     unsigned char* const picture = s.colourBitmap.data();
     adviseLargePages(picture, pictureSize);
     runOnThreads(threads, [&](int t) {
@@ -347,43 +494,35 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
         const std::size_t to = t + 1 == threads ? pictureSize : from + pictureSize / static_cast<std::size_t>(threads);
         prefaultForWriting(picture + from, to - from);
     });
-    s.colourBitmap.resize(pictureSize);
+    const std::size_t pixelBytes = 3 * static_cast<std::size_t>(frames);
+    if (stride > pixelBytes)
+        for (std::size_t row = 0; row < static_cast<std::size_t>(s.binCount); ++row)
+            std::memset(picture + row * stride + pixelBytes, 0, stride - pixelBytes);
 
     std::atomic<std::int32_t> nextBlock{0};
-    std::mutex appendMutex;
-    std::condition_variable appended;
-    std::int32_t blocksAppended = 0;
     auto work = [&](int t) {
         AnalysisWorker& w = *workers[static_cast<std::size_t>(t)];
         double* x = w.work.data();
-        for (;;) {
-            const std::int32_t c = nextBlock.fetch_add(1);
-            if (c >= blocks)
-                return;
+        for (std::int32_t c; (c = nextBlock.fetch_add(1)) < blocks;) {
             const std::int32_t j0 = c * block;
             const std::int32_t j1 = std::min(frames, j0 + block);
+            float* const values = spectra + static_cast<std::size_t>(j0) * size;
+            prefaultForWriting(values, static_cast<std::size_t>(j1 - j0) * size * sizeof(float));
             for (std::int32_t j = j0; j < j1; ++j) {
                 const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
-                reader.load(first, size, weights.empty() ? nullptr : weights.data(), x);
+                reader.load(first, size, weights.empty() ? nullptr : weights.data(), x, wide);
                 if (weighAlpha)
                     for (std::size_t k = 0; k < size; ++k)
                         x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
+                // The sound the next frame adds is fetched while this one is transformed.
+                if (j + 1 < frames)
+                    reader.prefetch(first + n, static_cast<std::size_t>(h));
                 fftForward(size, x);
-                float* single = w.block.data() + static_cast<std::size_t>(j - j0) * size;
-                for (std::size_t k = 0; k < size; ++k)
-                    single[k] = static_cast<float>(x[k]);
+                float* const single = values + static_cast<std::size_t>(j - j0) * size;
+                singles(x, size, single, wide);
+                w.colourer.frame(j0, j, single);
             }
-            w.colourer.frames(j0, j1, w.block.data());
-            const std::size_t count = static_cast<std::size_t>(j1 - j0) * size;
-            prefaultForWriting(spectra + static_cast<std::size_t>(j0) * size, count * sizeof(float));
-            {
-                std::unique_lock lock(appendMutex);
-                appended.wait(lock, [&] { return blocksAppended == c; });
-                // Within the reserved capacity: no allocation, the storage stays where it is.
-                s.spectra.insert(s.spectra.end(), w.block.data(), w.block.data() + count);
-                ++blocksAppended;
-            }
-            appended.notify_all();
+            w.colourer.write(j0, j1);
         }
     };
     ui.setCursor(CursorKind::Wait);
@@ -503,11 +642,9 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
     // system run out while the spectra are filled.
     const std::size_t spectraCount = static_cast<std::size_t>(frames) * static_cast<std::size_t>(n);
     const std::size_t bitmapSize = Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins);
-    // Spectra, picture, the weights, and per thread one frame's samples, a block's singles and the
-    // colouring scratch. Threads are given up before the analysis is refused.
-    const double blockFrames = static_cast<double>(
-        std::clamp<std::size_t>(kColourScratch / (3 * static_cast<std::size_t>(bins)), 1, kColourBlock));
-    const double perThread = (8.0 + 4.0 * blockFrames) * static_cast<double>(n) + static_cast<double>(kColourScratch);
+    // Spectra, picture, the weights, and per thread one frame's samples and the colouring scratch.
+    // Threads are given up before the analysis is refused.
+    const double perThread = 8.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
     const double shared = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize) + 8.0 * n;
     const std::uint64_t available = availableMemoryBytes();
     int threadCount = threadsFor(threads);

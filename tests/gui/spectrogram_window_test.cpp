@@ -249,7 +249,7 @@ TEST_F(SpectrogramWindowTest, WriteBackRunsOffTheWindowAndEscBringsBackTheSound)
     s.selFrameHi = 30;
     s.selBinLo = 10;
     s.selBinHi = 60;
-    const std::vector<float> spectra = s.spectra;
+    const SpectrumValues spectra = s.spectra;
     w->chooseMenuItem = [] { return 40501; };
     w->runMenu();
     EXPECT_EQ(w->view().spectrogram().spectra, spectra);

@@ -52,27 +52,51 @@ TEST(SpectrogramAnalysis, FrameCountAndTitleFollowTheRegionLength)
         EXPECT_EQ(s->binCount, 33);
         EXPECT_EQ(s->spectra.size(), static_cast<std::size_t>(c.frames) * 64);
         EXPECT_EQ(s->colourBitmap.size(), Spectrogram::bitmapStrideOf(c.frames) * 33);
+        // Each row's padding is zeros, as the picture files need it.
+        for (std::size_t row = 0; row < 33; ++row)
+            for (std::size_t at = 3 * c.frames; at < s->bitmapStride(); ++at)
+                ASSERT_EQ(s->colourBitmap[row * s->bitmapStride() + at], 0) << c.title;
         EXPECT_EQ(spectrogramTitle(*s), c.title);
         EXPECT_TRUE(ui.messages.empty());
     }
 }
 
+// Runs body with the widest kernels this machine has and with the portable ones.
+template <typename Body>
+void withEachKernelSet(Body body)
+{
+    for (const bool portable : {false, true}) {
+        fftUsePortableKernels(portable);
+        SCOPED_TRACE(portable ? "portable kernels" : "widest kernels");
+        body();
+    }
+    fftUsePortableKernels(false);
+}
+
 TEST(SpectrogramAnalysis, FrameSpectraAreTheFftOfTheChannelsSamples)
 {
-    // Stereo with different channels; frame 3 of the right channel from frame 7 on, Hamming window.
-    Workspace ws = test::workspaceWith(test::randomDocument(16, 2, 600, 11));
-    ScriptedUi ui;
-    auto s = analyse(ws, ui, regionOf(1, 7, 400), 32, kFftWindowHamming);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->windowType, kFftWindowHamming);
-    for (int j : {0, 3, s->spectrumCount - 1}) {
-        std::vector<double> x(32);
-        for (int k = 0; k < 32; ++k)
-            x[k] = test::sampleOf(ws.document, 7 + j * 16 + k, 1) * fftWindowWeight(kFftWindowHamming, k, 32);
-        fftForward(32, x.data());
-        for (int k = 0; k < 32; ++k)
-            EXPECT_EQ(s->spectra[j * 32 + k], static_cast<float>(x[k])) << "frame " << j << " element " << k;
-    }
+    // Mono, and stereo with different channels; frames from sample 7 on, Hamming window.
+    withEachKernelSet([] {
+        for (const int channels : {1, 2}) {
+            Workspace ws = test::workspaceWith(test::randomDocument(16, channels, 600, 11));
+            for (int channel = 0; channel < channels; ++channel) {
+                ScriptedUi ui;
+                auto s = analyse(ws, ui, regionOf(channel, 7, 400), 32, kFftWindowHamming);
+                ASSERT_TRUE(s);
+                EXPECT_EQ(s->windowType, kFftWindowHamming);
+                for (int j : {0, 3, s->spectrumCount - 1}) {
+                    std::vector<double> x(32);
+                    for (int k = 0; k < 32; ++k)
+                        x[k] = test::sampleOf(ws.document, 7 + j * 16 + k, channel)
+                               * fftWindowWeight(kFftWindowHamming, k, 32);
+                    fftForward(32, x.data());
+                    for (int k = 0; k < 32; ++k)
+                        ASSERT_EQ(s->spectra[j * 32 + k], static_cast<float>(x[k]))
+                            << channels << " channels, channel " << channel << " frame " << j << " element " << k;
+                }
+            }
+        }
+    });
 }
 
 TEST(SpectrogramAnalysis, AlphaWeighsTheSamplesOfASelectionOnly)
@@ -233,36 +257,38 @@ TEST(SpectrogramColouring, PixelsFollowThePowerOfEachBin)
     // from 0 to far past white, and values that are not numbers. The large sizes colour a few frames at a
     // time and, at 2^19, straight into the picture; every 7th bin and the top two are checked there.
     const float specials[] = {0.0f, 1.0f, -3.0f, 250.0f, 3000.0f, -40000.0f, 1e6f, 1e30f, -1e38f, NAN, INFINITY};
-    for (const int n : {8, 64, 1 << 16, 1 << 19}) {
-        Spectrogram s;
-        s.fftSize = n;
-        s.spectrumCount = 3;
-        s.binCount = n / 2 + 1;
-        std::mt19937 rng(n);
-        for (int i = 0; i < 3 * n; ++i)
-            s.spectra.push_back(i % 5 == 0 ? specials[rng() % std::size(specials)]
-                                           : std::uniform_real_distribution<float>(-5e4f, 5e4f)(rng));
-        s.colourBitmap.assign(Spectrogram::bitmapStrideOf(3) * s.binCount, 0);
-        const Settings defaults = [] { Settings st; applyDefaultSettings(st); return st; }();
-        struct Mode {
-            double gain;
-            int logDisplay;
-        };
-        for (const Mode m : {Mode{1.0, 0}, Mode{8.0, 0}, Mode{0.25, 0}, Mode{1.0, 1}, Mode{16.0, 1}}) {
-            s.gain = m.gain;
-            s.logDisplay = m.logDisplay;
-            colourSpectrogram(s, colourFactorsOf(defaults));
-            for (int j = 0; j < 3; ++j)
-                for (int b = 0; b < s.binCount; b += (n <= 64 || b + 9 >= s.binCount) ? 1 : 7) {
-                    const double re = s.spectra[j * n + b];
-                    const double im = b > 0 && b < n / 2 ? s.spectra[j * n + n - b] : 0.0;
-                    const auto want = referenceColour(re * re + im * im, m.gain, 1.0, m.logDisplay);
-                    const unsigned char* px = &s.colourBitmap[b * s.bitmapStride() + 3 * j];
-                    ASSERT_EQ((std::array<int, 3>{px[0], px[1], px[2]}), want)
-                        << "n " << n << " frame " << j << " bin " << b << " gain " << m.gain << " log " << m.logDisplay;
-                }
+    withEachKernelSet([&] {
+        for (const int n : {8, 64, 1 << 16, 1 << 19}) {
+            Spectrogram s;
+            s.fftSize = n;
+            s.spectrumCount = 3;
+            s.binCount = n / 2 + 1;
+            std::mt19937 rng(n);
+            for (int i = 0; i < 3 * n; ++i)
+                s.spectra.push_back(i % 5 == 0 ? specials[rng() % std::size(specials)]
+                                               : std::uniform_real_distribution<float>(-5e4f, 5e4f)(rng));
+            s.colourBitmap.assign(Spectrogram::bitmapStrideOf(3) * s.binCount, 0);
+            const Settings defaults = [] { Settings st; applyDefaultSettings(st); return st; }();
+            struct Mode {
+                double gain;
+                int logDisplay;
+            };
+            for (const Mode m : {Mode{1.0, 0}, Mode{8.0, 0}, Mode{0.25, 0}, Mode{1.0, 1}, Mode{16.0, 1}}) {
+                s.gain = m.gain;
+                s.logDisplay = m.logDisplay;
+                colourSpectrogram(s, colourFactorsOf(defaults));
+                for (int j = 0; j < 3; ++j)
+                    for (int b = 0; b < s.binCount; b += (n <= 64 || b + 9 >= s.binCount) ? 1 : 7) {
+                        const double re = s.spectra[j * n + b];
+                        const double im = b > 0 && b < n / 2 ? s.spectra[j * n + n - b] : 0.0;
+                        const auto want = referenceColour(re * re + im * im, m.gain, 1.0, m.logDisplay);
+                        const unsigned char* px = &s.colourBitmap[b * s.bitmapStride() + 3 * j];
+                        ASSERT_EQ((std::array<int, 3>{px[0], px[1], px[2]}), want)
+                            << "n " << n << " frame " << j << " bin " << b << " gain " << m.gain << " log " << m.logDisplay;
+                    }
+            }
         }
-    }
+    });
 }
 
 TEST(SpectrogramColouring, ValuesThatAreNotNumbersGiveBlack)

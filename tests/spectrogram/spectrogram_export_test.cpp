@@ -65,7 +65,7 @@ TEST(SpectrogramExport, FilesHaveTheExactLayouts)
             {30, 0},           {34, 0}, {38, 100}, {42, 100}, {46, 0}, {50, 0}};
         for (const auto& [at, value] : fields)
             EXPECT_EQ(u32At(bmp, at), value) << "F " << c.frames << " offset " << at;
-        EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), s.colourBitmap);
+        EXPECT_EQ(Bytes(bmp.begin() + 54, bmp.end()), Bytes(s.colourBitmap.begin(), s.colourBitmap.end()));
         EXPECT_EQ(s.bitmapStride(), c.stride);
         for (int b = 0; b < 9; ++b)
             for (std::size_t pad = 3 * c.frames; pad < c.stride; ++pad)

@@ -269,7 +269,7 @@ TEST(SpectrogramViewEdits, MenuEditsChangeTheSpectraAndThePicture)
     ASSERT_TRUE(s);
     SpectrogramView view(*s, ws, ui);
     view.resize(112 + 40, 128 + 36);
-    const std::vector<unsigned char> before = s->colourBitmap;
+    const PictureBytes before = s->colourBitmap;
     s->selFrameLo = 0;
     s->selFrameHi = 19;
     s->selBinLo = 2;
@@ -285,10 +285,10 @@ TEST(SpectrogramViewEdits, MenuEditsChangeTheSpectraAndThePicture)
     EXPECT_EQ(view.plot().pixel(15, 35 - row), (Rgb{}));
 
     // Gain and colouring buttons colour again; the second "LOG" does nothing.
-    const std::vector<unsigned char> erased = s->colourBitmap;
+    const PictureBytes erased = s->colourBitmap;
     view.command(LogColours);
     EXPECT_EQ(s->logDisplay, 1);
-    const std::vector<unsigned char> logColours = s->colourBitmap;
+    const PictureBytes logColours = s->colourBitmap;
     EXPECT_NE(logColours, erased);
     view.command(GainUp);
     EXPECT_DOUBLE_EQ(s->gain, 2.0);
@@ -353,7 +353,7 @@ TEST(SelectionSound, PlaysOnlyTheSelectedBandAndFramesAndLeavesEverythingElse)
     Workspace ws = test::toneWorkspace(16, 1, length, 8000, 500, 6000, 2500);
     auto s = test::analyse(ws, ui, test::regionOf(0, 0, length - 1), 64, 1);
     ASSERT_TRUE(s);
-    const std::vector<float> spectra = s->spectra;
+    const SpectrumValues spectra = s->spectra;
     SoundDocument sound;
     EXPECT_FALSE(selectionSound(*s, ui, sound));  // nothing selected
 
