@@ -70,8 +70,23 @@ public:
     // Blue, green, red sums of frames 0 ... frame - 1 (0 <= frame <= frames()) of bins lo ... hi, modulo
     // 2^32: out[3 x bin + colour]. Differences of two such sums are exact for spans under 2^24 frames.
     void prefix(std::int64_t frame, CellRange bins, std::uint32_t* out) const;
+    // Asks for the memory prefix(frame, bins, ...) will read to be brought into the cache.
+    void prefetch(std::int64_t frame, CellRange bins) const;
 
 private:
+    // Where prefix() reads: a coarse and a fine row at mark, then the cells of frames from ... to - 1,
+    // added (or taken away when backward); count values from first in rows of row values.
+    struct Reading {
+        std::size_t row = 0;
+        std::size_t first = 0;
+        std::size_t count = 0;
+        bool backward = false;
+        std::int64_t mark = 0;
+        std::int64_t from = 0;
+        std::int64_t to = 0;
+    };
+    Reading readingFor(std::int64_t frame, CellRange bins) const;
+
     std::int64_t frames_ = 0;
     std::int64_t bins_ = 0;
     std::vector<std::uint8_t> cells_;    // [frame][bin][3]
@@ -80,8 +95,10 @@ private:
 };
 
 // Clears the plot to black and draws the grid's cells for the two axes. sums may be null (every cell is
-// then read); when given it must describe grid. The picture is the same either way.
+// then read); when given it must describe grid. The picture is the same either way. With both axes
+// minified the columns may be drawn on two threads: threads 0 decides by the plot's size and the
+// machine, 1 or 2 say so.
 void renderPlot(PixelImage& plot, const ColourGrid& grid, const PlotAxis& x, const PlotAxis& y,
-                const FrameBlockSums* sums);
+                const FrameBlockSums* sums, int threads = 0);
 
 } // namespace sonavik

@@ -129,11 +129,13 @@ TEST(SpectrogramPlot, BlockSumsDrawTheSamePixelsAsEveryCell)
             const PlotAxis y{unit(rng) * c.bins * 0.5 - 2, fitY * std::pow(2.0, static_cast<int>(unit(rng) * 6) - 2), c.bins,
                              c.height};
             renderPlot(slow, bm.grid(), x, y, nullptr);
-            renderPlot(fast, bm.grid(), x, y, sums.get());
-            ASSERT_EQ(std::vector<std::uint8_t>(slow.data(), slow.data() + slow.byteSize()),
-                      std::vector<std::uint8_t>(fast.data(), fast.data() + fast.byteSize()))
-                << c.frames << "x" << c.bins << " origin " << x.origin << "," << y.origin << " zoom " << x.zoom << ","
-                << y.zoom;
+            for (const int threads : {1, 2}) {
+                renderPlot(fast, bm.grid(), x, y, sums.get(), threads);
+                ASSERT_EQ(std::vector<std::uint8_t>(slow.data(), slow.data() + slow.byteSize()),
+                          std::vector<std::uint8_t>(fast.data(), fast.data() + fast.byteSize()))
+                    << c.frames << "x" << c.bins << " origin " << x.origin << "," << y.origin << " zoom " << x.zoom
+                    << "," << y.zoom << " threads " << threads;
+            }
         }
     }
 }
