@@ -56,9 +56,9 @@ struct ColourGrid {
 };
 
 // The colours again, frame by frame (all bins of a frame side by side), with running sums over frames
-// kept at every 16th frame (16 bits, within blocks of 256 frames) and every 256th frame (32 bits). The
+// kept at every 8th frame (16 bits, within blocks of 256 frames) and every 256th frame (32 bits). The
 // sums of every bin up to any frame are then two rows of look-ups and a few rows of cells, all read in
-// order. About 3.4 bytes per cell of the bitmap.
+// order. About 3.8 bytes per cell of the bitmap.
 class FrameBlockSums {
 public:
     // Empty when the memory cannot be had.
