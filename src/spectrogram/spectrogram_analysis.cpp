@@ -94,6 +94,19 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
     return c;
 }
 
+// Pixels of consecutive bins (blue, green, red in the low bytes of each word), pitch bytes apart from
+// px on: whole words where the fourth byte may be overwritten, three bytes otherwise.
+inline void storePixels(const std::uint32_t* pixel, std::size_t count, unsigned char* px, std::size_t pitch,
+                        bool wholeWords)
+{
+    if (wholeWords)
+        for (std::size_t k = 0; k < count; ++k)
+            std::memcpy(px + k * pitch, &pixel[k], 4);
+    else
+        for (std::size_t k = 0; k < count; ++k)
+            std::memcpy(px + k * pitch, &pixel[k], 3);
+}
+
 #ifdef SONAVIK_AVX2
 // The wide paths below do exactly the arithmetic of the portable ones, element by element (no fused
 // multiply-add: the target has no FMA), so the pictures and spectra do not depend on the processor.
@@ -133,13 +146,7 @@ SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::
                 _mm_or_si128(_mm_or_si128(blue, _mm_slli_epi32(green, 8)), _mm_slli_epi32(red, 16));
             _mm_store_si128(reinterpret_cast<__m128i*>(pixel + 4 * h), bgr);
         }
-        unsigned char* px = cells + b * pitch;
-        if (wholeWords)
-            for (std::size_t k = 0; k < 8; ++k)
-                std::memcpy(px + k * pitch, &pixel[k], 4);
-        else
-            for (std::size_t k = 0; k < 8; ++k)
-                std::memcpy(px + k * pitch, &pixel[k], 3);
+        storePixels(pixel, 8, cells + b * pitch, pitch, wholeWords);
     }
     return b;
 }
@@ -332,13 +339,7 @@ private:
             const __m128i redZero = _mm_unpacklo_epi8(colourBytes[2], _mm_setzero_si128());
             alignas(16) std::uint32_t pixel[4];
             _mm_store_si128(reinterpret_cast<__m128i*>(pixel), _mm_unpacklo_epi16(blueGreen, redZero));
-            unsigned char* px = cells + b * pitch;
-            if (wholeWords)
-                for (std::size_t i = 0; i < 4; ++i)
-                    std::memcpy(px + i * pitch, &pixel[i], 4);
-            else
-                for (std::size_t i = 0; i < 4; ++i)
-                    std::memcpy(px + i * pitch, &pixel[i], 3);
+            storePixels(pixel, 4, cells + b * pitch, pitch, wholeWords);
         }
 #endif
         for (; b + 1 < bins_; ++b)
