@@ -30,14 +30,6 @@ Rgb rgbOf(const QColor& c)
     return {static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()), static_cast<std::uint8_t>(c.blue())};
 }
 
-QImage imageOf(const PixelImage& picture)
-{
-    // Stored bottom-up: mirrored while wrapping, then copied so the QImage owns its pixels.
-    const QImage wrapped(picture.data(), picture.width(), picture.height(), static_cast<qsizetype>(picture.stride()),
-                         QImage::Format_BGR888);
-    return wrapped.mirrored(false, true);
-}
-
 } // namespace
 
 StripColours stripColoursFromPalette()

@@ -350,8 +350,9 @@ TEST_F(RealDevices, FormatsTheDevicesCannotCarryAreRefusedWithTheFormatCode)
         EXPECT_EQ(in.queryFormat(kWaveMapper, c.format), c.code) << c.format.channels << "/" << c.format.bitsPerSample;
         const int opened = out.open(kWaveMapper, c.format, [](WaveBuffer*) {}, [](int) {});
         EXPECT_EQ(opened, c.code);
-        if (opened == mm::NoError)
+        if (opened == mm::NoError) {
             EXPECT_EQ(out.close(), mm::NoError);
+        }
     }
     EXPECT_EQ(in.queryFormat(999, cases[0].format), mm::BadDeviceId);
     WaveDeviceCaps caps;

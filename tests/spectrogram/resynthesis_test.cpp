@@ -47,8 +47,9 @@ TEST(Resynthesis, AnUneditedSpectrogramGivesBackItsSamples)
             int worst = 0;
             for (std::int64_t p = 0; p < 3000; ++p) {
                 const int d = std::abs(test::sampleOf(ws.document, p, 1) - test::sampleOf(before, p, 1));
-                if (p < 123 || p > last)
+                if (p < 123 || p > last) {
                     ASSERT_EQ(d, 0) << "outside the analysed span at " << p;
+                }
                 worst = std::max(worst, d);
             }
             EXPECT_LE(worst, 1) << bits << " bits, window " << window;
@@ -169,10 +170,11 @@ TEST(Resynthesis, DestinationChannelAndPosition)
     EXPECT_EQ(channelSamples(ws.document, 0), channelSamples(before, 0));
     for (std::int64_t p = 0; p < 4000; ++p) {
         const int now = test::sampleOf(ws.document, p, 1);
-        if (p < 1000 || p >= 1000 + 33 * 32)
+        if (p < 1000 || p >= 1000 + 33 * 32) {
             ASSERT_EQ(now, test::sampleOf(before, p, 1)) << p;
-        else if (p >= 1032 && p < 1000 + 32 * 32)  // away from the crossfades at both ends: left from frame p - 1000
+        } else if (p >= 1032 && p < 1000 + 32 * 32) {  // away from the crossfades at both ends: left from frame p - 1000
             ASSERT_NEAR(now, test::sampleOf(before, p - 1000, 0), 1) << p;
+        }
     }
 }
 

@@ -82,9 +82,10 @@ TEST(SpectralEdits, RectanglesAreLimitedToTheSpectrogram)
     for (const Case& c : cases) {
         const auto got = limitedRect(s, c.in);
         ASSERT_EQ(got.has_value(), c.out.has_value()) << c.in.frameLo << ' ' << c.in.frameHi;
-        if (got)
+        if (got) {
             EXPECT_EQ(std::tuple(got->frameLo, got->frameHi, got->binLo, got->binHi),
                       std::tuple(c.out->frameLo, c.out->frameHi, c.out->binLo, c.out->binHi));
+        }
     }
     EXPECT_EQ(spectralEditOfCommand(40501), SpectralEdit::Erase);
     EXPECT_EQ(spectralEditOfCommand(40508), SpectralEdit::Keep);
