@@ -1,8 +1,10 @@
 #pragma once
-// What the benchmarks share: a Ui that shows nothing, and the best of three timings.
+// What the benchmarks share: a Ui that shows nothing, the best of three timings and the processor time.
 
 #include "document/sound_document.h"
 #include "platform/ui.h"
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -24,6 +26,21 @@ public:
     void setStatusText(int, const std::string&) override {}
     void setTitle(const std::string&) override {}
 };
+
+// Processor time of the whole process so far, all threads: in user mode, and in the system (mostly
+// mapping and zeroing fresh pages).
+struct ProcessorTime {
+    double user;
+    double system;
+    double total() const { return user + system; }
+};
+inline ProcessorTime processorTime()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
+}
 
 // Seconds of the fastest of three runs of work; reset runs untimed before each.
 inline double secondsOf(const std::function<void()>& work, const std::function<void()>& reset = {})

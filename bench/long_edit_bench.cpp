@@ -21,21 +21,12 @@
 #include <cstring>
 #include <cstdlib>
 #include <fstream>
-#include <sys/resource.h>
 #include <string>
 #include <vector>
 
 namespace {
 
 using namespace sonavik;
-
-double processorSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Timing {
     double wall;
@@ -46,14 +37,14 @@ Timing seconds(Workspace& ws, Ui& ui, int commandId, int threads)
 {
     LongEditOptions options;
     options.threads = threads;
-    const double p0 = processorSeconds();
+    const double p0 = bench::processorTime().total();
     const auto t0 = std::chrono::steady_clock::now();
     std::unique_ptr<LongEdit> edit = LongEdit::start(ws, ui, commandId, 0, -1, options);
     if (!edit)
         return {-1.0, -1.0};
     edit->wait();
     const auto t1 = std::chrono::steady_clock::now();
-    const double p1 = processorSeconds();
+    const double p1 = bench::processorTime().total();
     edit->cancel();
     edit->finish(ui, EditHost{});
     return {std::chrono::duration<double>(t1 - t0).count(), p1 - p0};

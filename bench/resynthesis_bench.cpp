@@ -17,19 +17,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
 
 namespace {
 
 using namespace sonavik;
-
-double processorSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Timing {
     double wall = -1.0;
@@ -40,7 +31,7 @@ Timing seconds(Workspace& ws, Ui& ui, const Spectrogram& s, int threads)
 {
     LongEditOptions options;
     options.threads = threads;
-    const double p0 = processorSeconds();
+    const double p0 = bench::processorTime().total();
     const auto t0 = std::chrono::steady_clock::now();
     ResynthesisStart started = startResynthesis(ws, ui, s, [&] {
         ws.settings.applyUseAlpha = 0;
@@ -52,7 +43,7 @@ Timing seconds(Workspace& ws, Ui& ui, const Spectrogram& s, int threads)
         return {};
     started.edit->wait();
     const auto t1 = std::chrono::steady_clock::now();
-    const double p1 = processorSeconds();
+    const double p1 = bench::processorTime().total();
     started.edit->cancel();
     started.edit->finish(ui, EditHost{});
     return {std::chrono::duration<double>(t1 - t0).count(), p1 - p0};

@@ -38,19 +38,8 @@ using namespace sonavik;
 using bench::QuietUi;
 using bench::secondsOf;
 
-// Processor time of the whole process so far, all threads: in user mode, and in the system (mostly
-// mapping and zeroing fresh pages).
-struct ProcessorTime {
-    double user;
-    double system;
-};
-ProcessorTime processorTime()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
-    return {seconds(usage.ru_utime), seconds(usage.ru_stime)};
-}
+using bench::ProcessorTime;
+using bench::processorTime;
 
 struct Timing {
     double wall;    // best of three

@@ -184,13 +184,10 @@ void SpectrogramWindow::placeButtons()
 
 void SpectrogramWindow::syncBars()
 {
-    // A Qt bar's range is the range of thumb positions: the last one is max - page + 1.
     settingBars_ = true;
     for (QScrollBar* bar : {hBar_, vBar_}) {
         const ScrollBarState& s = bar == hBar_ ? view_->horizontalBar() : view_->verticalBar();
-        bar->setRange(0, std::max(0, s.max - std::max(0, s.page) + 1));
-        bar->setPageStep(std::max(0, s.page));
-        bar->setValue(s.pos);
+        showScrollBar(bar, 0, s.max, s.page, s.pos);
     }
     settingBars_ = false;
 }

@@ -114,14 +114,9 @@ void WaveView::layoutChildren()
 
 void WaveView::setScrollBars(const ScrollBarValues& b)
 {
-    // A Qt scroll bar's range is the range of thumb positions: the last one is max - page + 1.
     settingBars_ = true;
-    hBar_->setRange(b.hMin, std::max(b.hMin, b.hMax - std::max(0, b.hPage) + 1));
-    hBar_->setPageStep(std::max(0, b.hPage));
-    hBar_->setValue(b.hPos);
-    vBar_->setRange(b.vMin, std::max(b.vMin, b.vMax - std::max(0, b.vPage) + 1));
-    vBar_->setPageStep(std::max(0, b.vPage));
-    vBar_->setValue(b.vPos);
+    showScrollBar(hBar_, b.hMin, b.hMax, b.hPage, b.hPos);
+    showScrollBar(vBar_, b.vMin, b.vMax, b.vPage, b.vPos);
     settingBars_ = false;
 }
 
