@@ -5,6 +5,7 @@
 #include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
 #include "gui/curve_editor_widget.h"
+#include "gui/widget_test_support.h"
 #include "support/scripted_ui.h"
 #include "views/test_documents.h"
 
@@ -30,6 +31,7 @@ namespace sonavik {
 namespace {
 
 using test::ScriptedUi;
+using test::whenShown;
 
 Workspace workspaceWith(int bits)
 {
@@ -47,15 +49,6 @@ QPushButton* buttonWithText(QWidget* dialog, const char* text)
     return nullptr;
 }
 
-// Runs `answer` on the modal dialog that opens next.
-void whenShown(std::function<void(QWidget*)> answer)
-{
-    QTimer::singleShot(0, [answer] {
-        QWidget* w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr) << "nothing opened";
-        answer(w);
-    });
-}
 
 TEST(CoarsenDialog, StartsAtTheSoundsBitsAndStoresEveryPosition)
 {

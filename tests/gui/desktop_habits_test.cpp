@@ -9,6 +9,7 @@
 #include "app/main_menu.h"
 #include "document/workspace.h"
 #include "settings/settings.h"
+#include "gui/widget_test_support.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
@@ -41,14 +42,7 @@ protected:
         setFieldText(ws.settings.saveDir, dir.path());
     }
 
-    QAction* menuAction(int id)
-    {
-        for (QAction* top : window->menuBar()->actions())
-            for (QAction* a : top->menu()->actions())
-                if (a->data().toInt() == id)
-                    return a;
-        return nullptr;
-    }
+    QAction* menuAction(int id) { return test::menuActionOf(window.get(), id); }
 
     void drop(const QString& path)
     {

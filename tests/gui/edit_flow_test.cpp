@@ -7,6 +7,7 @@
 #include "gui/dialogs/target_dialog.h"
 #include "gui/wave_view.h"
 #include "settings/settings.h"
+#include "gui/widget_test_support.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
@@ -30,19 +31,9 @@ namespace sonavik {
 namespace {
 
 using test::ScriptedUi;
+using test::whenShown;
 using test::TempDir;
 
-// Runs `answer` on the next modal dialog or popup menu that opens.
-void whenShown(std::function<void(QWidget*)> answer)
-{
-    QTimer::singleShot(0, [answer] {
-        QWidget* w = QApplication::activePopupWidget();
-        if (!w)
-            w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr) << "nothing opened";
-        answer(w);
-    });
-}
 
 // Chooses the entry with the given text in an open popup menu (looking into submenus).
 void chooseInMenu(QWidget* popup, const QString& text)
@@ -101,14 +92,7 @@ protected:
         ASSERT_FALSE(window->longEditRunning());
     }
 
-    QAction* menuAction(int id)
-    {
-        for (QAction* top : window->menuBar()->actions())
-            for (QAction* a : top->menu()->actions())
-                if (a->data().toInt() == id)
-                    return a;
-        return nullptr;
-    }
+    QAction* menuAction(int id) { return test::menuActionOf(window.get(), id); }
 
     std::int16_t sample(int frame, int channel)
     {

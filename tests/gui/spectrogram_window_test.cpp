@@ -10,6 +10,7 @@
 #include "document/window_title.h"
 #include "settings/settings.h"
 #include "spectrogram/spectrogram.h"
+#include "gui/widget_test_support.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
@@ -41,19 +42,9 @@ namespace sonavik {
 namespace {
 
 using test::ScriptedUi;
+using test::whenShown;
 using test::TempDir;
 
-// Runs `answer` on the next modal dialog or popup menu that opens.
-void whenShown(std::function<void(QWidget*)> answer)
-{
-    QTimer::singleShot(0, [answer] {
-        QWidget* w = QApplication::activePopupWidget();
-        if (!w)
-            w = QApplication::activeModalWidget();
-        ASSERT_NE(w, nullptr) << "nothing opened";
-        answer(w);
-    });
-}
 
 // A mono 16-bit tone of 1000 Hz at 8000 Hz.
 test::Bytes toneWav(int frames)
