@@ -91,24 +91,13 @@ std::optional<Parsed> parse(const std::vector<std::string>& args, std::initializ
             p.operands.push_back(arg);
             continue;
         }
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        if (std::find(known.begin(), known.end(), name) == known.end()) {
-            status = usageError("unknown option " + arg);
+        auto option = takeValuedOption(args, i, known);
+        if (const std::string* error = std::get_if<std::string>(&option)) {
+            status = usageError(*error);
             return std::nullopt;
         }
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                status = usageError(name + " needs a value");
-                return std::nullopt;
-            }
-            value = args[++i];
-        }
-        p.options.emplace_back(name, *value);
+        auto& [name, value] = std::get<OptionValue>(option);
+        p.options.emplace_back(std::move(name), std::move(value));
     }
     return p;
 }

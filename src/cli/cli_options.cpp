@@ -1,5 +1,6 @@
 #include "cli/cli_options.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -11,6 +12,27 @@ std::string absolutePath(const std::string& path)
     std::error_code ec;
     auto abs = std::filesystem::absolute(path, ec);
     return ec ? path : abs.lexically_normal().string();
+}
+
+std::variant<OptionValue, std::string> takeValuedOption(const std::vector<std::string>& args, std::size_t& i,
+                                                        std::initializer_list<std::string_view> known)
+{
+    const std::string& arg = args[i];
+    OptionValue o{arg, {}};
+    bool inline_ = false;
+    if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
+        o.name = arg.substr(0, eq);
+        o.value = arg.substr(eq + 1);
+        inline_ = true;
+    }
+    if (std::find(known.begin(), known.end(), o.name) == known.end())
+        return "unknown option " + arg;
+    if (!inline_) {
+        if (i + 1 >= args.size())
+            return o.name + " needs a value";
+        o.value = args[++i];
+    }
+    return o;
 }
 
 std::vector<std::string_view> splitFields(std::string_view text)

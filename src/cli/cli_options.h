@@ -9,7 +9,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <initializer_list>
 #include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace sonavik::cli {
@@ -31,6 +33,16 @@ std::optional<T> parseNumber(std::string_view text)
     }
     return value;
 }
+
+// An option that takes a value, "--name VALUE" or "--name=VALUE", at args[i] (which starts with "--"):
+// its name and value; i moves onto the value when it is the next argument. The error text when the
+// name is not among known or the value is missing.
+struct OptionValue {
+    std::string name;
+    std::string value;
+};
+std::variant<OptionValue, std::string> takeValuedOption(const std::vector<std::string>& args, std::size_t& i,
+                                                        std::initializer_list<std::string_view> known);
 
 std::vector<std::string_view> splitFields(std::string_view text);
 // "L" 0, "R" 1.

@@ -218,20 +218,12 @@ int main(int argc, char** argv)
             continue;
         }
         // Options with a value: "--name VALUE" or "--name=VALUE".
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        if (name != "--target" && name != "--select" && name != "--red" && name != "--settings" && name != "--bits"
-            && name != "--response" && name != "--preset" && name != "--threads")
-            return usageError("unknown option " + arg);
-        if (!value) {
-            if (i + 1 >= args.size())
-                return usageError(name + " needs a value");
-            value = args[++i];
-        }
+        auto option = takeValuedOption(
+            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads"});
+        if (const std::string* error = std::get_if<std::string>(&option))
+            return usageError(*error);
+        const std::string& name = std::get<OptionValue>(option).name;
+        const std::string* value = &std::get<OptionValue>(option).value;
         if (name == "--target") {
             auto code = parseNumber<int>(*value);
             if (!code || *code < 0 || *code > 12)

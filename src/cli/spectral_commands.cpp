@@ -134,8 +134,6 @@ struct SpectralOptions {
 // Parses everything after the command name; an error text on failure.
 std::optional<std::string> parseOptions(const std::vector<std::string>& args, SpectralOptions& o)
 {
-    static const char* const kValued[] = {"--target", "--select", "--red", "--settings", "--bmp",
-                                          "--fft",    "--apply-alpha", "--to", "--at"};
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--yes") {
@@ -150,19 +148,13 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Sp
             o.operands.push_back(arg);
             continue;
         }
-        std::string name = arg;
-        std::optional<std::string> value;
-        if (const std::size_t eq = arg.find('='); eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            value = arg.substr(eq + 1);
-        }
-        if (std::find(std::begin(kValued), std::end(kValued), name) == std::end(kValued))
-            return "unknown option " + arg;
-        if (!value) {
-            if (i + 1 >= args.size())
-                return name + " needs a value";
-            value = args[++i];
-        }
+        auto option = takeValuedOption(args, i,
+                                       {"--target", "--select", "--red", "--settings", "--bmp", "--fft",
+                                        "--apply-alpha", "--to", "--at"});
+        if (std::string* error = std::get_if<std::string>(&option))
+            return *error;
+        const std::string& name = std::get<OptionValue>(option).name;
+        const std::string* value = &std::get<OptionValue>(option).value;
         if (name == "--target") {
             const auto code = parseNumber<int>(*value);
             if (!code || *code < 0 || *code > 12)
