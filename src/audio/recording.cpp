@@ -51,6 +51,14 @@ const char* closeFailureName(int code)
 
 } // namespace
 
+std::string recordingLossText(std::uint64_t lostBytes, std::uint32_t bytesPerSecond)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "録音中に %.1f 秒の音が失われました",
+                  static_cast<double>(lostBytes) / std::max<std::uint32_t>(bytesPerSecond, 1));
+    return text;
+}
+
 std::optional<WaveFormat> recordFormatFromSettings(Settings& s)
 {
     WaveFormat f;
@@ -139,6 +147,8 @@ void Recorder::recordNewDocument()
     }
     open_ = true;
     lost_ = false;
+    lostSeen_ = 0;
+    lostWhileStoring_ = 0;
 
     pendingBuffers_ = 0;
     for (int i = 0; i < kRingSize; ++i) {
@@ -199,6 +209,8 @@ void Recorder::recordNewDocument()
         levelBits_.reset();
         takeRecording();
         recordArea_.reset();
+        if (lostWhileStoring_ > 0)
+            ui_.setStatusText(1, recordingLossText(lostWhileStoring_, doc.format.nAvgBytesPerSec));
     }
 
     if (open_) {
@@ -250,6 +262,12 @@ void Recorder::onRecordBufferDone(WaveBuffer* buffer)
     --pendingBuffers_;
     if (!levelWindow_)
         return;
+    // Sound the device could not keep arrived before this buffer: it counts when it fell into storing.
+    if (const std::uint64_t lost = device_.lostBytes(); lost > lostSeen_) {
+        if (ws_.capturing == 1)
+            lostWhileStoring_ += lost - lostSeen_;
+        lostSeen_ = lost;
+    }
     if (!levelBits_) {
         ui_.beep(BeepKind::Error);
         return;

@@ -58,6 +58,9 @@ struct RecordingHooks {
     std::function<std::optional<AddressReservation>(std::size_t)> reserve;
 };
 
+// "録音中に %.1f 秒の音が失われました": what the device could not keep while sound was being stored.
+std::string recordingLossText(std::uint64_t lostBytes, std::uint32_t bytesPerSecond);
+
 // The record format the settings ask for; recordChannels and recordBits other than 1/8 are stored
 // back as 2/16. Nothing for a rate index outside 0..5 or a rate the format cannot carry.
 std::optional<WaveFormat> recordFormatFromSettings(Settings& settings);
@@ -87,6 +90,9 @@ public:
     void stopCapturing();
 
     std::uint32_t recordedBytes() const { return recordedBytes_; }
+    // Bytes the device lost while sound was being stored, in the last recording (shown in the right half
+    // of the status bar when the recording ends).
+    std::uint64_t lostWhileStoring() const { return lostWhileStoring_; }
     std::uint64_t recordAreaSize() const { return recordAreaSize_; }
     int pendingBuffers() const { return pendingBuffers_; }
 
@@ -109,6 +115,8 @@ private:
     std::optional<AddressReservation> recordArea_;
     std::uint64_t recordAreaSize_ = 0;
     std::uint32_t recordedBytes_ = 0;
+    std::uint64_t lostSeen_ = 0;
+    std::uint64_t lostWhileStoring_ = 0;
     bool levelWindow_ = false;
     std::optional<PixelImage> levelBits_;
     LevelPictureOptions levelOptions_;

@@ -8,15 +8,14 @@
 #include "document/workspace.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
-#include "qtaudio/qt_wave_device.h"
+#include "audio/playback_settings.h"
+#include "platform/task_queue.h"
+#include "pulse/pulse_wave_device.h"
 #include "settings/settings.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
-
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -53,28 +52,35 @@ int usageError(const std::string& what)
     return kExitUsage;
 }
 
-// Runs the event loop until done() holds (true) or the time is up (false).
-bool runUntil(const std::function<bool()>& done, double seconds)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    QElapsedTimer clock;
-    clock.start();
-    bool reached = false;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            reached = true;
-            loop.quit();
-        } else if (static_cast<double>(clock.elapsed()) > seconds * 1000.0) {
-            loop.quit();
-        }
-    });
-    poll.start(10);
-    loop.exec();
-    return reached;
-}
+// Set by SIGINT and SIGTERM while a recording runs: it ends the take, which is kept.
+volatile std::sig_atomic_t stopRequested = 0;
+
+extern "C" void requestStop(int) { stopRequested = 1; }
+
+// Ctrl+C and a terminate signal end the recording instead of the program while it lives.
+class StopOnSignals {
+public:
+    StopOnSignals()
+    {
+        stopRequested = 0;
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &oldInt_);
+        sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~StopOnSignals()
+    {
+        sigaction(SIGINT, &oldInt_, nullptr);
+        sigaction(SIGTERM, &oldTerm_, nullptr);
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    struct sigaction oldInt_ {};
+    struct sigaction oldTerm_ {};
+};
 
 // Options "--name VALUE" or "--name=VALUE" after the operands; nullopt (after the usage message) on error.
 struct Parsed {
@@ -102,48 +108,88 @@ std::optional<Parsed> parse(const std::vector<std::string>& args, std::initializ
     return p;
 }
 
-// Qt's audio needs an application object; the command's whole run happens inside it.
-struct AudioApp {
-    int argc = 1;
-    char name[16] = "sonavik2-cli";
-    char* argv[2] = {name, nullptr};
-    QCoreApplication app{argc, argv};
-};
+// --settings FILE into settings; false after the message.
+bool readSettingsOption(const std::optional<std::string>& file, Settings& settings)
+{
+    if (!file || readSettingsFile(*file, settings) == SettingsRead::Ok)
+        return true;
+    std::cerr << "sonavik2-cli: cannot read " << *file << " as a settings file of at least " << sizeof(Settings) << " bytes\n";
+    return false;
+}
+
+// The device a command uses: --device by the server's name or description; else the one the settings
+// chose by name, as the dialogs pick it; else the default. Sets useMapper and index; false after the message.
+bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fromSettings, const std::string& storedName,
+                 std::int32_t& useMapper, std::int32_t& index, Ui& ui, const std::function<int(int, WaveDeviceCaps&)>& capabilities,
+                 int count)
+{
+    if (wanted) {
+        const auto lists = listPulseDevices();
+        const int n = lists ? pulseDeviceNumber(sinks ? lists->sinks : lists->sources, *wanted) : -1;
+        if (n < 0) {
+            std::cerr << "sonavik2-cli: no sound " << (sinks ? "output" : "input") << " \"" << *wanted
+                      << "\" (sonavik2-cli devices lists them)\n";
+            return false;
+        }
+        useMapper = 0;
+        index = n;
+        return true;
+    }
+    if (!fromSettings || useMapper == 1) {
+        useMapper = 1;
+        return true;
+    }
+    const std::vector<std::string> names = deviceListNames(ui, count, capabilities);
+    index = entryForName(storedName, names.data(), static_cast<int>(names.size()));
+    return true;
+}
 
 int play(const std::vector<std::string>& args)
 {
     int status = kExitUsage;
-    const auto parsed = parse(args, {"--red", "--loop"}, status);
+    const auto parsed = parse(args, {"--red", "--loop", "--settings", "--device"}, status);
     if (!parsed)
         return status;
     if (parsed->operands.size() != 1)
         return usageError("play takes one FILE");
     std::optional<RedSelection> red;
     std::optional<double> loopSeconds;
+    std::optional<std::string> settingsFile, deviceName;
     for (const auto& [name, value] : parsed->options) {
         if (name == "--red") {
             red = parseRed(value);
             if (!red)
                 return usageError("malformed --red " + value);
-        } else {
+        } else if (name == "--loop") {
             loopSeconds = parseNumber<double>(value);
             if (!loopSeconds || *loopSeconds <= 0 || *loopSeconds > 86400)
                 return usageError("--loop takes seconds above 0, not " + value);
+        } else if (name == "--settings") {
+            settingsFile = value;
+        } else {
+            deviceName = value;
         }
     }
 
-    AudioApp qt;
     Workspace ws;
     applyDefaultSettings(ws.settings);
+    if (!readSettingsOption(settingsFile, ws.settings))
+        return kExitFailed;
     ws.pageSize = memoryPageSize();
     TrackingUi ui;
+    TaskQueue events;
+    PulseWaveOut device(events.poster());
+    Settings& s = ws.settings;
+    if (!chooseDevice(deviceName, true, settingsFile.has_value(), deviceNameOf(s.playDeviceName), s.playUseMapper,
+                     s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
+                     device.deviceCount()))
+        return kExitFailed;
     if (!openWavFile(ws, ui, absolutePath(parsed->operands[0])))
         return kExitFailed;
     if (red)
         ws.red = *red;
     // As "通常再生" or "ループ再生" play it.
     ws.loopMode = loopSeconds ? 1 : 0;
-    QtWaveOut device;
     Player player(ws, ui, device);
     player.playOrStop();
     if (ws.playing != 1) {
@@ -152,15 +198,16 @@ int play(const std::vector<std::string>& args)
         return kExitFailed;
     }
     if (loopSeconds) {
-        runUntil([&] { return ws.playing == 0; }, *loopSeconds);
+        events.runUntil([&] { return ws.playing == 0; }, *loopSeconds);
         if (ws.playing == 1)
             player.playOrStop();
         return ui.failed ? kExitFailed : kExitOk;
     }
     const SoundDocument& doc = ws.document;
+    // The engine ends when the server has played the last frame.
     const double seconds =
         (player.lastFrame() - player.firstFrame() + 1.0) / std::max<double>(doc.format.nSamplesPerSec, 1.0);
-    if (!runUntil([&] { return ws.playing == 0; }, seconds + kGraceSeconds)) {
+    if (!events.runUntil([&] { return ws.playing == 0; }, seconds * 65536.0 / std::max<std::uint32_t>(s.playRate, 1) + kGraceSeconds)) {
         player.playOrStop();
         std::cerr << "sonavik2-cli: the sound device stopped taking sound\n";
         return kExitFailed;
@@ -171,16 +218,22 @@ int play(const std::vector<std::string>& args)
 int record(const std::vector<std::string>& args)
 {
     int status = kExitUsage;
-    const auto parsed = parse(args, {"--seconds", "--rate", "--bits", "--channels"}, status);
+    const auto parsed = parse(args, {"--seconds", "--rate", "--bits", "--channels", "--settings", "--device"}, status);
     if (!parsed)
         return status;
     if (parsed->operands.size() != 1)
         return usageError("record takes one OUT.wav");
-    std::optional<int> seconds;
-    int rate = 44100;
-    int bits = 16;
-    int channels = 2;
+    std::optional<int> seconds, rate, bits, channels;
+    std::optional<std::string> settingsFile, deviceName;
     for (const auto& [name, value] : parsed->options) {
+        if (name == "--settings") {
+            settingsFile = value;
+            continue;
+        }
+        if (name == "--device") {
+            deviceName = value;
+            continue;
+        }
         const auto n = parseNumber<int>(value);
         if (name == "--seconds") {
             if (!n || *n < 1 || *n > 86400)
@@ -200,66 +253,135 @@ int record(const std::vector<std::string>& args)
             channels = *n;
         }
     }
-    if (!seconds)
-        return usageError("record needs --seconds");
+    if (!seconds && !settingsFile)
+        return usageError("record needs --seconds (or the length in a --settings file)");
 
-    AudioApp qt;
     Workspace ws;
     Settings& s = ws.settings;
     applyDefaultSettings(s);
+    if (!readSettingsOption(settingsFile, s))
+        return kExitFailed;
     ws.pageSize = memoryPageSize();
-    s.recordUseMapper = 1;
-    s.recordSeconds = *seconds;
-    s.recordOnlyWhenSound = 0;
-    s.recordBits = bits;
-    s.recordChannels = channels;
-    static constexpr int kRates[5] = {8000, 11025, 22050, 44100, 48000};
-    s.recordRateIndex = 5;
-    s.recordCustomRate = rate;
-    for (int i = 0; i < 5; ++i)
-        if (kRates[i] == rate)
-            s.recordRateIndex = i;
+    if (!settingsFile) {
+        // Without a settings file: 44100 Hz, 16 bits, stereo, storing from the first packet on.
+        s.recordRateIndex = 3;
+        s.recordBits = 16;
+        s.recordChannels = 2;
+        s.recordOnlyWhenSound = 0;
+    }
+    if (seconds)
+        s.recordSeconds = *seconds;
+    if (bits)
+        s.recordBits = *bits;
+    if (channels)
+        s.recordChannels = *channels;
+    if (rate) {
+        static constexpr int kRates[5] = {8000, 11025, 22050, 44100, 48000};
+        s.recordRateIndex = 5;
+        s.recordCustomRate = *rate;
+        for (int i = 0; i < 5; ++i)
+            if (kRates[i] == *rate)
+                s.recordRateIndex = i;
+    }
+    if (s.recordSeconds < 1)
+        return usageError("record needs a length of 1 second or more");
 
     TrackingUi ui;
-    QtWaveIn device;
+    const std::string out = absolutePath(parsed->operands[0]);
+    // A take that could not be written is found out before it is recorded, not after.
+    if (!canWriteWavFile(ui, out))
+        return kExitFailed;
+    TaskQueue events;
+    PulseWaveIn device(events.poster());
+    if (!chooseDevice(deviceName, false, settingsFile.has_value(), deviceNameOf(s.recordDeviceName), s.recordUseMapper,
+                     s.recordDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
+                     device.deviceCount()))
+        return kExitFailed;
+
     Recorder recorder(ws, ui, device);
+    StopOnSignals stopOnSignals;
     bool deviceGone = false;
+    bool stalled = false;
     recorder.hooks.settingsDialog = [] { return true; };
     recorder.hooks.closeStandby = [&] { deviceGone = true; };
     recorder.hooks.standby = [&] {
         recorder.openLevelPicture(64, 32);
-        recorder.toggleCapturing();
-        // Storing stops by itself once the next packet would not fit into the seconds asked for.
-        runUntil([&] { return ws.capturing == 0 || deviceGone; }, *seconds + kGraceSeconds);
+        if (s.recordOnlyWhenSound != 1)
+            recorder.toggleCapturing();
+        // Storing ends once the next packet would not fit into the length asked for.
+        const std::uint64_t packet = ringBufferBytes(s.recordPackets, ws.pageSize);
+        const auto full = [&] { return recorder.recordedBytes() + packet > recorder.recordAreaSize(); };
+        const auto ended = [&] { return full() || deviceGone || stopRequested != 0; };
+        if (s.recordOnlyWhenSound == 1)
+            events.runUntil(ended, 1e9);  // waits for sound as long as it takes
+        else
+            stalled = !events.runUntil(ended, s.recordSeconds + kGraceSeconds);
         recorder.stopCapturing();
     };
     recorder.recordNewDocument();
+    if (stalled)
+        std::cerr << "sonavik2-cli: the sound device stopped delivering sound\n";
     if (!ws.document.hasData())
         return kExitFailed;
     // What was stored before a device failed is still written, and the command still counts as failed.
-    const bool written = writeWavFile(ui, ws.document, absolutePath(parsed->operands[0]));
-    return written && !deviceGone ? kExitOk : kExitFailed;
+    const bool written = writeWavFile(ui, ws.document, out);
+    const double storedSeconds = static_cast<double>(recorder.recordedBytes()) / std::max<std::uint32_t>(ws.document.format.nAvgBytesPerSec, 1);
+    if (written) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.1f 秒を保存しました", storedSeconds);
+        std::cerr << text << '\n';
+    }
+    if (recorder.lostWhileStoring() > 0)
+        std::cerr << recordingLossText(recorder.lostWhileStoring(), ws.document.format.nAvgBytesPerSec) << '\n';
+    return written && !deviceGone && !stalled && recorder.lostWhileStoring() == 0 ? kExitOk : kExitFailed;
+}
+
+int devices()
+{
+    const auto lists = listPulseDevices();
+    if (!lists) {
+        std::cerr << "sonavik2-cli: no sound server answers\n";
+        return kExitFailed;
+    }
+    const auto show = [](const char* heading, const std::vector<PulseDeviceInfo>& list) {
+        std::cout << heading << ":\n";
+        for (std::size_t i = 0; i < list.size(); ++i)
+            std::cout << (list[i].isDefault ? "* " : "  ") << i << '\t' << list[i].name << '\t' << list[i].description << '\n';
+    };
+    show("outputs", lists->sinks);
+    show("inputs", lists->sources);
+    return kExitOk;
 }
 
 } // namespace
 
 const char* audioUsage()
 {
-    return "       sonavik2-cli play FILE.wav [--red CH:START:END] [--loop SECONDS]\n"
+    return "       sonavik2-cli play FILE.wav [--red CH:START:END] [--loop SECONDS] [--settings FILE] [--device NAME]\n"
            "                  play the sound, or frames START to END of it, on the default output device;\n"
            "                  --loop plays it over and over for that many seconds\n"
            "       sonavik2-cli record OUT.wav --seconds S [--rate R] [--bits 8|16] [--channels 1|2]\n"
+           "                  [--settings FILE] [--device NAME]\n"
            "                  record from the default input device until S seconds are stored (whole\n"
            "                  packets, so up to one packet less) and write OUT (default 44100 Hz, 16 bits,\n"
-           "                  2 channels)\n";
+           "                  2 channels); Ctrl+C or a terminate signal ends the take early and keeps it.\n"
+           "                  OUT is checked before recording starts\n"
+           "       sonavik2-cli devices\n"
+           "                  list the sound server's outputs and inputs (* marks the default ones)\n"
+           "  play and record: --settings FILE takes packets, volumes, rate, the device and (record) format,\n"
+           "                  length and \"record only when there is sound\" from a parameter.ini image; options\n"
+           "                  given here win. --device NAME picks an output or input by the server's name or\n"
+           "                  description, as `devices` lists them\n";
 }
 
 int runAudioCommand(const std::vector<std::string>& args)
 {
-    const int status = !args.empty() && args[0] == "play" ? play(args) : record(args);
-    // The command's application object, devices and files are gone by now; only Qt's own audio
-    // teardown is left, which may crash if the server still answers the stream just closed.
-    exitWithoutAudioTeardown(status);
+    if (!args.empty() && args[0] == "devices") {
+        if (args.size() != 1)
+            return usageError("devices takes no operands");
+        return devices();
+    }
+    return !args.empty() && args[0] == "play" ? play(args) : record(args);
 }
 
 } // namespace sonavik::cli

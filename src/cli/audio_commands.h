@@ -1,16 +1,16 @@
 #pragma once
-// sonavik2-cli play and record: the playback and recording engines on the system's default sound devices,
-// driven by an event loop instead of a window.
+// sonavik2-cli play, record and devices: the playback and recording engines on the sound server's
+// devices, driven by an event loop of their own instead of a window.
 
 #include <string>
 #include <vector>
 
 namespace sonavik::cli {
 
-// The usage lines of the two commands.
+// The usage lines of the three commands.
 const char* audioUsage();
-// args are the command line after the program name, starting with "play" or "record".
-// Does not return: ends the process with exit status 0 done, 1 refused or failed, 2 usage error.
+// args are the command line after the program name, starting with "play", "record" or "devices".
+// Returns the exit status: 0 done, 1 refused or failed, 2 usage error.
 int runAudioCommand(const std::vector<std::string>& args);
 
 } // namespace sonavik::cli

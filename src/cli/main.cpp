@@ -196,7 +196,7 @@ int edit(const std::vector<std::string>& operands, const Options& options)
 int main(int argc, char** argv)
 {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && (args[0] == "play" || args[0] == "record"))
+    if (!args.empty() && (args[0] == "play" || args[0] == "record" || args[0] == "devices"))
         return sonavik::cli::runAudioCommand(args);
     if (!args.empty() && isSpectralCommand(args.front()))
         return runSpectralCommand(args);

@@ -235,6 +235,16 @@ bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc)
     return true;
 }
 
+bool canWriteWavFile(Ui& ui, const std::string& path)
+{
+    SafeFileWriter writer(path);
+    const bool can = path.size() < kPathCapacity && writer.open();
+    writer.discard();
+    if (!can)
+        showError(ui, path + kCannotSave);
+    return can;
+}
+
 bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path)
 {
     SafeFileWriter writer(path);

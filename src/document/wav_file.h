@@ -46,6 +46,9 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 FileHandle openWavForReading(Ui& ui, std::string& path, const std::string& defaultDir);
 
 // Writes the document with the canonical 44-byte header. The old file survives any failure.
+// Whether writeWavFile could write path now, with its message when it could not; nothing is written
+// (a recording checks this before it starts rather than after the take).
+bool canWriteWavFile(Ui& ui, const std::string& path);
 bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path);
 
 } // namespace sonavik

@@ -11,7 +11,6 @@
 #include "gui/spectrogram_window.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
-#include "qtaudio/qt_wave_device.h"
 #include "settings/settings.h"
 
 #include <QApplication>
@@ -135,12 +134,6 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    // Ends the process without Qt's audio teardown at exit (see exitWithoutAudioTeardown). Declared before
-    // the application object so that it goes last, after the window, the settings and the application.
-    struct ExitLast {
-        int code = 0;
-        ~ExitLast() { sonavik::exitWithoutAudioTeardown(code); }
-    } exitLast;
     QApplication app(argc, argv);
     QApplication::setApplicationName("Sonavik 2");
     // Qt's own texts (standard buttons, file dialogs) in Japanese like the rest.
@@ -219,6 +212,5 @@ int main(int argc, char** argv)
     sonavik::saveSettings(ws.settings, ws.programDir, bootUi);
     sonavik::releaseAll(ws.document, ws.undoStore);
     sonavik::resetTransferFiles(ws.programDir, bootUi);
-    exitLast.code = code;
     return code;
 }

@@ -20,7 +20,7 @@
 #include "gui/spectrogram_window.h"
 #include "gui/wave_view.h"
 #include "audio/play_position.h"
-#include "qtaudio/qt_wave_device.h"
+#include "pulse/pulse_wave_device.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectrogram_analysis.h"
 
@@ -59,6 +59,12 @@ constexpr int kRightCommandOffset = 40309 - 40301;
 // "読込", "保存", "再生", "録音", "ﾘﾊﾞｰﾌﾞ", "ｲｺﾗｲｻﾞ": the third one's label follows playback.
 constexpr int kPlayButtonIndex = 2;
 
+// The sound devices' notifications, run by the window's event loop.
+PostToUi postToWindow(QObject* window)
+{
+    return [window](std::function<void()> task) { QMetaObject::invokeMethod(window, std::move(task), Qt::QueuedConnection); };
+}
+
 void place(QWidget* widget, const Rect& r)
 {
     if (widget)
@@ -81,10 +87,10 @@ MainWindow::MainWindow(Workspace& ws, Ui* uiOverride, WaveOut* output, WaveIn* i
       ui_(uiOverride ? *uiOverride : static_cast<Ui&>(qtUi_)),
       controller_(ws, ui_, *this),
       views_(ws, ui_, *this),
-      qtOutput_(output ? nullptr : std::make_unique<QtWaveOut>()),
-      qtInput_(input ? nullptr : std::make_unique<QtWaveIn>()),
-      output_(output ? *output : static_cast<WaveOut&>(*qtOutput_)),
-      input_(input ? *input : static_cast<WaveIn&>(*qtInput_)),
+      pulseOutput_(output ? nullptr : std::make_unique<PulseWaveOut>(postToWindow(this))),
+      pulseInput_(input ? nullptr : std::make_unique<PulseWaveIn>(postToWindow(this))),
+      output_(output ? *output : static_cast<WaveOut&>(*pulseOutput_)),
+      input_(input ? *input : static_cast<WaveIn&>(*pulseInput_)),
       player_(ws, ui_, output_),
       recorder_(ws, ui_, input_)
 {
@@ -204,9 +210,9 @@ void MainWindow::movePlayLine()
         views_.setPlayPosition(-1);
         return;
     }
-    // The Qt device knows the byte being heard; any other device, the buffers it has finished.
+    // The server's clock knows the byte being heard; any other device, the buffers it has finished.
     const int block = ws_.document.format.nBlockAlign;
-    const std::uint64_t played = qtOutput_ ? qtOutput_->playedBytes()
+    const std::uint64_t played = pulseOutput_ ? pulseOutput_->playedBytes()
                                            : static_cast<std::uint64_t>(player_.framesPlayed()) * static_cast<std::uint64_t>(block);
     views_.setPlayPosition(playedFrame(player_.firstFrame(), player_.lastFrame(), played, block, player_.loops()));
 }

@@ -32,8 +32,8 @@ namespace sonavik {
 struct Workspace;
 class BigButton;
 class MainArea;
-class QtWaveIn;
-class QtWaveOut;
+class PulseWaveIn;
+class PulseWaveOut;
 class SmallButton;
 class SpectrogramWindow;
 class WaveView;
@@ -43,7 +43,7 @@ class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHo
 public:
     // uiOverride replaces the Qt message boxes and file dialogs (scripted tests, screenshot mode); it
     // should pass title and status texts on to qtUi().
-    // output and input replace the Qt sound devices (tests); the window does not own them.
+    // output and input replace the sound server's devices (tests); the window does not own them.
     explicit MainWindow(Workspace& ws, Ui* uiOverride = nullptr, WaveOut* output = nullptr, WaveIn* input = nullptr);
     ~MainWindow() override;
 
@@ -126,8 +126,8 @@ private:
     MainController controller_;
     WaveViews views_;
     // The sound devices outlive the engines that use them.
-    std::unique_ptr<QtWaveOut> qtOutput_;
-    std::unique_ptr<QtWaveIn> qtInput_;
+    std::unique_ptr<PulseWaveOut> pulseOutput_;
+    std::unique_ptr<PulseWaveIn> pulseInput_;
     WaveOut& output_;
     WaveIn& input_;
     Player player_;

@@ -2,7 +2,7 @@
 // Wave-audio output and input devices as the playback and recording engines use them: open with a PCM
 // format, queue caller-owned buffers, get one "done" notification per buffer, in queue order, on the
 // user-interface thread. Every call returns a device result code (0 = success); mmErrorText() names it.
-// Implementations: Qt Multimedia in gui/, a scripted virtual device in the tests.
+// Implementations: PulseAudio's client library in pulse/, a scripted virtual device in the tests.
 
 #include <cstdint>
 #include <functional>
@@ -137,6 +137,9 @@ public:
     // Stops and returns every queued buffer as done, partly filled ones with their bytesRecorded.
     virtual int reset() = 0;
     virtual int close() = 0;
+    // Bytes the source delivered since open() that could not be kept (the program stalled for longer
+    // than the device holds sound, or the server itself dropped some); 0 for a device that loses nothing.
+    virtual std::uint64_t lostBytes() const { return 0; }
 };
 
 } // namespace sonavik

@@ -116,6 +116,51 @@ TEST_F(RecordingTest, OneSecondStopsStoringAfterTheTenthPacketAndBecomesNewData)
     EXPECT_EQ(ws.undoStore.path, "New Data(1).wav");
 }
 
+// An area of exactly two packets takes both: storing stops only when a packet would pass its end.
+TEST_F(RecordingTest, AnAreaOfWholePacketsIsFilledToItsLastByte)
+{
+    // 8192 Hz, 16-bit mono: 16384 bytes a second, two seconds are two packets of 4 pages.
+    ws.settings.recordRateIndex = 5;
+    ws.settings.recordCustomRate = 8192;
+    ws.settings.recordChannels = 1;
+    ws.settings.recordSeconds = 2;
+    packets = 4;
+    recorder.recordNewDocument();
+    EXPECT_EQ(recorder.recordAreaSize(), 32768u);
+    EXPECT_EQ(storedAfter, (std::vector<std::uint32_t>{16384, 32768, 32768, 32768}));
+    EXPECT_EQ(ws.document.frameCount, 16384);
+}
+
+// Sound the device lost while storing is told in the status bar when the recording ends; sound lost
+// while nothing was being stored does not count.
+TEST_F(RecordingTest, SoundLostWhileStoringIsToldInTheStatusBar)
+{
+    packets = 4;
+    recorder.hooks.levelChanged = [this] {
+        // Before the second packet: 17640 bytes, a tenth of a second, go missing; before the fourth,
+        // after storing was switched off, more.
+        if (storedAfter.size() == 0)
+            device.lost = 17640;
+        if (storedAfter.size() == 2) {
+            recorder.stopCapturing();
+            device.lost = 17640 + 176400;
+        }
+    };
+    recorder.recordNewDocument();
+    EXPECT_EQ(recorder.lostWhileStoring(), 17640u);
+    EXPECT_EQ(ui.statusText[1], "録音中に 0.1 秒の音が失われました");
+    EXPECT_TRUE(ws.document.hasData());
+
+    // A recording that loses nothing leaves the status bar alone.
+    ui.statusText[1].clear();
+    device.lost = 0;
+    recorder.hooks.levelChanged = nullptr;
+    storedAfter.clear();
+    recorder.recordNewDocument();
+    EXPECT_EQ(recorder.lostWhileStoring(), 0u);
+    EXPECT_EQ(ui.statusText[1], "");
+}
+
 TEST_F(RecordingTest, SoundActivatedStoringStartsAtLevelSix)
 {
     struct Case {

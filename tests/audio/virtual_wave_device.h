@@ -298,6 +298,10 @@ public:
     }
     int reset() override { return VirtualWaveBase::reset(); }
     int close() override { return VirtualWaveBase::close(); }
+    std::uint64_t lostBytes() const override { return lost; }
+
+    // Bytes the device says it could not keep.
+    std::uint64_t lost = 0;
 
     // Fills the oldest queued buffer from source; false when nothing is queued or the device is stopped.
     bool completeNext()

@@ -80,7 +80,9 @@ TEST_F(AudioWindowTest, SpaceAndThePlayButtonStartAndStopWithTheLabelTheOtherBut
     // Two buffers played: the line stands on the first frame after them and shows in the picture.
     out.completeNext();
     out.completeNext();
-    QTest::qWait(60);
+    // The line follows on the window's next tick.
+    for (int tick = 0; tick < 500 && window.views().playPosition() != 2 * 2 * 4096 / 2; ++tick)
+        QTest::qWait(10);
     const std::int64_t at = window.views().playPosition();
     EXPECT_EQ(at, 2 * 2 * 4096 / 2);
     const PixelImage* shown = window.views().picture(0);
