@@ -3,9 +3,8 @@
 # "null", the sine source "sine_input") and exports PULSE_SERVER for the tests; when one answers, loads
 # into it only what it lacks. audio_server_stop undoes exactly that: unloads the modules it loaded and
 # stops the server only when it started it.
-# The test devices: sink "null" (without rewinds, so that its monitor hears every byte played once, in
-# order), its monitor remapped as the ordinary source "null_loop" (Qt does not list monitor sources), and
-# "sine_input", a 440 Hz sine.
+# The test devices: sink "null" (without rewinds, so that its monitor "null.monitor" hears every byte
+# played once, in order) and "sine_input", a 440 Hz sine.
 
 audio_server_dir=""
 audio_server_pid=""
@@ -49,7 +48,6 @@ audio_server_start() {
     fi
     audio_server_has sinks null || audio_server_load module-null-sink sink_name=null norewinds=1
     audio_server_has sources sine_input || audio_server_load module-sine-source source_name=sine_input frequency=440
-    audio_server_has sources null_loop || audio_server_load module-remap-source master=null.monitor source_name=null_loop
     # A private server records from the sine and plays into the null sink by default.
     if [ -n "$audio_server_dir" ]; then
         pactl set-default-source sine_input || true

@@ -419,10 +419,80 @@ struct DeviceCore {
     // Finished buffers whose notification is on its way to the user-interface thread.
     std::vector<Finished> inFlight;
 
-    void beginOpen(WaveDoneCallback done, WaveFailedCallback lost)
+    // Lock held: the stream goes, and with it what the server held of it.
+    void dropStream()
+    {
+        forget(stream);
+        streamUp = false;
+    }
+
+    // The same, taking the lock: before a device's own parts go, so that no callback reaches them.
+    void stopStream()
+    {
+        if (!connection.works())
+            return;
+        LoopLock lock(connection.loop());
+        dropStream();
+    }
+
+    // Lock held: a new stream for spec whose state changes wake the waiting thread and report a breakdown.
+    pa_stream* newStream(pa_context* context)
+    {
+        dropStream();
+        stream = pa_stream_new(context, kClientName, &spec, nullptr);
+        if (stream)
+            pa_stream_set_state_callback(stream, &DeviceCore::onStreamState, this);
+        return stream;
+    }
+
+    // Lock held, after connecting: waits until the server has the stream; the result code otherwise.
+    int settle(pa_context* context)
+    {
+        if (!connection.waitUntil([this] { return streamSettled(stream); }) || pa_stream_get_state(stream) != PA_STREAM_READY) {
+            const int code = refusalCode(context);
+            dropStream();
+            return code;
+        }
+        streamUp = true;
+        return mm::NoError;
+    }
+
+    std::string deviceName()
+    {
+        if (!connection.works())
+            return {};
+        LoopLock lock(connection.loop());
+        const char* name = stream && streamUp ? pa_stream_get_device_name(stream) : nullptr;
+        return name ? name : "";
+    }
+
+    static void onStreamState(pa_stream* s, void* self)
+    {
+        auto* d = static_cast<DeviceCore*>(self);
+        d->connection.signal();
+        if (s == d->stream && d->streamUp && !PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+            d->lost();
+    }
+
+    // User-interface thread: closes unless buffersQueued() says buffers are still queued (asked with the
+    // lock held, since the connection's thread takes buffers off the queue).
+    template <typename Queued>
+    int close(const Queued& buffersQueued)
+    {
+        if (!open)
+            return mm::InvalidHandle;
+        LoopLock lock(connection.loop());
+        if (buffersQueued())
+            return mm::StillPlaying;
+        dropStream();
+        endOpen();
+        return mm::NoError;
+    }
+
+    void beginOpen(WaveDoneCallback done, WaveFailedCallback failedCallback)
     {
         onDone = std::move(done);
-        onFailed = std::move(lost);
+        onFailed = std::move(failedCallback);
         ++generation;
         failed = false;
         inFlight.clear();
@@ -511,13 +581,7 @@ struct DeviceCore {
 struct PulseWaveOut::Impl : DeviceCore {
     using DeviceCore::DeviceCore;
 
-    ~Impl()
-    {
-        if (connection.works()) {
-            LoopLock lock(connection.loop());
-            forget(stream);
-        }
-    }
+    ~Impl() { stopStream(); }
 
     struct Entry {
         WaveBuffer* buffer;
@@ -546,15 +610,11 @@ struct PulseWaveOut::Impl : DeviceCore {
     // Lock held. Connects the stream, corked, and waits until the server has it.
     int connectStream()
     {
-        forget(stream);
-        streamUp = false;
         pa_context* context = connection.ready();
         if (!context)
             return mm::NoDriver;
-        stream = pa_stream_new(context, kClientName, &spec, nullptr);
-        if (!stream)
+        if (!newStream(context))
             return mm::BadFormat;
-        pa_stream_set_state_callback(stream, &Impl::onState, this);
         pa_stream_set_write_callback(stream, &Impl::onWritable, this);
         pa_buffer_attr attr{};
         attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
@@ -566,13 +626,12 @@ struct PulseWaveOut::Impl : DeviceCore {
         if (volumeSet)
             fillVolumes(volumes);
         if (pa_stream_connect_playback(stream, target.empty() ? nullptr : target.c_str(), &attr, flags,
-                                       volumeSet ? &volumes : nullptr, nullptr) < 0 ||
-            !connection.waitUntil([this] { return streamSettled(stream); }) || pa_stream_get_state(stream) != PA_STREAM_READY) {
-            const int code = refusalCode(context);
-            forget(stream);
-            return code;
+                                       volumeSet ? &volumes : nullptr, nullptr) < 0) {
+            dropStream();
+            return refusalCode(context);
         }
-        streamUp = true;
+        if (const int code = settle(context); code != mm::NoError)
+            return code;
         corked = true;
         tuned = false;
         draining = drained = false;
@@ -689,16 +748,6 @@ struct PulseWaveOut::Impl : DeviceCore {
         deliver(std::move(finished));
     }
 
-    static void onState(pa_stream* s, void* self)
-    {
-        auto* d = static_cast<Impl*>(self);
-        d->connection.signal();
-        if (s != d->stream || !d->streamUp)
-            return;
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
-            d->lost();
-    }
-
     static void onWritable(pa_stream* s, std::size_t, void* self)
     {
         auto* d = static_cast<Impl*>(self);
@@ -804,8 +853,7 @@ int PulseWaveOut::reset()
         return mm::InvalidHandle;
     LoopLock lock(d.connection.loop());
     // Stops at once: the server drops what it holds with the stream; the next write connects again.
-    forget(d.stream);
-    d.streamUp = false;
+    d.dropStream();
     std::vector<Finished> queued;
     for (const Impl::Entry& e : d.queue)
         queued.push_back({e.buffer, 0});
@@ -816,16 +864,7 @@ int PulseWaveOut::reset()
 
 int PulseWaveOut::close()
 {
-    Impl& d = *impl_;
-    if (!d.open)
-        return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
-    if (!d.queue.empty())
-        return mm::StillPlaying;
-    forget(d.stream);
-    d.streamUp = false;
-    d.endOpen();
-    return mm::NoError;
+    return impl_->close([this] { return !impl_->queue.empty(); });
 }
 
 int PulseWaveOut::getVolume(std::uint32_t& volume)
@@ -901,28 +940,14 @@ std::uint64_t PulseWaveOut::playedBytes() const
 
 bool PulseWaveOut::isOpen() const { return impl_->open; }
 
-std::string PulseWaveOut::sinkName() const
-{
-    Impl& d = *impl_;
-    if (!d.connection.works())
-        return {};
-    LoopLock lock(d.connection.loop());
-    const char* name = d.stream && d.streamUp ? pa_stream_get_device_name(d.stream) : nullptr;
-    return name ? name : "";
-}
+std::string PulseWaveOut::sinkName() const { return impl_->deviceName(); }
 
 // ---- input
 
 struct PulseWaveIn::Impl : DeviceCore {
     using DeviceCore::DeviceCore;
 
-    ~Impl()
-    {
-        if (connection.works()) {
-            LoopLock lock(connection.loop());
-            forget(stream);
-        }
-    }
+    ~Impl() { stopStream(); }
 
     struct Slot {
         WaveBuffer* buffer;
@@ -992,15 +1017,11 @@ struct PulseWaveIn::Impl : DeviceCore {
 
     int connectStream()
     {
-        forget(stream);
-        streamUp = false;
         pa_context* context = connection.ready();
         if (!context)
             return mm::NoDriver;
-        stream = pa_stream_new(context, kClientName, &spec, nullptr);
-        if (!stream)
+        if (!newStream(context))
             return mm::BadFormat;
-        pa_stream_set_state_callback(stream, &Impl::onState, this);
         pa_stream_set_read_callback(stream, &Impl::onReadable, this);
         pa_buffer_attr attr{};
         attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
@@ -1008,24 +1029,11 @@ struct PulseWaveIn::Impl : DeviceCore {
         // server, not by a buffer that overflows here.
         if (!queue.empty())
             attr.fragsize = static_cast<std::uint32_t>(queue.front().capacity);
-        if (pa_stream_connect_record(stream, target.empty() ? nullptr : target.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0 ||
-            !connection.waitUntil([this] { return streamSettled(stream); }) || pa_stream_get_state(stream) != PA_STREAM_READY) {
-            const int code = refusalCode(context);
-            forget(stream);
-            return code;
+        if (pa_stream_connect_record(stream, target.empty() ? nullptr : target.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+            dropStream();
+            return refusalCode(context);
         }
-        streamUp = true;
-        return mm::NoError;
-    }
-
-    static void onState(pa_stream* s, void* self)
-    {
-        auto* d = static_cast<Impl*>(self);
-        d->connection.signal();
-        if (s != d->stream || !d->streamUp)
-            return;
-        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
-            d->lost();
+        return settle(context);
     }
 
     static void onReadable(pa_stream* s, std::size_t, void* self)
@@ -1128,8 +1136,7 @@ int PulseWaveIn::reset()
     if (!d.open)
         return mm::InvalidHandle;
     LoopLock lock(d.connection.loop());
-    forget(d.stream);
-    d.streamUp = false;
+    d.dropStream();
     const std::size_t frame = std::max<std::size_t>(pa_frame_size(&d.spec), 1);
     std::vector<Finished> queued;
     for (const Impl::Slot& s : d.queue)
@@ -1143,16 +1150,7 @@ int PulseWaveIn::reset()
 
 int PulseWaveIn::close()
 {
-    Impl& d = *impl_;
-    if (!d.open)
-        return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
-    if (!d.queue.empty())
-        return mm::StillPlaying;
-    forget(d.stream);
-    d.streamUp = false;
-    d.endOpen();
-    return mm::NoError;
+    return impl_->close([this] { return !impl_->queue.empty(); });
 }
 
 std::uint64_t PulseWaveIn::lostBytes() const
@@ -1166,14 +1164,6 @@ std::uint64_t PulseWaveIn::lostBytes() const
 
 bool PulseWaveIn::isOpen() const { return impl_->open; }
 
-std::string PulseWaveIn::sourceName() const
-{
-    Impl& d = *impl_;
-    if (!d.connection.works())
-        return {};
-    LoopLock lock(d.connection.loop());
-    const char* name = d.stream && d.streamUp ? pa_stream_get_device_name(d.stream) : nullptr;
-    return name ? name : "";
-}
+std::string PulseWaveIn::sourceName() const { return impl_->deviceName(); }
 
 } // namespace sonavik

@@ -43,16 +43,18 @@ struct Rig {
         recorder.hooks.standby = [this] {
             ++standbys;
             ASSERT_TRUE(recorder.openLevelPicture(120, 80));
-            if (pressStart)
+            if (pressStart) {
                 EXPECT_STREQ(recorder.toggleCapturing(), kStopStoringLabel);
+            }
             for (int i = 0; i < packets && !standbyClosedByDevice; ++i) {
                 ASSERT_TRUE(device.completeNext());
                 storedAfter.push_back(recorder.recordedBytes());
                 if (i == disappearAfter)
                     device.disappear(mm::NoDriver);
             }
-            if (!standbyClosedByDevice)
+            if (!standbyClosedByDevice) {
                 EXPECT_EQ(device.queued(), kRingSize) << "every buffer handed back";
+            }
             recorder.stopCapturing();
         };
     }
@@ -179,8 +181,9 @@ TEST_F(RecordingTest, SoundActivatedStoringStartsAtLevelSix)
         t.recorder.recordNewDocument();
         EXPECT_EQ(t.storedAfter.back(), c.stored ? 2u * 16384u : 0u);
         EXPECT_EQ(t.ws.document.hasData(), c.stored);
-        if (!c.stored)
+        if (!c.stored) {
             EXPECT_EQ(t.ui.texts(), std::vector<std::string>{"録音は行なわれませんでした。"});
+        }
     }
 }
 

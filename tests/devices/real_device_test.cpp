@@ -216,6 +216,65 @@ TEST_F(RealDevices, WhatIsPlayedComesBackWholeAndInOrderToItsLastFrameThroughASt
     }
 }
 
+// The settings' separate left and right volumes and playback rate act on the stream: a silenced right
+// channel arrives silent while the left stays bit for bit, and half the rate takes twice the frames.
+TEST_F(RealDevices, VolumesPerChannelAndThePlaybackRateReachTheSound)
+{
+    struct Case {
+        std::uint16_t right;
+        std::uint32_t rate;
+    };
+    for (const Case c : {Case{0, 0x10000}, Case{0xFFFF, 0x8000}}) {
+        Workspace playWs;
+        useDefaults(playWs);
+        makeNoise(playWs.document, 22050, 21);
+        Settings& ps = playWs.settings;
+        ps.playUseMapper = 0;
+        ps.playDeviceIndex = playIndex_;
+        ps.playUseDeviceSettings = 0;
+        ps.playVolumeLeft = 0xFFFF;
+        ps.playVolumeRight = c.right;
+        ps.playRate = c.rate;
+        playWs.loopMode = 0;
+        test::ScriptedUi playUi, recordUi;
+        PulseWaveOut out(postToQt());
+        Player player(playWs, playUi, out);
+        Workspace recordWs;
+        recordWhile(recordWs, recordUi, monitorIndex_, [&] {
+            player.playOrStop();
+            ASSERT_EQ(playWs.playing, 1) << ::testing::PrintToString(playUi.texts());
+            EXPECT_TRUE(waitFor([&] { return playWs.playing == 0; }, 20000));
+        });
+        EXPECT_TRUE(playUi.messages.empty()) << ::testing::PrintToString(playUi.texts());
+        const SoundDocument& got = recordWs.document;
+        ASSERT_TRUE(got.hasData());
+        const auto* g = reinterpret_cast<const std::int16_t*>(got.samples.data());
+        const auto* w = reinterpret_cast<const std::int16_t*>(playWs.document.samples.data());
+        // The span between the first and the last frame that is not silent.
+        int first = -1, last = -1;
+        for (int i = 0; i < got.frameCount; ++i) {
+            if (g[2 * i] != 0 || g[2 * i + 1] != 0) {
+                last = i;
+                if (first < 0)
+                    first = i;
+            }
+        }
+        ASSERT_GE(first, 0);
+        if (c.rate == 0x10000) {
+            ASSERT_EQ(last - first + 1, 22050);
+            int leftSame = 0, rightSilent = 0;
+            for (int i = 0; i < 22050; ++i) {
+                leftSame += g[2 * (first + i)] == w[2 * i];
+                rightSilent += g[2 * (first + i) + 1] == 0;
+            }
+            EXPECT_EQ(leftSame, 22050);
+            EXPECT_EQ(rightSilent, 22050);
+        } else {
+            EXPECT_NEAR(last - first + 1, 44100, 441);
+        }
+    }
+}
+
 // Five seconds from the sine source, with the program stalled for 1.5 s in the middle: the tone runs on
 // without a splice and every packet asked for is there.
 TEST_F(RealDevices, RecordingFromTheSineSourceKeepsEveryFrameThroughAStall)
