@@ -15,18 +15,6 @@ namespace sonavik {
 
 namespace {
 
-// The edits' step texts and messages belong to OK, not to listening.
-class SilentUi : public Ui {
-public:
-    MessageAnswer messageBox(const MessageRequest&) override { return MessageAnswer::No; }
-    void beep(BeepKind) override {}
-    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    void setCursor(CursorKind) override {}
-    void setStatusText(int, const std::string&) override {}
-    void setTitle(const std::string&) override {}
-};
-
 // Worked out at least this far ahead, so that the block before a run, which every run works out again
 // for what carries over, is a small share of the work.
 constexpr std::int64_t kAheadFrames = 32768;
@@ -124,7 +112,7 @@ void PreviewRender::setSettings(const Settings& settings)
 // draws each region's noise after the one before, from where the session's generator stands.
 bool PreviewRender::prepare()
 {
-    SilentUi ui;
+    SilentUi ui;  // the edits' step texts and messages belong to OK, not to listening
     std::uint32_t noise = noiseStart_;
     EditControl control;
     EditContext context{out_, ui, settings_, &control, &noise};

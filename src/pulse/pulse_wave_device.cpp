@@ -241,6 +241,14 @@ int resolveDevice(Connection& c, bool sinks, int device, std::string& name, std:
     return mm::NoError;
 }
 
+// The device to open for format, in target: the server's name of it; the result code otherwise.
+int lookUp(Connection& c, bool sinks, int device, const WaveDeviceFormat& format, std::string& target)
+{
+    if (const int code = resolveDevice(c, sinks, device, target); code != mm::NoError)
+        return code;
+    return checkPcmFormat(format);
+}
+
 int deviceCountOf(Connection& c, bool sinks)
 {
     LoopLock lock(c.loop());
@@ -793,9 +801,7 @@ int PulseWaveOut::open(int device, const WaveDeviceFormat& format, WaveDoneCallb
         return mm::NoDriver;
     LoopLock lock(d.connection.loop());
     std::string target;
-    if (const int code = resolveDevice(d.connection, true, device, target); code != mm::NoError)
-        return code;
-    if (const int code = checkPcmFormat(format); code != mm::NoError)
+    if (const int code = lookUp(d.connection, true, device, format, target); code != mm::NoError)
         return code;
     d.spec = specOf(format);
     d.target = target;
@@ -1112,9 +1118,7 @@ int PulseWaveIn::queryFormat(int device, const WaveDeviceFormat& format)
         return mm::NoDriver;
     LoopLock lock(d.connection.loop());
     std::string target;
-    if (const int code = resolveDevice(d.connection, false, device, target); code != mm::NoError)
-        return code;
-    if (const int code = checkPcmFormat(format); code != mm::NoError)
+    if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
     return probeRecording(d.connection, target, specOf(format));
 }
@@ -1128,9 +1132,7 @@ int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallba
         return mm::NoDriver;
     LoopLock lock(d.connection.loop());
     std::string target;
-    if (const int code = resolveDevice(d.connection, false, device, target); code != mm::NoError)
-        return code;
-    if (const int code = checkPcmFormat(format); code != mm::NoError)
+    if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
     const pa_sample_spec spec = specOf(format);
     if (const int code = probeRecording(d.connection, target, spec); code != mm::NoError)
