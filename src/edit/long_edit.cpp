@@ -236,6 +236,8 @@ struct LongEdit::State {
 
     void work()
     {
+        // A transform that takes seconds gives up as soon as a stop is asked for.
+        FftStopScope stopScope(&control);
         try {
             if (job) {
                 while (!control.stopRequested() && job->runNextPiece(*source, working, control)) {

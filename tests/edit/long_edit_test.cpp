@@ -276,6 +276,35 @@ TEST_F(LongEditTest, FailureInAWorkerReportsAndRestores)
         }
 }
 
+// Blocks of 2^24 frames take seconds to set up and to filter: a stop request is still obeyed within
+// 0.2 s, whether it comes while the curve's weights are built or inside a block.
+TEST_F(LongEditTest, StopsSoonEvenWithHugeEqualizerBlocks)
+{
+    Workspace ws = test::workspaceWith(test::makeDocument(16, 1, (1 << 24) + (1 << 23), [](std::int64_t i, int) {
+        return static_cast<int>(i % 2000) - 1000;
+    }));
+    ws.settings.eqFftSize() = 1 << 24;
+    ws.settings.eqWindow = 1;
+    ws.settings.eqFrequencyLog() = 1;
+    const std::vector<unsigned char> before = bytesOf(ws.document);
+    for (int delay : {0, 150, 600, 1500}) {
+        SCOPED_TRACE(testing::Message() << "stopped after " << delay << " ms");
+        ScriptedUi ui;
+        LongEditOptions options;
+        options.threads = 1;
+        std::unique_ptr<LongEdit> edit = LongEdit::start(ws, ui, cmd::Equalize, 1, -1, options);
+        ASSERT_NE(edit, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        const auto asked = std::chrono::steady_clock::now();
+        edit->cancel();
+        edit->wait();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+        EXPECT_LE(took.count(), 200);
+        EXPECT_EQ(edit->finish(ui, EditHost{}), LongEditOutcome::Cancelled);
+        EXPECT_EQ(bytesOf(ws.document), before);
+    }
+}
+
 // While the workers run the program is busy: edits, and with them every other guarded command, are
 // refused as during playback, and nothing is snapshotted.
 TEST_F(LongEditTest, BusyUntilFinished)
