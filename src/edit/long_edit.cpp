@@ -334,18 +334,12 @@ namespace {
 
 bool takeWorkingCopy(Workspace& ws, Ui& ui, SoundDocument& working)
 {
-    // The copy is the undo snapshot the command takes; the old undo store is kept until the edit is
-    // done, so that a cancel leaves it as it was. When memory does not allow both, it goes first, as
-    // it would for an edit in place.
+    // The old undo store is kept until the edit is done, so that a cancel or a failure leaves it as
+    // it was; without memory for the copy beside it the edit does not start.
     working = ws.document.copyWithSamples();
     if (working.samples.isNull()) {
-        ws.undoStore = ws.document.copyWithoutSamples();
-        working = ws.document.copyWithSamples();
-        if (working.samples.isNull()) {
-            ui.beep(BeepKind::Default);
-            refreshTitle(ws, ui);
-            return false;
-        }
+        ui.beep(BeepKind::Default);
+        return false;
     }
     return true;
 }

@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace sonavik {
 namespace {
@@ -274,6 +276,32 @@ TEST_F(LongEditTest, FailureInAWorkerReportsAndRestores)
                 EXPECT_EQ(ui.texts(), std::vector<std::string>{"メモリがたりません"});
             }
         }
+}
+
+// Without memory for the copy the edit writes into, nothing starts and nothing changes: the undo store
+// keeps the sound it held, so that undo still gives it back.
+TEST_F(LongEditTest, NoWorkingCopyLeavesTheUndoStoreAlone)
+{
+    auto startUnderCap = [&] {
+        Workspace ws = test::workspaceWith(test::makeDocument(16, 2, 16 << 20, [](std::int64_t, int) { return 0; }));
+        fillUndoStore(ws);
+        const unsigned char* samples = ws.document.samples.data();
+        const std::vector<unsigned char> undo = bytesOf(ws.undoStore);
+        long pages = 0;
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        if (!statm || std::fscanf(statm, "%ld", &pages) != 1)
+            std::exit(2);
+        std::fclose(statm);
+        // Room for a few megabytes more, not for a second copy of the 64 MB sound.
+        rlimit limit{static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (16u << 20), RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &limit);
+        ScriptedUi ui;
+        const bool started = LongEdit::start(ws, ui, cmd::Reverb, 0, -1) != nullptr;
+        const bool kept = ws.document.samples.data() == samples && bytesOf(ws.undoStore) == undo
+                          && ws.undoStore.path == "/before/undo.wav" && !ws.busy();
+        std::exit(!started && kept && ui.beeps == std::vector<BeepKind>{BeepKind::Default} ? 0 : 1);
+    };
+    EXPECT_EXIT(startUnderCap(), ::testing::ExitedWithCode(0), "");
 }
 
 // Blocks of 2^24 frames take seconds to set up and to filter: a stop request is still obeyed within
