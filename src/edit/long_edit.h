@@ -58,9 +58,10 @@ int defaultEditThreads();
 class LongEdit {
 public:
     // For a long-running command (EditCommand::longRunning) whose target and parameters have been
-    // checked: takes the copy the edit writes into and starts the workers; ws is busy from then on
-    // until finish(). Null when the copy cannot be had (default beep, as a failed undo snapshot) or
-    // the command is not a long one.
+    // checked: reads the convolution's response file here, with its questions, then takes the copy the
+    // edit writes into and starts the workers; ws is busy from then on until finish(). Null, with
+    // everything as it was, when the response cannot be used (its messages shown), the copy cannot be
+    // had (default beep, as a failed undo snapshot) or the command is not a long one.
     static std::unique_ptr<LongEdit> start(Workspace& ws, Ui& ui, int commandId, int target, int slot,
                                            const LongEditOptions& options = {});
     // The same for a job of another layer (the caller has checked it and shown its refusals). On
