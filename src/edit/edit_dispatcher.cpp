@@ -16,6 +16,7 @@ namespace sonavik {
 
 bool EditHost::askParameters(int) { return false; }
 void EditHost::analyseSpectrogram(const EditRegion&, int) {}
+
 std::optional<int> EditHost::viewClientWidth(int) const { return std::nullopt; }
 bool EditHost::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot)
 {
@@ -213,6 +214,8 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
 {
     const EditCommand* command = findEditCommand(commandId);
     if (!command)
+        return false;
+    if (refusedForLongEdit(ws, ui))
         return false;
     if (ws.busy()) {
         showNotice(ui, "再生／録音中は、ファイルを編集できません");

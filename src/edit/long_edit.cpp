@@ -453,6 +453,14 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
     return LongEditOutcome::Done;
 }
 
+bool refusedForLongEdit(const Workspace& ws, Ui& ui)
+{
+    if (!ws.longEditRunning)
+        return false;
+    showNotice(ui, kLongEditRefusal);
+    return true;
+}
+
 bool runLongEditToEnd(Workspace& ws, Ui& ui, const EditHost& host, int commandId, int target, int slot,
                       const LongEditOptions& options)
 {

@@ -52,6 +52,11 @@ public:
     virtual void reportFailure(Ui& ui) const = 0;
 };
 
+// What every command is refused with while a long edit runs.
+inline constexpr const char* kLongEditRefusal = "処理中は、この操作はできません";
+// While a long edit runs in ws: shows that refusal and returns true.
+bool refusedForLongEdit(const Workspace& ws, Ui& ui);
+
 // One processor core each, at least 1.
 int defaultEditThreads();
 

@@ -439,6 +439,18 @@ void MainWindow::cancelLongEdit()
         finishLongEdit();
 }
 
+void MainWindow::closeForSignal()
+{
+    // Nobody may be there to answer a notice: the edit stops, the sound stays as it was, and the
+    // window closes with its usual questions.
+    if (longEdit_) {
+        longEdit_->cancel();
+        longEdit_->wait();
+        finishLongEdit();
+    }
+    close();
+}
+
 void MainWindow::finishLongEdit()
 {
     longEditTimer_->stop();
@@ -546,7 +558,7 @@ void MainWindow::dropEvent(QDropEvent* event)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (longEdit_) {
-        showNotice(ui_, kCloseRefused);
+        showNotice(ui_, kLongEditRefusal);
         destroying_ = false;
         event->ignore();
         return;

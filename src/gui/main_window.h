@@ -87,6 +87,9 @@ public:
     void watchLongEdit(std::unique_ptr<LongEdit> edit);
     // Esc and "中止": the workers stop and the sound stays as it was.
     void cancelLongEdit();
+    // A terminate signal: a running edit is stopped first, then the window closes as its close
+    // button closes it.
+    void closeForSignal();
     QPushButton* cancelButton() const { return cancelButton_; }
     // Tests: thread count and a hook on the workers for the edits started from now on.
     void setLongEditOptions(LongEditOptions options) { longEditOptions_ = std::move(options); }

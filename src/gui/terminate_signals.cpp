@@ -30,7 +30,7 @@ void closeOnTerminateSignals(MainWindow* window)
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char byte;
         [[maybe_unused]] ssize_t n = read(signalPipe[0], &byte, 1);
-        window->close();
+        window->closeForSignal();
     });
     struct sigaction action {};
     action.sa_handler = onTerminateSignal;

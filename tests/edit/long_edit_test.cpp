@@ -334,7 +334,7 @@ TEST_F(LongEditTest, StopsSoonEvenWithHugeEqualizerBlocks)
 }
 
 // While the workers run the program is busy: edits, and with them every other guarded command, are
-// refused as during playback, and nothing is snapshotted.
+// refused with the running edit's own notice, and nothing is snapshotted.
 TEST_F(LongEditTest, BusyUntilFinished)
 {
     Workspace ws = workspace(16, 2);
@@ -356,7 +356,7 @@ TEST_F(LongEditTest, BusyUntilFinished)
     EXPECT_FALSE(started.owner->finished());
     EditHost host;
     EXPECT_FALSE(runEditCommand(ws, ui, host, cmd::Halve, 0, -1));
-    EXPECT_EQ(ui.texts(), std::vector<std::string>{"再生／録音中は、ファイルを編集できません"});
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"処理中は、この操作はできません"});
     EXPECT_EQ(LongEdit::start(ws, ui, cmd::Reverb, 0, -1), nullptr);
     EXPECT_TRUE(seen(ws) == before);
     EXPECT_EQ(started.owner->progressText().rfind("処理中： リバーブ ( ", 0), 0u) << started.owner->progressText();

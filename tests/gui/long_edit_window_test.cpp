@@ -8,9 +8,13 @@
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/reverb.h"
+#include "gui/buttons.h"
 #include "gui/keep_picture.h"
+#include "gui/spectrogram_window.h"
+#include "gui/terminate_signals.h"
 #include "gui/wave_view.h"
 #include "settings/settings.h"
+#include "spectrogram/spectrogram.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
@@ -24,7 +28,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <csignal>
+#include <thread>
 
 namespace sonavik {
 namespace {
@@ -108,9 +115,7 @@ TEST_F(LongEditWindowTest, EscDuringReverbBringsBackTheUntouchedSound)
     EXPECT_FALSE(window->close());
     window->controller().command(cmd::Halve);
     window->controller().command(cmd::Undo);
-    EXPECT_EQ(ui.texts(), (std::vector<std::string>{"再生／録音中は、ファイルを閉じることができません",
-                                                    "再生／録音中は、ファイルを編集できません",
-                                                    "再生／録音中は、ＵＮＤＯを実行できません"}));
+    EXPECT_EQ(ui.texts(), std::vector<std::string>(3, "処理中は、この操作はできません"));
     WaveCanvas* canvas = window->waveView(0)->canvas();
     QTest::mousePress(canvas, Qt::LeftButton, {}, {canvas->width() / 2, canvas->height() / 3});
     QTest::mouseRelease(canvas, Qt::LeftButton, {}, {canvas->width() / 2 + 20, canvas->height() / 3});
@@ -128,6 +133,56 @@ TEST_F(LongEditWindowTest, EscDuringReverbBringsBackTheUntouchedSound)
     EXPECT_EQ(ui.title, title);
     EXPECT_EQ(window->statusLabel(1)->text(), QString::fromUtf8("処理中： リバーブ ( 中止 )"));
     EXPECT_TRUE(window->close());
+}
+
+// While an edit runs, every command of either window is refused with the edit's own notice (playing a
+// spectrogram rectangle too); a terminate signal stops the edit and the window closes as usual.
+TEST_F(LongEditWindowTest, EveryCommandIsRefusedAndASignalStopsTheEdit)
+{
+    const std::vector<unsigned char> sound(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount());
+    ws.settings.fftLength = 256;
+    window->answerFftDialog(true);
+    runEditCommand(ws, ui, *window, cmd::Fft, 1, -1);
+    ASSERT_TRUE(processUntil([&] { return !window->spectrogramWindows().empty() && !window->longEditRunning(); }));
+    SpectrogramWindow* spectrogram = window->spectrogramWindows().front();
+    int played = 0;
+    window->playScratchSound = [&](const SoundDocument&) { ++played; };
+
+    // Each block of the reverb takes a while, so that the edit is still running when the signal comes.
+    applyReverbPreset(ws.settings, ReverbPreset::LargeHall, 44100);
+    ws.settings.reverbTimeStep() = 1;
+    LongEditOptions options;
+    options.threads = 1;
+    options.onBlock = [](const EditRegion&, std::int64_t) { std::this_thread::sleep_for(std::chrono::milliseconds(40)); };
+    window->setLongEditOptions(options);
+    window->runLongEdit(ws, ui, cmd::Reverb, 0, -1);
+    ASSERT_TRUE(window->longEditRunning());
+    ui.clear();
+    const int commands[] = {cmd::New, cmd::Open, cmd::Save, cmd::SaveAs, cmd::Close, cmd::Undo, cmd::Exit,
+                            cmd::PlayOnce, cmd::PlayLoop, cmd::PlayButton, cmd::PlaySettings, cmd::Halve};
+    for (int id : commands)
+        window->controller().command(id);
+    Spectrogram& s = spectrogram->view().spectrogram();
+    s.selFrameLo = 2;
+    s.selFrameHi = 11;
+    s.selBinLo = 0;
+    s.selBinHi = 128;
+    spectrogram->chooseMenuItem = [] { return 40520; };
+    spectrogram->runMenu();
+    spectrogram->button(40415)->click();
+    EXPECT_EQ(played, 0);
+    EXPECT_EQ(ui.texts(), std::vector<std::string>(std::size(commands) + 2, "処理中は、この操作はできません"));
+    EXPECT_TRUE(ui.beeps.empty());
+    ASSERT_TRUE(window->longEditRunning());
+
+    closeOnTerminateSignals(window.get());
+    ui.clear();
+    std::raise(SIGTERM);
+    EXPECT_TRUE(processUntil([&] { return !window->isVisible(); }));
+    EXPECT_FALSE(window->longEditRunning());
+    EXPECT_TRUE(ui.texts().empty());
+    EXPECT_EQ(std::vector<unsigned char>(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount()),
+              sound);
 }
 
 // Left alone, the same edit ends by itself: the sound changes, undo holds the old one, the title says so.

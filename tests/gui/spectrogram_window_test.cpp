@@ -246,7 +246,7 @@ TEST_F(SpectrogramWindowTest, WriteBackRunsOffTheWindowAndEscBringsBackTheSound)
     EXPECT_EQ(w->view().spectrogram().spectra, spectra);
     EXPECT_FALSE(w->close());
     w->button(40415)->click();
-    EXPECT_EQ(ui.texts(), std::vector<std::string>{"再生／録音中は、ファイルを編集できません"});
+    EXPECT_EQ(ui.texts(), std::vector<std::string>(2, "処理中は、この操作はできません"));
 
     QTest::keyClick(window.get(), Qt::Key_Escape);
     release = true;
