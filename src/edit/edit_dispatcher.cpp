@@ -16,7 +16,11 @@ namespace sonavik {
 
 bool EditHost::askParameters(int) { return false; }
 void EditHost::analyseSpectrogram(const EditRegion&, int) {}
-
+void EditHost::analyseRegions(const std::vector<EditRegion>& regions, int channelCount)
+{
+    for (const EditRegion& r : regions)
+        analyseSpectrogram(r, channelCount);
+}
 std::optional<int> EditHost::viewClientWidth(int) const { return std::nullopt; }
 bool EditHost::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot)
 {
@@ -284,8 +288,7 @@ void editTarget(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target
     const std::vector<EditRegion> regions = targetRegions(doc, ws.red, target, slot);
     EditContext context{doc, ui, ws.settings, nullptr, &ws.reverbNoiseState};
     if (command->kind == EditKind::Analysis) {
-        for (const EditRegion& r : regions)
-            host.analyseSpectrogram(r, doc.format.nChannels);
+        host.analyseRegions(regions, doc.format.nChannels);
     } else if (target == 0 && doc.format.nChannels == 2 && command->wholeSoundAtOnce && command->regionEdit
                && doc.frameCount > 0) {
         // Both whole channels in one pass over the frames: the same result as one after the other.

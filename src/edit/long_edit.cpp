@@ -310,7 +310,7 @@ std::unique_ptr<LongEdit> LongEdit::startJob(Workspace& ws, Ui& ui, std::unique_
     if (!job || !ws.document.hasData() || ws.longEditRunning)
         return nullptr;
     auto state = std::make_unique<State>(ws, 0);
-    if (!takeWorkingCopy(ws, ui, state->working))
+    if (job->changesDocument() && !takeWorkingCopy(ws, ui, state->working))
         return nullptr;
     state->totalFrames = job->totalFrames();
     state->job = std::move(job);
@@ -431,6 +431,11 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
         showProgress(ui, s.job ? s.job->stoppedText() : s.text("中止"));
         refreshTitle(ws, ui);
         return s.cancelled ? LongEditOutcome::Cancelled : LongEditOutcome::Failed;
+    }
+    if (s.job && !s.job->changesDocument()) {
+        s.job->deliver(ui);
+        showProgress(ui, s.job->doneText());
+        return LongEditOutcome::Done;
     }
     std::string lastText = s.job ? s.job->doneText() : std::string();
     for (const State::RegionWork& w : s.regions) {

@@ -50,6 +50,12 @@ public:
     virtual std::string doneText() const = 0;
     virtual std::string stoppedText() const = 0;
     virtual void reportFailure(Ui& ui) const = 0;
+    // False for work that only reads the sound (an analysis): no copy is taken, and after success
+    // finish() leaves the document, the undo store and the title alone and calls deliver() instead.
+    virtual bool changesDocument() const { return true; }
+    // User-interface thread, in finish() after success of work that does not change the document:
+    // shows or hands over what it made.
+    virtual void deliver(Ui& ui) { (void)ui; }
 };
 
 // What every command is refused with while a long edit runs.

@@ -160,6 +160,9 @@ int main(int argc, char** argv)
                 // The FFT settings dialog answered OK, the whole left channel as the target.
                 window->answerFftDialog(true);
                 sonavik::runEditCommand(ws, *windowConsole, *window, sonavik::cmd::Fft, 1, -1);
+                // The analysis runs on worker threads; its window opens when it is done.
+                while (window->longEditRunning())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 QApplication::processEvents();
                 const auto spectrograms = window->spectrogramWindows();
                 if (spectrograms.empty()) {

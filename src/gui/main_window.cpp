@@ -21,6 +21,7 @@
 #include "gui/wave_view.h"
 #include "audio/play_position.h"
 #include "qtaudio/qt_wave_device.h"
+#include "spectrogram/analysis_long_edit.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectrogram_analysis.h"
 
@@ -357,27 +358,35 @@ bool MainWindow::askParameters(int commandId)
     }
 }
 
-void MainWindow::analyseSpectrogram(const EditRegion& region, int)
+void MainWindow::analyseRegions(const std::vector<EditRegion>& regions, int)
 {
-    analyseForWindow(ws_, ui_, region, [this](std::unique_ptr<Spectrogram> s, const std::string& title) {
-        auto* window = new SpectrogramWindow(std::move(s), title, ws_, ui_, this);
-        window->writeBack = [this](const Spectrogram& spectrogram, const std::function<bool()>& ask) {
-            ResynthesisStart started = startResynthesis(ws_, ui_, spectrogram, ask, longEditOptions_);
-            watchLongEdit(std::move(started.edit));
-            return started.written;
-        };
-        window->documentChanged = [this](int) {
-            views_.renderAll();
-            controller_.refreshTitle();
-        };
-        window->playSound = [this](const SoundDocument& sound) {
-            if (playScratchSound)
-                playScratchSound(sound);
-        };
-        std::erase_if(spectrogramWindows_, [](const QPointer<SpectrogramWindow>& w) { return w.isNull(); });
-        spectrogramWindows_.emplace_back(window);
-        window->show();
-    });
+    if (longEdit_)
+        return;
+    watchLongEdit(startSpectrogramAnalysis(
+        ws_, ui_, regions,
+        [this](std::unique_ptr<Spectrogram> s, const std::string& title) { openSpectrogramWindow(std::move(s), title); },
+        longEditOptions_));
+}
+
+void MainWindow::openSpectrogramWindow(std::unique_ptr<Spectrogram> spectrogram, const std::string& title)
+{
+    auto* window = new SpectrogramWindow(std::move(spectrogram), title, ws_, ui_, this);
+    window->writeBack = [this](const Spectrogram& s, const std::function<bool()>& ask) {
+        ResynthesisStart started = startResynthesis(ws_, ui_, s, ask, longEditOptions_);
+        watchLongEdit(std::move(started.edit));
+        return started.written;
+    };
+    window->documentChanged = [this](int) {
+        views_.renderAll();
+        controller_.refreshTitle();
+    };
+    window->playSound = [this](const SoundDocument& sound) {
+        if (playScratchSound)
+            playScratchSound(sound);
+    };
+    std::erase_if(spectrogramWindows_, [](const QPointer<SpectrogramWindow>& w) { return w.isNull(); });
+    spectrogramWindows_.emplace_back(window);
+    window->show();
 }
 
 std::vector<SpectrogramWindow*> MainWindow::spectrogramWindows() const

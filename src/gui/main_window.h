@@ -36,6 +36,7 @@ class QtWaveIn;
 class QtWaveOut;
 class SmallButton;
 class SpectrogramWindow;
+struct Spectrogram;
 class WaveView;
 
 class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost, public EditHost {
@@ -76,7 +77,9 @@ public:
 
     // EditHost
     bool askParameters(int commandId) override;
-    void analyseSpectrogram(const EditRegion& region, int channelCount) override;
+    // Runs the analysis as a long edit (progress and "中止" as for the edits); each finished
+    // spectrogram opens its window.
+    void analyseRegions(const std::vector<EditRegion>& regions, int channelCount) override;
     std::optional<int> viewClientWidth(int channel) const override;
     // Starts the edit on worker threads and returns false at once; the window stays usable, shows the
     // progress with a "中止" button beside it, and finishes the edit when the workers are done.
@@ -122,6 +125,7 @@ private:
     void movePlayLine();
     void pollLongEdit();
     void finishLongEdit();
+    void openSpectrogramWindow(std::unique_ptr<Spectrogram> spectrogram, const std::string& title);
 
     Workspace& ws_;
     QtUi qtUi_;

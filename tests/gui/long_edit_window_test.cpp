@@ -15,6 +15,7 @@
 #include "gui/wave_view.h"
 #include "settings/settings.h"
 #include "spectrogram/spectrogram.h"
+#include "spectrogram/spectrogram_analysis.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
@@ -31,6 +32,7 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <new>
 #include <thread>
 
 namespace sonavik {
@@ -183,6 +185,80 @@ TEST_F(LongEditWindowTest, EveryCommandIsRefusedAndASignalStopsTheEdit)
     EXPECT_TRUE(ui.texts().empty());
     EXPECT_EQ(std::vector<unsigned char>(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount()),
               sound);
+}
+
+// FFT runs off the user-interface thread: progress and "中止" in the status bar while the window
+// repaints, Esc or a failure leaves no window and nothing changed, and left alone it opens one window
+// per channel with the spectra of the analysis itself.
+TEST_F(LongEditWindowTest, SpectrogramAnalysisRunsAsALongEdit)
+{
+    const std::vector<unsigned char> sound(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount());
+    const std::string title = mainWindowTitle(ws);
+    ws.settings.fftLength = 256;
+    window->answerFftDialog(true);
+    std::atomic<bool> reached{false};
+    std::atomic<bool> release{false};
+    LongEditOptions options;
+    options.threads = 2;
+    options.onBlock = [&](const EditRegion& region, std::int64_t block) {
+        if (region.channel == 0 && block == 2) {
+            reached = true;
+            while (!release)
+                QThread::msleep(1);
+        }
+    };
+    window->setLongEditOptions(options);
+    runEditCommand(ws, ui, *window, cmd::Fft, 0, -1);
+    ASSERT_TRUE(window->longEditRunning());
+    ASSERT_TRUE(processUntil([&] { return reached.load(); }));
+    EXPECT_TRUE(processUntil([&] { return window->statusLabel(1)->text().startsWith(QString::fromUtf8("処理中： FFT ( ")); }))
+        << window->statusLabel(1)->text().toStdString();
+    EXPECT_TRUE(window->cancelButton()->isVisible());
+    EXPECT_FALSE(window->grab().toImage().isNull());
+    EXPECT_TRUE(window->spectrogramWindows().empty());
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    release = true;
+    ASSERT_TRUE(processUntil([&] { return !window->longEditRunning(); }));
+    EXPECT_TRUE(window->spectrogramWindows().empty());
+    EXPECT_EQ(window->statusLabel(1)->text(), QString::fromUtf8("処理中： FFT ( 中止 )"));
+
+    // Memory that runs out half-way through the right channel, on any of the analysis' threads: its own
+    // message, and only the left channel's window.
+    ui.clear();
+    options.onBlock = [](const EditRegion& region, std::int64_t block) {
+        if (region.channel == 1 && block >= 3)
+            throw std::bad_alloc();
+    };
+    window->setLongEditOptions(options);
+    runEditCommand(ws, ui, *window, cmd::Fft, 0, -1);
+    ASSERT_TRUE(processUntil([&] { return !window->longEditRunning(); }));
+    EXPECT_EQ(ui.texts(), std::vector<std::string>{"Mem Not Allo!"});
+    ASSERT_EQ(window->spectrogramWindows().size(), 1u);
+    EXPECT_EQ(window->spectrogramWindows().front()->view().spectrogram().channel, 0);
+    window->spectrogramWindows().front()->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(std::vector<unsigned char>(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount()),
+              sound);
+    EXPECT_FALSE(ws.undoStore.hasData());
+    EXPECT_EQ(mainWindowTitle(ws), title);
+
+    window->setLongEditOptions({});
+    runEditCommand(ws, ui, *window, cmd::Fft, 0, -1);
+    ASSERT_TRUE(processUntil([&] { return !window->longEditRunning(); }));
+    const std::vector<SpectrogramWindow*> open = window->spectrogramWindows();
+    ASSERT_EQ(open.size(), 2u);
+    for (int channel = 0; channel < 2; ++channel) {
+        const Spectrogram& shown = open[channel]->view().spectrogram();
+        EditRegion whole;
+        whole.channel = channel;
+        whole.end = ws.document.frameCount - 1;
+        const std::unique_ptr<Spectrogram> direct = analyseSpectrogram(ui, ws.document, whole, ws.settings, 1);
+        ASSERT_NE(direct, nullptr);
+        EXPECT_EQ(shown.channel, channel);
+        EXPECT_TRUE(shown.spectra == direct->spectra) << channel;
+        EXPECT_EQ(shown.colourBitmap, direct->colourBitmap) << channel;
+    }
+    EXPECT_EQ(mainWindowTitle(ws), title);
 }
 
 // Left alone, the same edit ends by itself: the sound changes, undo holds the old one, the title says so.

@@ -97,7 +97,11 @@ protected:
             qobject_cast<QDialog*>(target)->accept();
         });
         menuAction(cmd::Fft)->trigger();
-        QApplication::processEvents();
+        // The analysis runs on worker threads; its window opens when it is done.
+        for (int i = 0; i < 20000 && window->longEditRunning(); ++i) {
+            QApplication::processEvents();
+            QThread::msleep(1);
+        }
         const auto open = window->spectrogramWindows();
         return open.empty() ? nullptr : open.back();
     }
