@@ -406,6 +406,9 @@ template <bool Forward, class V>
     };
     std::size_t reversed = 0; // tile m's partner, stepped as the bit-reversal counter always is
     for (std::size_t m = 0; m < tileCount; ++m) {
+        // A reversal of millions of elements reaches all over memory: it looks at the stop flag too.
+        if ((m & 0xFFF) == 0 && stopped())
+            return;
         if (m > 0) {
             std::size_t k = tileCount / 2;
             while (true) {
