@@ -72,6 +72,21 @@ protected:
         return done();
     }
 
+    // Two workers that hold at the third block of the left channel, once reached, until released.
+    static LongEditOptions holdingAtThirdLeftBlock(std::atomic<bool>& reached, std::atomic<bool>& release)
+    {
+        LongEditOptions options;
+        options.threads = 2;
+        options.onBlock = [&reached, &release](const EditRegion& region, std::int64_t block) {
+            if (region.channel == 0 && block == 2) {
+                reached = true;
+                while (!release)
+                    QThread::msleep(1);
+            }
+        };
+        return options;
+    }
+
     test::TempDir dir;
     Workspace ws;
     test::ScriptedUi ui;
@@ -89,15 +104,7 @@ TEST_F(LongEditWindowTest, EscDuringReverbBringsBackTheUntouchedSound)
     // The workers hold at the third block of the left channel until the test lets them go on.
     std::atomic<bool> reached{false};
     std::atomic<bool> release{false};
-    LongEditOptions options;
-    options.threads = 2;
-    options.onBlock = [&](const EditRegion& region, std::int64_t block) {
-        if (region.channel == 0 && block == 2) {
-            reached = true;
-            while (!release)
-                QThread::msleep(1);
-        }
-    };
+    LongEditOptions options = holdingAtThirdLeftBlock(reached, release);
     window->setLongEditOptions(options);
     // As runEditCommand does once the target and the dialog are done.
     EXPECT_FALSE(window->runLongEdit(ws, ui, cmd::Reverb, 0, -1));
@@ -198,15 +205,7 @@ TEST_F(LongEditWindowTest, SpectrogramAnalysisRunsAsALongEdit)
     window->answerFftDialog(true);
     std::atomic<bool> reached{false};
     std::atomic<bool> release{false};
-    LongEditOptions options;
-    options.threads = 2;
-    options.onBlock = [&](const EditRegion& region, std::int64_t block) {
-        if (region.channel == 0 && block == 2) {
-            reached = true;
-            while (!release)
-                QThread::msleep(1);
-        }
-    };
+    LongEditOptions options = holdingAtThirdLeftBlock(reached, release);
     window->setLongEditOptions(options);
     runEditCommand(ws, ui, *window, cmd::Fft, 0, -1);
     ASSERT_TRUE(window->longEditRunning());
