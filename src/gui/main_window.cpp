@@ -21,9 +21,9 @@
 #include "gui/wave_view.h"
 #include "audio/play_position.h"
 #include "qtaudio/qt_wave_device.h"
-#include "spectrogram/analysis_long_edit.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectrogram_analysis.h"
+#include "spectrogram/analysis_long_edit.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
