@@ -1,6 +1,7 @@
 #pragma once
 // What a long edit running on worker threads shares with the thread that started it: a request to
-// stop, checked before every block, and how many frames have been written so far.
+// stop, checked before every block (and inside blocks that take long), and how many frames have been
+// written so far.
 
 #include "dsp/fft.h"
 
@@ -27,8 +28,7 @@ public:
     {
         if (onBlock)
             onBlock(region, block);
-        if (stopRequested())
-            throw EditStopped{};
+        checkStop();
     }
     // Worker threads, inside a block that takes long: throws EditStopped after a stop request.
     void checkStop() const
