@@ -9,6 +9,7 @@
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "gui/spectrogram_window.h"
+#include "gui/terminate_signals.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "settings/settings.h"
@@ -19,11 +20,6 @@
 #include <QLocale>
 #include <QTranslator>
 #include <QPixmap>
-#include <QSocketNotifier>
-
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -51,35 +47,6 @@ bool haveDisplay()
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (wayland && *wayland);
-}
-
-// A terminate or interrupt signal closes the window the ordinary way, so that the user is asked about
-// unsaved sound and the settings are written, instead of the process just vanishing.
-int signalPipe[2] = {-1, -1};
-
-void onTerminateSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
-}
-
-void closeOnSignals(QWidget* window)
-{
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
-        char byte;
-        [[maybe_unused]] ssize_t n = read(signalPipe[0], &byte, 1);
-        window->close();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminateSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
 }
 
 std::string absolutePath(const std::string& path)
@@ -171,7 +138,7 @@ int main(int argc, char** argv)
             windowConsole->setWindow(&window->qtUi());
         } else {
             window = std::make_unique<sonavik::MainWindow>(ws);
-            closeOnSignals(window.get());
+            sonavik::closeOnTerminateSignals(window.get());
         }
         window->controller().refreshTitle();
         window->show();
@@ -186,6 +153,9 @@ int main(int argc, char** argv)
                 // The FFT settings dialog answered OK, the whole left channel as the target.
                 window->answerFftDialog(true);
                 sonavik::runEditCommand(ws, *windowConsole, *window, sonavik::cmd::Fft, 1, -1);
+                // The analysis runs on worker threads; its window opens when it is done.
+                while (window->longEditRunning())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 QApplication::processEvents();
                 const auto spectrograms = window->spectrogramWindows();
                 if (spectrograms.empty()) {

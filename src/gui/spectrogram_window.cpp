@@ -235,11 +235,10 @@ void SpectrogramWindow::runMenu()
     }
     if (id == 0)
         return;
-    // A write-back on worker threads reads the spectra until it is finished: they stay as they are.
-    if (ws_.longEditRunning && spectralEditOfCommand(id)) {
-        ui_.beep(BeepKind::Error);
+    // A write-back on worker threads reads the spectra until it is finished, and no sound plays
+    // while an edit runs.
+    if ((spectralEditOfCommand(id) || id == spectrogram_cmd::PlaySelection) && refusedForLongEdit(ws_, ui_))
         return;
-    }
     handle(view_->menuCommand(id));
     canvas_->update();
 }

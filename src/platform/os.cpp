@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -229,8 +230,12 @@ bool SafeFileWriter::open()
     const int why = errno;
     if (!exists || (why != EACCES && why != EPERM && why != EROFS))
         return false;
-    // The folder takes no new file but the file itself may be written: overwrite it in place.
-    fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // The folder takes no new file but the file itself may be written: overwrite it in place. Read
+    // access too where there is any: the C library's reserve on a file system without one reads
+    // before it writes.
+    fd_ = ::open(targetPath_.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0 && errno == EACCES)
+        fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return false;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -239,7 +244,27 @@ bool SafeFileWriter::open()
         return false;
     }
     inPlace_ = true;
+    oldSize_ = static_cast<std::uint64_t>(st.st_size);
     return true;
+}
+
+bool SafeFileWriter::reserve(std::uint64_t size)
+{
+    if (fd_ < 0 || failed_)
+        return false;
+    if (size == 0)
+        return true;
+    if (size <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())
+        && posix_fallocate(fd_, 0, static_cast<off_t>(size)) == 0)
+        return true;
+    failed_ = true;
+    // A reservation that failed half-way may have made the old file longer.
+    struct stat st {};
+    if (inPlace_ && fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) != oldSize_) {
+        const int shortened = ftruncate(fd_, static_cast<off_t>(oldSize_));
+        (void)shortened;  // nothing more can be done for it here
+    }
+    return false;
 }
 
 bool SafeFileWriter::writeAll(const unsigned char* data, std::size_t size)

@@ -55,6 +55,10 @@ public:
 
     // False when the target cannot be written: a read-only existing file, a missing or closed folder.
     bool open();
+    // Before the first write: sets aside room for size bytes, so that a disk too full for them is known
+    // before the first byte of a file overwritten in place changes. False, with the target as it was
+    // and later writes ignored, when the room cannot be had.
+    bool reserve(std::uint64_t size);
     // False once any write has failed; later writes are then ignored.
     bool write(const void* data, std::size_t size);
     bool writeU32(std::uint32_t value);
@@ -66,6 +70,7 @@ private:
     std::string path_;
     Links links_;
     bool inPlace_ = false;
+    std::uint64_t oldSize_ = 0;  // of the file overwritten in place
     std::uint64_t written_ = 0;
     std::string targetPath_;
     std::string tempPath_;

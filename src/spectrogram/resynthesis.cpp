@@ -474,6 +474,8 @@ int writeBackNow(Workspace& ws, Ui& ui, const Spectrogram& s)
 
 int runResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::function<bool()>& askOptions)
 {
+    if (refusedForLongEdit(ws, ui))
+        return 0;
     if (ws.busy()) {
         showNotice(ui, kBusy);
         return 0;
@@ -488,6 +490,8 @@ ResynthesisStart startResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, c
                                   const LongEditOptions& options)
 {
     ResynthesisStart result;
+    if (refusedForLongEdit(ws, ui))
+        return result;
     if (ws.busy()) {
         showNotice(ui, kBusy);
         return result;

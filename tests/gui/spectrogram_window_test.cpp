@@ -97,7 +97,11 @@ protected:
             qobject_cast<QDialog*>(target)->accept();
         });
         menuAction(cmd::Fft)->trigger();
-        QApplication::processEvents();
+        // The analysis runs on worker threads; its window opens when it is done.
+        for (int i = 0; i < 20000 && window->longEditRunning(); ++i) {
+            QApplication::processEvents();
+            QThread::msleep(1);
+        }
         const auto open = window->spectrogramWindows();
         return open.empty() ? nullptr : open.back();
     }
@@ -246,7 +250,7 @@ TEST_F(SpectrogramWindowTest, WriteBackRunsOffTheWindowAndEscBringsBackTheSound)
     EXPECT_EQ(w->view().spectrogram().spectra, spectra);
     EXPECT_FALSE(w->close());
     w->button(40415)->click();
-    EXPECT_EQ(ui.texts(), std::vector<std::string>{"再生／録音中は、ファイルを編集できません"});
+    EXPECT_EQ(ui.texts(), std::vector<std::string>(2, "処理中は、この操作はできません"));
 
     QTest::keyClick(window.get(), Qt::Key_Escape);
     release = true;
