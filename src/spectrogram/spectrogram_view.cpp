@@ -554,6 +554,15 @@ SpectrogramAction SpectrogramView::command(int id)
     return SpectrogramAction::None;
 }
 
+void SpectrogramView::setGain(double gain)
+{
+    if (!(gain > 0.0) || gain == s_.gain)
+        return;
+    s_.gain = gain;
+    recolour();
+    render(true);
+}
+
 std::optional<SpectrogramView::PixelRect> SpectrogramView::selectionPixels() const
 {
     if (s_.selFrameLo == -1)

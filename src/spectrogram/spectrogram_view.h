@@ -120,6 +120,9 @@ public:
     std::vector<StatusLine> statusLines() const;
 
     SpectrogramAction command(int id);
+    // The brightness factor as presses of the gain buttons leave it (each doubles or halves it),
+    // coloured and drawn again; a factor that is not above 0 is ignored.
+    void setGain(double gain);
     void scroll(bool horizontal, ScrollRequest request, int thumbPosition = 0);
 
     // Client coordinates, y from the top.

@@ -253,10 +253,10 @@ TEST(SpectrogramViewLabels, WideFrequencyLabelsStartAtTheStripsLeftEdge)
                 }
         return lit > 0;
     };
-    // Bin b is labelled on its middle row 10 b + 4, the text's top four rows above it (82 - 10 b from the
-    // strip's top). Centred on column 24, ten characters would start at column -8.
-    EXPECT_TRUE(shows(0, 82 - 80, "22050.0 Hz"));
-    EXPECT_TRUE(shows(0, 82 - 40, "11025.0 Hz"));
+    // Every fifth bin is labelled on its middle row 10 b + 4, the text's top four rows above it (82 - 10 b
+    // from the strip's top). Centred on column 24, ten characters would start at column -8.
+    EXPECT_TRUE(shows(0, 82 - 50, "13781.2 Hz"));
+    EXPECT_FALSE(shows(-8, 82 - 50, "13781.2 Hz"));
     // Labels that fit stay centred.
     EXPECT_TRUE(shows(4, 82, "0.0 Hz"));
     EXPECT_FALSE(shows(0, 82, "0.0 Hz"));
