@@ -105,6 +105,19 @@ TEST(SpectrogramPlot, EachZoomCaseDrawsTheAveragesOfItsCells)
     EXPECT_EQ(at(plot, 1, 0), (Rgb{0, 0, 0}));
 }
 
+// The block sums stay a small part of what the analysis holds anyway: under a tenth of the spectra
+// (4 n bytes a frame) at the smallest and the usual FFT size.
+TEST(SpectrogramPlot, BlockSumsTakeUnderATenthOfTheSpectra)
+{
+    for (const std::int64_t n : {16, 4096}) {
+        const std::int64_t frames = 700;
+        const Bitmap bm = randomBitmap(frames, n / 2 + 1, 3);
+        auto sums = FrameBlockSums::build(bm.grid());
+        ASSERT_TRUE(sums);
+        EXPECT_LT(sums->byteSize(), static_cast<std::size_t>(frames * 4 * n / 10)) << n;
+    }
+}
+
 // The block sums give the same pixels as adding every cell, at every kind of zoom and scroll.
 TEST(SpectrogramPlot, BlockSumsDrawTheSamePixelsAsEveryCell)
 {
