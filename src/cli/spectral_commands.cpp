@@ -10,6 +10,7 @@
 #include "edit/long_edit.h"
 #include "platform/console_ui.h"
 #include "settings/settings.h"
+#include "spectrogram/analysis_collector.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectral_edits.h"
 #include "spectrogram/spectrogram_analysis.h"
@@ -216,13 +217,13 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Sp
 
 // Runs the FFT command as the menu does and hands each region's spectrogram on as soon as it is made,
 // so that only one is held at a time: an hour of stereo needs the memory of one channel's analysis.
-class RegionByRegion : public EditHost {
+class RegionByRegion : public AnalysisCollector {
 public:
     // Each spectrogram (null where the analysis was refused, its message shown) goes to each; once it
     // returns false the later regions are left alone.
     using Each = std::function<bool(std::unique_ptr<Spectrogram>)>;
     RegionByRegion(Workspace& ws, Ui& ui, int threads, Each each)
-        : ws_(ws), ui_(ui), threads_(threads), each_(std::move(each))
+        : AnalysisCollector(ws, ui), ws_(ws), ui_(ui), threads_(threads), each_(std::move(each))
     {
     }
 
@@ -230,12 +231,6 @@ public:
     void analyseFrom(const SoundDocument* source) { source_ = source; }
     bool stopped() const { return stopped_; }
 
-    bool askParameters(int commandId) override
-    {
-        if (commandId == cmd::Fft)
-            normaliseFftSettings(ws_.settings);
-        return true;
-    }
     void analyseSpectrogram(const EditRegion& region, int) override
     {
         if (stopped_)
