@@ -67,7 +67,7 @@ bool PlotAxis::touches(CellRange r) const
     return !(r.lo < 0 && r.hi < 0) && !(r.lo > cells - 1 && r.hi > cells - 1);
 }
 
-std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid)
+std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid, std::vector<std::int64_t> exact)
 {
     try {
         auto sums = std::make_unique<FrameBlockSums>();
@@ -78,13 +78,24 @@ std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid)
         const std::size_t row = 3 * static_cast<std::size_t>(bins);
         const std::size_t fineSize = (static_cast<std::size_t>(frames >> kFineShift) + 1) * row;
         const std::size_t coarseSize = (static_cast<std::size_t>(frames >> kCoarseShift) + 1) * row;
+        // Whole sums of a few frames (at most 0.3 bytes per cell, so that all stays under a tenth of the
+        // spectra): a plot that is drawn again at the same edges reads one row for each.
+        exact.erase(std::remove_if(exact.begin(), exact.end(), [&](std::int64_t f) { return f < 0 || f > frames; }),
+                    exact.end());
+        std::sort(exact.begin(), exact.end());
+        exact.erase(std::unique(exact.begin(), exact.end()), exact.end());
+        if (4 * row * exact.size() > 3 * static_cast<std::size_t>(frames * bins) / 10)
+            exact.clear();
+        const std::size_t exactSize = exact.size() * row;
         // The plot draws without them (only slower): where the system would have to take the memory
         // from elsewhere, or a container would kill the process for it, they are not made.
         const std::uint64_t room = availableMemoryBytes();
-        if (room > 0 && 2 * fineSize + 4 * coarseSize > room)
+        if (room > 0 && 2 * fineSize + 4 * coarseSize + 4 * exactSize > room)
             return nullptr;
         sums->fine_.resize(fineSize);
         sums->coarse_.resize(coarseSize);
+        sums->exactFrames_ = std::move(exact);
+        sums->exact_.resize(exactSize);
         // A few bins at a time, each bitmap row read in order, so that the marks are written a tile of
         // bins side by side.
         constexpr std::int64_t kTile = 16;
@@ -94,7 +105,10 @@ std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid)
             const std::size_t count = 3 * static_cast<std::size_t>(std::min(bins, b0 + kTile) - b0);
             const std::size_t at = 3 * static_cast<std::size_t>(b0);
             std::fill(total, total + count, 0);
+            std::size_t next = 0;
             for (std::int64_t f = 0;; ++f) {
+                if (next < sums->exactFrames_.size() && sums->exactFrames_[next] == f)
+                    std::copy(total, total + count, &sums->exact_[next++ * row + at]);
                 if ((f & ((1 << kCoarseShift) - 1)) == 0) {
                     std::copy(total, total + count, &sums->coarse_[static_cast<std::size_t>(f >> kCoarseShift) * row + at]);
                     std::fill(block, block + count, 0);
@@ -139,10 +153,17 @@ void FrameBlockSums::prefixes(const ColourGrid& grid, const std::int64_t* frames
         std::int64_t mark = frame >> kFineShift << kFineShift;
         if (frame - mark > (1 << (kFineShift - 1)) && mark + (1 << kFineShift) <= frames_)
             mark += 1 << kFineShift;
+        std::uint32_t* o = out + k * row + first;
+        const auto kept = std::lower_bound(exactFrames_.begin(), exactFrames_.end(), frame);
+        if (kept != exactFrames_.end() && *kept == frame) {
+            const std::uint32_t* whole = &exact_[static_cast<std::size_t>(kept - exactFrames_.begin()) * row + first];
+            std::copy(whole, whole + values, o);
+            marks[k] = {frame, frame};
+            continue;
+        }
         marks[k] = {frame, mark};
         const std::uint32_t* coarse = &coarse_[static_cast<std::size_t>(mark >> kCoarseShift) * row + first];
         const std::uint16_t* fine = &fine_[static_cast<std::size_t>(mark >> kFineShift) * row + first];
-        std::uint32_t* o = out + k * row + first;
         for (std::size_t i = 0; i < values; ++i)
             o[i] = coarse[i] + fine[i];
     }
@@ -461,6 +482,21 @@ private:
 };
 
 } // namespace
+
+std::vector<std::int64_t> columnEdges(const PlotAxis& x)
+{
+    std::vector<std::int64_t> edges;
+    const CellRange cols = x.dataPixels();
+    for (std::int64_t c = cols.lo; c <= cols.hi; ++c) {
+        const CellRange frames = x.limitCells(x.cellsUnder(c));
+        if (frames.empty())
+            continue;
+        if (edges.empty() || edges.back() != frames.lo)
+            edges.push_back(frames.lo);
+        edges.push_back(frames.hi + 1);
+    }
+    return edges;
+}
 
 void renderPlot(PixelImage& plot, const ColourGrid& grid, const PlotAxis& x, const PlotAxis& y,
                 const FrameBlockSums* sums, int threads)

@@ -58,16 +58,18 @@ struct ColourGrid {
 // Running sums of the colour bitmap over frames, kept for every bin at every 16th frame (16 bits,
 // within blocks of 256 frames) and every 256th frame (32 bits), a mark's bins side by side. The sums of
 // every bin up to any frame are then one row of each and the few frames between that frame and the
-// nearer mark, which are read from the bitmap itself. About 0.42 bytes per cell of the bitmap: some 5 %
-// of the spectra it was coloured from.
+// nearer mark, which are read from the bitmap itself. About 0.42 bytes per cell of the bitmap, some 5 %
+// of the spectra it was coloured from, and at most 0.3 more for frames kept whole.
 class FrameBlockSums {
 public:
-    // Empty when the memory cannot be had.
-    static std::unique_ptr<FrameBlockSums> build(const ColourGrid& grid);
+    // Empty when the memory cannot be had. exact: frames (in any order) whose sums are kept whole as
+    // well, such as the column edges of the plot as it is shown, so that drawing it again reads one row
+    // per edge; they are kept while they take under 0.3 bytes per cell.
+    static std::unique_ptr<FrameBlockSums> build(const ColourGrid& grid, std::vector<std::int64_t> exact = {});
 
     std::int64_t frames() const { return frames_; }
     std::int64_t bins() const { return bins_; }
-    std::size_t byteSize() const { return 4 * coarse_.size() + 2 * fine_.size(); }
+    std::size_t byteSize() const { return 4 * coarse_.size() + 2 * fine_.size() + 4 * exact_.size(); }
     // For each of count frames (each clamped to 0 ... frames()): the blue, green, red sums of frames
     // 0 ... frame - 1 of bins lo ... hi, modulo 2^32, at out[k x 3 bins() + 3 x bin + colour]. grid is the
     // bitmap the sums were built from. Differences of two such sums are exact for spans under 2^24
@@ -80,7 +82,13 @@ private:
     std::int64_t bins_ = 0;
     std::vector<std::uint32_t> coarse_;  // [frame / 256][bin][3]
     std::vector<std::uint16_t> fine_;    // [frame / 16][bin][3], from the start of its block of 256
+    std::vector<std::int64_t> exactFrames_;  // ascending
+    std::vector<std::uint32_t> exact_;       // [index in exactFrames_][bin][3]
 };
+
+// The frames at the edges of the axis's columns (ascending): the ones drawing the plot asks the block
+// sums for when both axes are minified.
+std::vector<std::int64_t> columnEdges(const PlotAxis& x);
 
 // Clears the plot to black and draws the grid's cells for the two axes. sums may be null (every cell is
 // then read); when given it must describe grid. The picture is the same either way. With both axes

@@ -221,7 +221,9 @@ void SpectrogramView::render(bool full)
         const bool large = g.frames * g.bins >= kSumsFromCells;
         const bool wanted = useSums_ == BlockSums::Always || (useSums_ == BlockSums::Auto && large);
         if (wanted && !sumsTried_ && !x.magnified() && g.pixels) {
-            sums_ = FrameBlockSums::build(g);
+            // With the sums of this view's column edges kept whole: it is drawn again quickly after a
+            // change of colours or a vertical zoom, and so is the fitted view the window opens with.
+            sums_ = FrameBlockSums::build(g, columnEdges(x));
             sumsTried_ = true;
         }
         renderPlot(plot_, g, x, frequencyAxis(), wanted ? sums_.get() : nullptr);
