@@ -229,16 +229,26 @@ TEST_F(SpectrogramViewTest, StripsShowGridTicksLabelsAndCrossSections)
     EXPECT_EQ(time.pixel(17, 62), (Rgb{}));
 }
 
+// A black spectrogram of frames x (n / 2 + 1) cells at 44100 Hz, in a view with the usual settings whose
+// plot is width x height.
+struct BlackView {
+    BlackView(int frames, int n, int width, int height) : s(pictureOnly(frames, n, 44100, [](int, int) { return Rgb{}; }))
+    {
+        applyDefaultSettings(ws.settings);
+        view = std::make_unique<SpectrogramView>(s, ws, ui);
+        view->resize(112 + width, 128 + height);
+    }
+    Workspace ws;
+    ScriptedUi ui;
+    Spectrogram s;
+    std::unique_ptr<SpectrogramView> view;
+};
+
 TEST(SpectrogramViewLabels, WideFrequencyLabelsStartAtTheStripsLeftEdge)
 {
-    Workspace ws;
-    applyDefaultSettings(ws.settings);
-    ScriptedUi ui;
     // n = 16 at 44100 Hz: 9 bins of 2756.25 Hz, ten rows each in a plot 40 x 90.
-    Spectrogram s = pictureOnly(20, 16, 44100, [](int, int) { return Rgb{}; });
-    SpectrogramView view(s, ws, ui);
-    view.resize(112 + 40, 128 + 90);
-    const PixelImage& strip = view.frequencyStrip();
+    BlackView black(20, 16, 40, 90);
+    const PixelImage& strip = black.view->frequencyStrip();
     // Whether every lit pixel of text drawn from column left at row top is white in the strip.
     const auto shows = [&](int left, int top, const std::string& text) {
         PixelImage alone(strip.width(), strip.height());
@@ -264,14 +274,11 @@ TEST(SpectrogramViewLabels, WideFrequencyLabelsStartAtTheStripsLeftEdge)
 
 TEST(SpectrogramViewReadout, StatusTextsGiveCellsSecondsAndHertz)
 {
-    Workspace ws;
-    applyDefaultSettings(ws.settings);
-    ScriptedUi ui;
     // n = 4096 at 44100 Hz, 40 frames in a plot 40 pixels wide and 2049 bins in 2049 rows. Frames start
     // a hop (n / 2 samples) apart: frame 10 starts 10 x 2048 / 44100 s in.
-    Spectrogram s = pictureOnly(40, 4096, 44100, [](int, int) { return Rgb{}; });
-    SpectrogramView view(s, ws, ui);
-    view.resize(112 + 40, 2049 + 128);
+    BlackView black(40, 4096, 40, 2049);
+    Spectrogram& s = black.s;
+    SpectrogramView& view = *black.view;
     view.mouseMove(112 + 10, 2048 - 3);
     s.selFrameLo = 10;
     s.selFrameHi = 12;
