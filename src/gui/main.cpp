@@ -1,11 +1,12 @@
 // sonavik2 [FILE.wav]
-// sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png]
+// sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png [--log] [--gain G]]
 
 #include "app/main_controller.h"
 #include "document/undo_store.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
+#include "gui/japanese_texts.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "gui/spectrogram_window.h"
@@ -16,11 +17,10 @@
 
 #include <QApplication>
 #include <QFont>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 #include <QPixmap>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -32,11 +32,12 @@ namespace {
 void printUsage(std::ostream& out)
 {
     out << "usage: sonavik2 [FILE.wav]\n"
-           "       sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png]\n"
+           "       sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png [--log] [--gain G]]\n"
            "The second form needs no display: it opens FILE, writes a picture of the main window to OUT.png,\n"
            "prints the window title and exits. Its messages go to stderr as 'caption: text'. With --fft it\n"
            "also runs FFT on the whole left channel with the stored FFT settings and writes a picture of\n"
-           "the first spectrogram window at its first size to SPEC.png.\n";
+           "the first spectrogram window at its first size to SPEC.png; --log colours it as the LOG button\n"
+           "does and --gain G sets its brightness factor (above 0) as the gain buttons do (default 1).\n";
 }
 
 bool haveDisplay()
@@ -63,6 +64,9 @@ int main(int argc, char** argv)
     std::string screenshotPath;
     std::string spectrogramPath;
     std::string filePath;
+    bool logColours = false;
+    double gain = 1.0;
+    bool gainGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -73,6 +77,17 @@ int main(int argc, char** argv)
             screenshotPath = argv[++i];
         } else if (arg == "--fft" && i + 1 < argc) {
             spectrogramPath = argv[++i];
+        } else if (arg == "--log") {
+            logColours = true;
+        } else if (arg == "--gain" && i + 1 < argc) {
+            char* end = nullptr;
+            const std::string value = argv[++i];
+            gain = std::strtod(value.c_str(), &end);
+            gainGiven = true;
+            if (value.empty() || *end != '\0' || !(gain > 0.0) || !std::isfinite(gain)) {
+                printUsage(std::cerr);
+                return 2;
+            }
         } else if (arg.rfind("--", 0) == 0 || !filePath.empty()) {
             printUsage(std::cerr);
             return 2;
@@ -81,7 +96,7 @@ int main(int argc, char** argv)
         }
     }
     const bool screenshot = !screenshotPath.empty();
-    if (!spectrogramPath.empty() && !screenshot) {
+    if ((!spectrogramPath.empty() && !screenshot) || ((logColours || gainGiven) && spectrogramPath.empty())) {
         printUsage(std::cerr);
         return 2;
     }
@@ -101,13 +116,13 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    sonavik::JapaneseSystemLocale japaneseLocale;
     QApplication app(argc, argv);
+    japaneseLocale.giveBack();
     QApplication::setApplicationName("Sonavik 2");
     // Qt's own texts (standard buttons, file dialogs) in Japanese like the rest.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    sonavik::useJapaneseQtTexts(qtTexts);
     QFont font("IPAPGothic");
     font.setStyleHint(QFont::SansSerif);
     QApplication::setFont(font);
@@ -162,6 +177,10 @@ int main(int argc, char** argv)
                     std::cerr << "sonavik2: no spectrogram window was opened\n";
                     code = 1;
                 } else {
+                    // As the LOG and gain buttons leave it.
+                    if (logColours)
+                        spectrograms.front()->view().command(sonavik::spectrogram_cmd::LogColours);
+                    spectrograms.front()->view().setGain(gain);
                     std::cout << spectrograms.front()->windowTitle().toStdString() << std::endl;
                     if (!spectrograms.front()->grab().save(QString::fromStdString(spectrogramPath), "PNG")) {
                         std::cerr << "sonavik2: cannot write " << spectrogramPath << '\n';

@@ -28,8 +28,17 @@ long long readRegularFile(const std::string& path, void* out, std::size_t size);
 bool createEmptyRegularFile(const std::string& path);
 bool isWritableDirectory(const std::string& dir);
 std::size_t memoryPageSize();
-// Memory the system can still give without swapping (MemAvailable), or 0 when it cannot tell.
+// Memory the process can still be given without swapping or being killed: the system's MemAvailable,
+// less where the process's control group (memory.max) or its address-space limit (RLIMIT_AS) leaves
+// less room. 0 when it cannot tell.
 std::uint64_t availableMemoryBytes();
+// The room a control group leaves: the least of limit less usage over the group of the process and
+// every group above it (version 2: memory.max and memory.current; version 1: the memory controller's
+// memory.limit_in_bytes and memory.usage_in_bytes). cgroupText is /proc/self/cgroup, mountRoot where
+// the groups are mounted (/sys/fs/cgroup). Nullopt when no group sets a limit.
+std::optional<std::uint64_t> cgroupMemoryRoom(const std::string& cgroupText, const std::string& mountRoot);
+// The address space the process has mapped now (what RLIMIT_AS counts), or 0 when it cannot tell.
+std::uint64_t addressSpaceBytes();
 // Maps the whole pages within [data, data + bytes) for writing in one call, before they are first
 // written: one system call instead of a page fault per page for buffers of hundreds of megabytes. Only
 // a hint; nothing happens where the system does not offer it or the memory is short.
