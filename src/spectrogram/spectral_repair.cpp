@@ -11,6 +11,9 @@ namespace sonavik {
 namespace {
 
 constexpr double kPi = std::numbers::pi;
+// A silent side of a repair is taken as this far below anything audible rather than as minus infinity
+// decibels.
+constexpr double kSilentLevel = 1e-30;
 
 // One bin of the packed frames as a complex number (real at b, the other part at n - b, none for DC and
 // Nyquist). The packed sign of the second part does not matter: everything here is linear in the phase.
@@ -28,12 +31,12 @@ public:
         return {f[bin_], complex_ ? f[n_ - bin_] : 0.0};
     }
 
-    void set(std::int32_t frame, double magnitude, double phase)
+    void set(std::int32_t frame, std::complex<double> value)
     {
         float* f = frameAt(frame);
-        f[bin_] = static_cast<float>(magnitude * std::cos(phase));
+        f[bin_] = static_cast<float>(value.real());
         if (complex_)
-            f[n_ - bin_] = static_cast<float>(magnitude * std::sin(phase));
+            f[n_ - bin_] = static_cast<float>(value.imag());
     }
 
 private:
@@ -45,14 +48,20 @@ private:
     bool complex_;
 };
 
-// Geometric interpolation: a straight line between the two levels in decibels. A side that is silent
-// is taken as far below anything audible rather than as minus infinity.
-double logInterpolated(double from, double to, double t)
+// The factor from one frame's magnitude to the next on a straight line in decibels from `from` to `to`
+// over `steps` frames.
+double levelStep(double from, double to, std::int32_t steps)
 {
     if (from == to)
-        return from;
-    constexpr double kFloor = 1e-30;
-    return std::exp((1.0 - t) * std::log(std::max(from, kFloor)) + t * std::log(std::max(to, kFloor)));
+        return 1.0;
+    return std::pow(std::max(to, kSilentLevel) / std::max(from, kSilentLevel), 1.0 / steps);
+}
+
+// The unit phasor of z (1 for 0).
+std::complex<double> direction(std::complex<double> z)
+{
+    const double level = std::abs(z);
+    return level > 0 ? z / level : std::complex<double>(1.0, 0.0);
 }
 
 // The phase advance of one bin from frame to frame, as measured; multiples of 2 pi removed so that long
@@ -62,6 +71,8 @@ double advanceBetween(std::complex<double> earlier, std::complex<double> later)
     return std::remainder(std::arg(later) - std::arg(earlier), 2.0 * kPi);
 }
 
+// Frame by frame the magnitude is multiplied by a constant and the phasor turned by the advance, so a
+// span of any length costs a few multiplications per cell.
 void repairBin(Spectrogram& s, std::int32_t bin, std::int32_t frameLo, std::int32_t frameHi)
 {
     BinCells cells(s, bin);
@@ -75,21 +86,28 @@ void repairBin(Spectrogram& s, std::int32_t bin, std::int32_t frameLo, std::int3
     if (hasBefore) {
         const std::complex<double> from = cells.at(before);
         const double advance = before >= 1 ? advanceBetween(cells.at(before - 1), from) : centreAdvance;
-        const double fromLevel = std::abs(from);
-        const double toLevel = hasAfter ? std::abs(cells.at(after)) : fromLevel;
-        const double phase = std::arg(from);
+        const std::complex<double> turn = std::polar(1.0, advance);
+        double level = std::abs(from);
+        const double step = hasAfter ? levelStep(level, std::abs(cells.at(after)), after - before) : 1.0;
+        if (step != 1.0)
+            level = std::max(level, kSilentLevel);
+        std::complex<double> phasor = direction(from);
         for (std::int32_t j = frameLo; j <= frameHi; ++j) {
-            const double t = static_cast<double>(j - before) / static_cast<double>(after - before);
-            cells.set(j, logInterpolated(fromLevel, toLevel, t), phase + (j - before) * advance);
+            phasor *= turn;
+            level *= step;
+            cells.set(j, level * phasor);
         }
         return;
     }
     const std::complex<double> to = cells.at(after);
     const double advance = after + 1 < s.spectrumCount ? advanceBetween(to, cells.at(after + 1)) : centreAdvance;
+    const std::complex<double> turnBack = std::polar(1.0, -advance);
     const double level = std::abs(to);
-    const double phase = std::arg(to);
-    for (std::int32_t j = frameLo; j <= frameHi; ++j)
-        cells.set(j, level, phase - (after - j) * advance);
+    std::complex<double> phasor = direction(to);
+    for (std::int32_t j = frameHi; j >= frameLo; --j) {
+        phasor *= turnBack;
+        cells.set(j, level * phasor);
+    }
 }
 
 } // namespace
