@@ -16,15 +16,9 @@
 
 namespace sonavik::bench {
 
-class QuietUi : public Ui {
+class QuietUi : public SilentUi {
 public:
-    MessageAnswer messageBox(const MessageRequest&) override { return MessageAnswer::Ok; }
-    void beep(BeepKind) override {}
-    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    void setCursor(CursorKind) override {}
-    void setStatusText(int, const std::string&) override {}
-    void setTitle(const std::string&) override {}
+    QuietUi() : SilentUi(MessageAnswer::Ok) {}
 };
 
 // Processor time of the whole process so far, all threads: in user mode, and in the system (mostly

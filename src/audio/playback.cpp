@@ -29,12 +29,19 @@ Player::~Player()
         finish(false);
 }
 
-const SoundDocument& Player::source() const { return other_ ? *other_ : ws_.document; }
+const SoundDocument& Player::source() const
+{
+    if (preview_)
+        return preview_->sound();
+    return other_ ? *other_ : ws_.document;
+}
 
 bool Player::running() const { return ws_.playing == 1; }
 
 bool Player::loops() const
 {
+    if (preview_)
+        return true;
     if (other_)
         return false;
     return ws_.loopMode == -1 ? ws_.settings.playButtonLoops != 0 : ws_.loopMode != 0;
@@ -58,6 +65,7 @@ void Player::playOrStop()
     if (refuseOrStop())
         return;
     other_.reset();
+    preview_.reset();
     start();
 }
 
@@ -65,6 +73,7 @@ void Player::playSound(std::shared_ptr<const SoundDocument> sound)
 {
     if (refuseOrStop())
         return;
+    preview_.reset();
     other_ = std::move(sound);
     if (!other_)
         return;
@@ -73,11 +82,42 @@ void Player::playSound(std::shared_ptr<const SoundDocument> sound)
         other_.reset();
 }
 
+void Player::playPreview(std::shared_ptr<PreviewRender> preview)
+{
+    if (refuseOrStop())
+        return;
+    other_.reset();
+    preview_ = std::move(preview);
+    if (!preview_ || preview_->empty()) {
+        preview_.reset();
+        return;
+    }
+    start();
+    if (ws_.playing != 1)
+        preview_.reset();
+}
+
+void Player::previewChanged()
+{
+    if (ws_.playing != 1 || !preview_ || !open_)
+        return;
+    std::uint64_t resumeAt = 0;
+    if (device_.replaceQueued(resumeAt) != mm::NoError)
+        return;
+    // The device plays on up to resumeAt; every buffer it held comes back and is filled again from the
+    // frame that lands there.
+    const std::uint64_t block = source().format.nBlockAlign;
+    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
+    const std::uint64_t frames = block ? resumeAt / block : 0;
+    playPos_ = playFirst_ + static_cast<std::int32_t>(frames % length);
+    framesPlayed_ = static_cast<std::int64_t>(frames);
+}
+
 void Player::start()
 {
     const SoundDocument& doc = source();
     // The red selection belongs to the document; another sound plays whole.
-    const RedSelection red = other_ ? RedSelection{} : ws_.red;
+    const RedSelection red = other_ || preview_ ? RedSelection{} : ws_.red;
     if (!doc.hasData() || doc.frameCount <= 0 || doc.format.nBlockAlign == 0 ||
         (red.exists() && red.redStart >= red.redEnd)) {
         ui_.beep(BeepKind::Error);
@@ -174,6 +214,9 @@ int Player::fillAndQueue(WaveBuffer& buffer)
         std::size_t frames = 0;
         if (playPos_ >= playFirst_ && playPos_ <= playLast_)
             frames = std::min<std::size_t>(static_cast<std::size_t>(playLast_ - playPos_) + 1, (capacity_ - used) / frameBytes);
+        // A preview works out its frames as they are needed; one that cannot keeps the sound as it is.
+        if (preview_ && frames > 0)
+            preview_->render(playPos_, static_cast<std::int64_t>(frames));
         std::memcpy(buffer.data + used, src + static_cast<std::size_t>(playPos_) * frameBytes, frames * frameBytes);
         used += frames * frameBytes;
         playPos_ += static_cast<std::int32_t>(frames);
@@ -233,6 +276,7 @@ void Player::finish(bool reportErrors)
     }
     ring_.release();
     other_.reset();
+    preview_.reset();
     if (wasPlaying && stateChanged)
         stateChanged(false);
 }

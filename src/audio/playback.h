@@ -9,6 +9,7 @@
 
 #include "audio/wave_ring.h"
 #include "document/sound_document.h"
+#include "edit/preview_render.h"
 #include "platform/wave_device.h"
 
 #include <cstdint>
@@ -42,7 +43,14 @@ public:
     // playback that runs instead. The Player keeps the sound until the playback ends.
     void playSound(std::shared_ptr<const SoundDocument> sound);
     // The playback that runs is of such a sound, not of the document.
-    bool playingOtherSound() const { return other_ != nullptr; }
+    bool playingOtherSound() const { return other_ != nullptr || preview_ != nullptr; }
+    // Plays a curve dialog's preview over and over, its frames worked out as they are queued; stops a
+    // playback that runs instead. The Player keeps the preview until the playback ends.
+    void playPreview(std::shared_ptr<PreviewRender> preview);
+    bool playingPreview() const { return preview_ != nullptr; }
+    // The preview's settings changed: what the device holds but has not played yet is replaced by the
+    // preview worked out anew from where it stands (a device that cannot replace plays it out first).
+    void previewChanged();
     // A buffer has been played: refill and queue it again, or end a playback that reached its end.
     void onPlayBufferDone(WaveBuffer* buffer);
 
@@ -83,6 +91,7 @@ private:
     bool pitchSaved_ = false;
     bool rateSaved_ = false;
     std::shared_ptr<const SoundDocument> other_;
+    std::shared_ptr<PreviewRender> preview_;
 };
 
 // The device format of a document's format fields.

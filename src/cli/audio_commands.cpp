@@ -6,6 +6,7 @@
 #include "cli/cli_options.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
+#include "edit/preview_render.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "audio/playback_settings.h"
@@ -372,6 +373,45 @@ const char* audioUsage()
            "                  length and \"record only when there is sound\" from a parameter.ini image; options\n"
            "                  given here win. --device NAME picks an output or input by the server's name or\n"
            "                  description, as `devices` lists them\n";
+}
+
+int playPreview(Workspace& ws, int commandId, int target, std::optional<double> loopSeconds)
+{
+    TrackingUi ui;
+    ws.pageSize = memoryPageSize();
+    auto render = std::make_shared<PreviewRender>(ws.document, ws.red, commandId, target, -1, ws.reverbNoiseState);
+    if (render->empty()) {
+        std::cerr << "sonavik2-cli: nothing to preview (no region of the target lies inside the sound)\n";
+        return kExitFailed;
+    }
+    render->setSettings(ws.settings);
+    TaskQueue events;
+    PulseWaveOut device(events.poster());
+    Player player(ws, ui, device);
+    if (loopSeconds) {
+        player.playPreview(render);
+        if (ws.playing != 1)
+            return kExitFailed;
+        events.runUntil([&] { return ws.playing == 0; }, *loopSeconds);
+        if (ws.playing == 1)
+            player.playOrStop();
+        return ui.failed ? kExitFailed : kExitOk;
+    }
+    // Once: the whole span worked out first, then played as any other sound is.
+    if (!render->render(0, render->frameCount())) {
+        std::cerr << "sonavik2-cli: not enough memory to work out the preview\n";
+        return kExitFailed;
+    }
+    player.playSound(std::make_shared<SoundDocument>(render->sound().copyWithSamples()));
+    if (ws.playing != 1)
+        return kExitFailed;
+    const double seconds = render->frameCount() / std::max<double>(ws.document.format.nSamplesPerSec, 1.0);
+    if (!events.runUntil([&] { return ws.playing == 0; }, seconds + kGraceSeconds)) {
+        player.playOrStop();
+        std::cerr << "sonavik2-cli: the sound device stopped taking sound\n";
+        return kExitFailed;
+    }
+    return ui.failed ? kExitFailed : kExitOk;
 }
 
 int runAudioCommand(const std::vector<std::string>& args)

@@ -11,6 +11,7 @@
 #include "edit/edit_commands.h"
 #include "edit/edit_dispatcher.h"
 #include "edit/parameter_rules.h"
+#include "edit/preview_render.h"
 #include "edit/reverb.h"
 #include "platform/console_ui.h"
 #include "cli/audio_commands.h"
@@ -43,12 +44,16 @@ std::string usage()
             names += std::string(names.empty() ? "" : " ") + c.cliName;
     return "usage: sonavik2-cli info [--yes] FILE.wav\n"
            "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
+           "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS]\n"
            + std::string(sonavik::cli::audioUsage()) + spectralSynopsis()
            + "\n"
              "commands:\n"
            "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
            "  edit IN OUT CMD load IN, apply one edit command as the editor's menu does, write OUT\n"
            "                  (canonical 44-byte header, written through a temporary file)\n"
+           "  preview IN CMD  play what edit would write for nonlinear, equalize or reverb: the span from the\n"
+           "                  target's first region start to its last region end, both channels, once on the\n"
+           "                  default output (or over and over for --loop SECONDS); nothing is written\n"
            "\n"
            "edit commands:\n  "
            + names
@@ -110,9 +115,10 @@ struct Options {
     std::optional<std::string> response;
     std::optional<std::string> preset;
     std::optional<int> threads;
+    std::optional<double> loopSeconds;
     bool editOnly() const
     {
-        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads;
+        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads || loopSeconds;
     }
 };
 
@@ -133,29 +139,24 @@ int info(const std::vector<std::string>& files, const Options& options)
     return kExitOk;
 }
 
-int edit(const std::vector<std::string>& operands, const Options& options)
+// What edit and preview share: the settings, the sound, its selections and the command's options,
+// applied as the editor would have them when the command runs. kExitOk or the status to end with.
+int setUp(sonavik::Workspace& ws, sonavik::Ui& ui, const std::string& in, const sonavik::EditCommand& command,
+          const Options& options)
 {
-    if (operands.size() != 3)
-        return usageError("edit takes IN.wav OUT.wav COMMAND");
-    const sonavik::EditCommand* command = sonavik::findEditCommandByCliName(operands[2]);
-    if (!command)
-        return usageError("unknown edit command " + operands[2]);
-    if (options.bits && command->id != sonavik::cmd::Coarsen)
+    if (options.bits && command.id != sonavik::cmd::Coarsen)
         return usageError("--bits goes with coarsen");
-    if (options.response && command->id != sonavik::cmd::Convolve)
+    if (options.response && command.id != sonavik::cmd::Convolve)
         return usageError("--response goes with convolve");
-    if (options.preset && command->id != sonavik::cmd::Reverb)
+    if (options.preset && command.id != sonavik::cmd::Reverb)
         return usageError("--preset goes with reverb");
-
-    sonavik::Workspace ws;
     sonavik::applyDefaultSettings(ws.settings);
     if (options.settingsFile && sonavik::readSettingsFile(*options.settingsFile, ws.settings) != sonavik::SettingsRead::Ok) {
         std::cerr << "sonavik2-cli: cannot read " << *options.settingsFile << " as a settings file of at least "
                   << sizeof(sonavik::Settings) << " bytes\n";
         return kExitFailed;
     }
-    sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
-    if (!sonavik::openWavFile(ws, ui, absolutePath(operands[0])))
+    if (!sonavik::openWavFile(ws, ui, absolutePath(in)))
         return kExitFailed;
     for (const SelectOption& s : options.selects) {
         if (!sonavik::addSelection(ui, sonavik::selectionTable(ws.document, s.channel), s.start, s.end, s.shape,
@@ -171,11 +172,27 @@ int edit(const std::vector<std::string>& operands, const Options& options)
         sonavik::setFieldText(ws.settings.responsePath, path);
         sonavik::setFieldText(ws.settings.openDir, path.substr(0, path.rfind('/') + 1));
     }
-    if (command->id == sonavik::cmd::Convolve && sonavik::fieldText(ws.settings.responsePath).empty())
+    if (command.id == sonavik::cmd::Convolve && sonavik::fieldText(ws.settings.responsePath).empty())
         return usageError("convolve needs --response FILE (or a response path in the --settings file)");
     if (options.preset
         && !sonavik::applyReverbPreset(ws.settings, *options.preset, ws.document.format.nSamplesPerSec))
         return usageError("unknown --preset " + *options.preset);
+    return kExitOk;
+}
+
+int edit(const std::vector<std::string>& operands, const Options& options)
+{
+    if (operands.size() != 3)
+        return usageError("edit takes IN.wav OUT.wav COMMAND");
+    const sonavik::EditCommand* command = sonavik::findEditCommandByCliName(operands[2]);
+    if (!command)
+        return usageError("unknown edit command " + operands[2]);
+    if (options.loopSeconds)
+        return usageError("--loop goes with preview");
+    sonavik::Workspace ws;
+    sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
+    if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
+        return status;
     // OUT gets the name the editor would open it by.
     std::string out = absolutePath(operands[1]);
     if (!sonavik::checkWavFileName(out, "")) {
@@ -189,6 +206,23 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     if (!sonavik::writeWavFile(ui, ws.document, out))
         return kExitFailed;
     return kExitOk;
+}
+
+int preview(const std::vector<std::string>& operands, const Options& options)
+{
+    if (operands.size() != 2)
+        return usageError("preview takes IN.wav COMMAND");
+    const sonavik::EditCommand* command = sonavik::findEditCommandByCliName(operands[1]);
+    if (!command || !sonavik::hasPreview(command->id))
+        return usageError("preview takes nonlinear, equalize or reverb, not " + operands[1]);
+    if (options.threads)
+        return usageError("--threads goes with edit");
+    sonavik::Workspace ws;
+    sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
+    if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
+        return status;
+    sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
+    return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds);
 }
 
 } // namespace
@@ -219,7 +253,7 @@ int main(int argc, char** argv)
         }
         // Options with a value: "--name VALUE" or "--name=VALUE".
         auto option = takeValuedOption(
-            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads"});
+            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads", "--loop"});
         if (const std::string* error = std::get_if<std::string>(&option))
             return usageError(*error);
         const std::string& name = std::get<OptionValue>(option).name;
@@ -253,6 +287,10 @@ int main(int argc, char** argv)
             options.threads = *threads;
         } else if (name == "--preset") {
             options.preset = *value;
+        } else if (name == "--loop") {
+            options.loopSeconds = parseNumber<double>(*value);
+            if (!options.loopSeconds || *options.loopSeconds <= 0 || *options.loopSeconds > 86400)
+                return usageError("--loop takes seconds above 0, not " + *value);
         } else {
             options.settingsFile = *value;
         }
@@ -261,5 +299,7 @@ int main(int argc, char** argv)
         return info(operands, options);
     if (command == "edit")
         return edit(operands, options);
+    if (command == "preview")
+        return preview(operands, options);
     return usageError(command.empty() ? "no command" : "unknown command " + command);
 }

@@ -60,7 +60,16 @@ void setIdentityPoint(CurvePoint& p, double x)
 
 void nonlinearRegion(EditContext& context, const EditRegion& region, int channelCount)
 {
+    nonlinearFrames(context, region, channelCount, region.start, static_cast<std::int64_t>(region.end) + 1);
+}
+
+void nonlinearFrames(EditContext& context, const EditRegion& region, int channelCount, std::int64_t from, std::int64_t to)
+{
     using namespace edit_detail;
+    from = std::max<std::int64_t>(from, region.start);
+    to = std::min<std::int64_t>(to, static_cast<std::int64_t>(region.end) + 1);
+    if (from >= to)
+        return;
     SoundDocument& doc = context.document;
     const bool eight = doc.format.wBitsPerSample == 8;
     const bool wholeRange = context.settings.nonlinearMode() != 0;
@@ -81,8 +90,8 @@ void nonlinearRegion(EditContext& context, const EditRegion& region, int channel
     const Selection envelope = envelopeOf(region);
     alignas(16) double values[kBlockFrames * 2];
     alignas(16) double alpha[kBlockFrames];
-    for (std::int64_t first = region.start; first <= region.end; first += kBlockFrames) {
-        const int count = static_cast<int>(std::min<std::int64_t>(kBlockFrames, region.end - first + 1));
+    for (std::int64_t first = from; first < to; first += kBlockFrames) {
+        const int count = static_cast<int>(std::min<std::int64_t>(kBlockFrames, to - first));
         loadSigned(doc, region.channel, cc, first, count, values);
         if (!byValue.empty()) {
             for (int k = 0; k < count * cc; ++k)
@@ -102,7 +111,7 @@ void nonlinearRegion(EditContext& context, const EditRegion& region, int channel
         }
         storeNearest(doc, region.channel, cc, first, count, values);
     }
-    noteSamplesChanged(doc, region.start, region.end);
+    noteSamplesChanged(doc, static_cast<std::int32_t>(from), static_cast<std::int32_t>(to - 1));
 }
 
 int coarsenWidth(const SoundDocument& doc) { return doc.format.wBitsPerSample == 8 ? 8 : 16; }

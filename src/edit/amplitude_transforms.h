@@ -6,6 +6,7 @@
 #include "edit/edit_commands.h"
 #include "settings/settings.h"
 
+#include <cstdint>
 #include <string>
 
 namespace sonavik {
@@ -18,6 +19,9 @@ struct SoundDocument;
 // of the range at the left edge. The frame's alpha is the degree at which the curve is evaluated
 // (0 the grey curve, 1 the edited one), not a blend of output and input.
 void nonlinearRegion(EditContext& context, const EditRegion& region, int channelCount);
+// The same for frames [from, to) of the region only: each frame comes out as the whole region's edit
+// gives it.
+void nonlinearFrames(EditContext& context, const EditRegion& region, int channelCount, std::int64_t from, std::int64_t to);
 
 // 40115. Each sample moves toward step x floor(x / step + 0.5), weighted by alpha like every
 // sample-wise edit.

@@ -15,6 +15,7 @@
 namespace sonavik {
 
 bool EditHost::askParameters(int) { return false; }
+bool EditHost::askParametersFor(int commandId, int, int) { return askParameters(commandId); }
 void EditHost::analyseSpectrogram(const EditRegion&, int) {}
 std::optional<int> EditHost::viewClientWidth(int) const { return std::nullopt; }
 bool EditHost::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot)
@@ -248,7 +249,7 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
         showError(ui, problem);
         return false;
     }
-    if (command->needsParameters && !host.askParameters(commandId))
+    if (command->needsParameters && !host.askParametersFor(commandId, target, slot))
         return false;
 
     if (command->longRunning)

@@ -34,6 +34,9 @@ public:
     // Shows the command's parameter dialog or file chooser (40109, 40110, 40111, 40112, 40115, 40123) and
     // stores the answers in the settings; false when it was cancelled or the command has none here.
     virtual bool askParameters(int commandId);
+    // The same, knowing the target the edit is for (a dialog that lets it be heard plays that); by
+    // default askParameters.
+    virtual bool askParametersFor(int commandId, int target, int slot);
     // 40123, once per region of the target, in target order.
     virtual void analyseSpectrogram(const EditRegion& region, int channelCount);
     // Client width of the view of a channel, for keeping the views inside the sound; nullopt without it.

@@ -11,6 +11,7 @@
 #include "gui/dialogs/fft_dialog.h"
 #include "gui/dialogs/nonlinear_dialog.h"
 #include "gui/dialogs/parameter_dialog.h"
+#include "gui/dialogs/preview_toggle.h"
 #include "gui/dialogs/playback_dialog.h"
 #include "gui/dialogs/record_dialog.h"
 #include "gui/dialogs/reverb_dialog.h"
@@ -339,17 +340,27 @@ void MainWindow::setMouseCapture(int, bool)
     // Qt keeps sending the mouse to the widget that got the press until the button is released.
 }
 
+bool MainWindow::askParametersFor(int commandId, int target, int slot)
+{
+    previewTarget_ = PreviewTarget{&player_, target, slot};
+    const bool answered = askParameters(commandId);
+    previewTarget_.reset();
+    return answered;
+}
+
 bool MainWindow::askParameters(int commandId)
 {
+    // The curve dialogs let the edit be heard when the target is known.
+    const PreviewTarget* preview = previewTarget_ ? &*previewTarget_ : nullptr;
     switch (commandId) {
     case cmd::Nonlinear:
-        return showNonlinearDialog(ws_, ui_, this);
+        return showNonlinearDialog(ws_, ui_, this, preview);
     case cmd::Coarsen:
         return showCoarsenDialog(ws_, this);
     case cmd::Equalize:
-        return showEqualizerDialog(ws_, ui_, this);
+        return showEqualizerDialog(ws_, ui_, this, preview);
     case cmd::Reverb:
-        return showReverbDialog(ws_, ui_, this);
+        return showReverbDialog(ws_, ui_, this, preview);
     case cmd::Convolve:
         return chooseResponseFile(ws_, ui_);
     case cmd::Fft:

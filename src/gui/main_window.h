@@ -8,6 +8,7 @@
 #include "audio/recording.h"
 #include "edit/edit_dispatcher.h"
 #include "edit/long_edit.h"
+#include "gui/dialogs/preview_toggle.h"
 #include "gui/qt_ui.h"
 #include "views/context_menus.h"
 #include "views/wave_views.h"
@@ -20,6 +21,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QLabel;
@@ -76,6 +78,7 @@ public:
 
     // EditHost
     bool askParameters(int commandId) override;
+    bool askParametersFor(int commandId, int target, int slot) override;
     void analyseSpectrogram(const EditRegion& region, int channelCount) override;
     std::optional<int> viewClientWidth(int channel) const override;
     // Starts the edit on worker threads and returns false at once; the window stays usable, shows the
@@ -133,6 +136,8 @@ private:
     Player player_;
     Recorder recorder_;
     QTimer playLineTimer_;
+    // The target of the edit whose dialog is open, for its "試聴".
+    std::optional<PreviewTarget> previewTarget_;
     MainArea* area_ = nullptr;
     std::array<WaveView*, 2> waveViews_{};
     std::array<BigButton*, 6> bigButtons_{};

@@ -51,7 +51,24 @@ public:
     virtual void setTitle(const std::string& title) = 0;
 };
 
-// The boxes almost every Part shows, captioned "Sonavik 2".
+// Shows nothing and answers every question with one answer: for work whose messages belong to someone
+// else (a preview of an edit, a benchmark).
+class SilentUi : public Ui {
+public:
+    explicit SilentUi(MessageAnswer answer = MessageAnswer::No) : answer_(answer) {}
+    MessageAnswer messageBox(const MessageRequest&) override { return answer_; }
+    void beep(BeepKind) override {}
+    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
+    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
+    void setCursor(CursorKind) override {}
+    void setStatusText(int, const std::string&) override {}
+    void setTitle(const std::string&) override {}
+
+private:
+    MessageAnswer answer_;
+};
+
+// The boxes almost every command shows, captioned "Sonavik 2".
 void showError(Ui& ui, const std::string& text);
 void showNotice(Ui& ui, const std::string& text);
 bool askYesNo(Ui& ui, const std::string& text);

@@ -118,6 +118,15 @@ public:
     virtual int setPitch(std::uint32_t pitch) = 0;
     virtual int getPlaybackRate(std::uint32_t& rate) = 0;
     virtual int setPlaybackRate(std::uint32_t rate) = 0;
+    // Sound queued but not yet played is to be replaced: every buffer still queued comes back as done
+    // (as after reset(), but playback goes on), resumeAt is the byte of the stream, counted from the
+    // open, that the device plays up to, and the next write() lands there. mm::NotSupported where the
+    // device cannot; nothing changes then.
+    virtual int replaceQueued(std::uint64_t& resumeAt)
+    {
+        resumeAt = 0;
+        return mm::NotSupported;
+    }
 };
 
 // An input device system; at most one device is open per object.

@@ -241,6 +241,14 @@ int resolveDevice(Connection& c, bool sinks, int device, std::string& name, std:
     return mm::NoError;
 }
 
+// The device to open for format, in target: the server's name of it; the result code otherwise.
+int lookUp(Connection& c, bool sinks, int device, const WaveDeviceFormat& format, std::string& target)
+{
+    if (const int code = resolveDevice(c, sinks, device, target); code != mm::NoError)
+        return code;
+    return checkPcmFormat(format);
+}
+
 int deviceCountOf(Connection& c, bool sinks)
 {
     LoopLock lock(c.loop());
@@ -598,6 +606,9 @@ struct PulseWaveOut::Impl : DeviceCore {
     bool drained = false;
     bool variableRate = false;
     std::uint64_t writtenBytes = 0;
+    // The next write goes to this byte of the stream instead of after the last one.
+    bool seekPending = false;
+    std::int64_t seekTo = 0;
     std::uint32_t volume = 0xFFFFFFFFu;
     bool volumeSet = false;
     std::uint32_t rate = 0x10000;
@@ -636,6 +647,7 @@ struct PulseWaveOut::Impl : DeviceCore {
         tuned = false;
         draining = drained = false;
         writtenBytes = 0;
+        seekPending = false;
         if (variableRate)
             pa_operation_unref(pa_stream_update_sample_rate(stream, rateHz(), nullptr, nullptr));
         return mm::NoError;
@@ -706,10 +718,12 @@ struct PulseWaveOut::Impl : DeviceCore {
             n -= n % frame;
             if (n == 0)
                 break;
-            if (pa_stream_write(stream, e.data + e.written, n, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            if (pa_stream_write(stream, e.data + e.written, n, nullptr, seekPending ? seekTo : 0,
+                                seekPending ? PA_SEEK_ABSOLUTE : PA_SEEK_RELATIVE) < 0) {
                 lost();
                 return;
             }
+            seekPending = false;
             e.written += n;
             writtenBytes += n;
             room -= n;
@@ -787,9 +801,7 @@ int PulseWaveOut::open(int device, const WaveDeviceFormat& format, WaveDoneCallb
         return mm::NoDriver;
     LoopLock lock(d.connection.loop());
     std::string target;
-    if (const int code = resolveDevice(d.connection, true, device, target); code != mm::NoError)
-        return code;
-    if (const int code = checkPcmFormat(format); code != mm::NoError)
+    if (const int code = lookUp(d.connection, true, device, format, target); code != mm::NoError)
         return code;
     d.spec = specOf(format);
     d.target = target;
@@ -923,6 +935,50 @@ int PulseWaveOut::setPlaybackRate(std::uint32_t rate)
             pa_operation_unref(o);
     }
     // Otherwise the stream is made again, with or without a variable rate, when it starts to play.
+    return mm::NoError;
+}
+
+int PulseWaveOut::replaceQueued(std::uint64_t& resumeAt)
+{
+    Impl& d = *impl_;
+    resumeAt = 0;
+    if (!d.open)
+        return mm::InvalidHandle;
+    LoopLock lock(d.connection.loop());
+    if (!d.stream || !d.streamUp || d.failed || d.corked)
+        return mm::NotSupported;
+    // Where the server reads now, asked afresh: the timing it sends by itself may be a second old.
+    struct Asked {
+        Connection* connection;
+        bool answered;
+    } asked{&d.connection, false};
+    pa_operation* o = pa_stream_update_timing_info(
+        d.stream,
+        [](pa_stream*, int, void* a) {
+            auto* x = static_cast<Asked*>(a);
+            x->answered = true;
+            x->connection->signal();
+        },
+        &asked);
+    if (!d.connection.finish(o) || !asked.answered)
+        return mm::NotSupported;
+    const pa_timing_info* timing = pa_stream_get_timing_info(d.stream);
+    if (!timing || timing->read_index_corrupt || timing->read_index < 0)
+        return mm::NotSupported;
+    // The new sound starts a little after the byte being read, for the time it takes to get there.
+    const std::int64_t frame = static_cast<std::int64_t>(pa_frame_size(&d.spec));
+    std::int64_t at = timing->read_index + static_cast<std::int64_t>(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &d.spec));
+    at = std::min<std::int64_t>(at, static_cast<std::int64_t>(d.writtenBytes));
+    at -= at % frame;
+    d.seekPending = true;
+    d.seekTo = at;
+    d.writtenBytes = static_cast<std::uint64_t>(at);
+    std::vector<Finished> queued;
+    for (const Impl::Entry& e : d.queue)
+        queued.push_back({e.buffer, 0});
+    d.queue.clear();
+    d.returnAll(std::move(queued));
+    resumeAt = static_cast<std::uint64_t>(at);
     return mm::NoError;
 }
 
@@ -1062,9 +1118,7 @@ int PulseWaveIn::queryFormat(int device, const WaveDeviceFormat& format)
         return mm::NoDriver;
     LoopLock lock(d.connection.loop());
     std::string target;
-    if (const int code = resolveDevice(d.connection, false, device, target); code != mm::NoError)
-        return code;
-    if (const int code = checkPcmFormat(format); code != mm::NoError)
+    if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
     return probeRecording(d.connection, target, specOf(format));
 }
@@ -1078,9 +1132,7 @@ int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallba
         return mm::NoDriver;
     LoopLock lock(d.connection.loop());
     std::string target;
-    if (const int code = resolveDevice(d.connection, false, device, target); code != mm::NoError)
-        return code;
-    if (const int code = checkPcmFormat(format); code != mm::NoError)
+    if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
     const pa_sample_spec spec = specOf(format);
     if (const int code = probeRecording(d.connection, target, spec); code != mm::NoError)

@@ -66,6 +66,8 @@ public:
     int setPitch(std::uint32_t pitch) override;
     int getPlaybackRate(std::uint32_t& rate) override;
     int setPlaybackRate(std::uint32_t rate) override;
+    // The server lets a stream write over what it holds: from a little after the byte it reads now.
+    int replaceQueued(std::uint64_t& resumeAt) override;
 
     // Bytes heard since the device was opened or last reset, by the server's clock (for a play position).
     std::uint64_t playedBytes() const;

@@ -2,7 +2,9 @@
 
 #include "audio/virtual_wave_device.h"
 #include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/edit_test_support.h"
+#include "edit/spectral_test_support.h"
 #include "support/scripted_ui.h"
 #include "views/test_documents.h"
 
@@ -285,6 +287,64 @@ TEST_F(PlaybackTest, DamagedPacketCountsAreLimitedWhereUsed)
         EXPECT_EQ(t.device.queue.front()->bufferLength, c.bufferBytes - c.bufferBytes % 2);
         t.play(1);
     }
+}
+
+} // namespace
+} // namespace sonavik
+
+namespace sonavik {
+namespace {
+
+// The nonlinear curve's preview of the red selection plays over and over; a change of the curve
+// replaces what the device held, so that from the next byte it plays the frames OK would write with
+// the new curve, at the place in the loop the device had reached.
+TEST_F(PlaybackTest, APreviewLoopsItsSpanAndAChangeIsHeardFromWhereTheDeviceStands)
+{
+    load(30000);
+    ws.red.redStart = 1000;
+    ws.red.redEnd = 20999;
+    ws.red.redChannel = 0;
+    device.canReplace = true;
+    auto heard = [this](const Settings& settings) {
+        Workspace edited;
+        edited.settings = settings;
+        edited.red = ws.red;
+        edited.document = ws.document.copyWithSamples();
+        ScriptedUi quiet;
+        EditHost host;
+        editTarget(edited, quiet, host, cmd::Nonlinear, 12, -1);
+        const auto all = test::bytesOf(edited.document);
+        return std::vector<unsigned char>(all.begin() + 2 * 1000, all.begin() + 2 * 21000);
+    };
+    test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.2, 0.3, 0.2);
+    const std::vector<unsigned char> before = heard(ws.settings);
+    auto preview = std::make_shared<PreviewRender>(ws.document, ws.red, cmd::Nonlinear, 12, -1, 1);
+    preview->setSettings(ws.settings);
+    player.playPreview(preview);
+    ASSERT_EQ(ws.playing, 1);
+    EXPECT_TRUE(player.playingOtherSound());
+    // Each buffer holds 4096 frames: 20000 frames, then 4 buffers into the second time round.
+    ASSERT_EQ(device.completeAll(9), 9);
+    ASSERT_EQ(device.played.size(), 9u * 8192u);
+    std::vector<unsigned char> expected = before;
+    expected.insert(expected.end(), before.begin(), before.begin() + 9 * 8192 - 40000);
+    EXPECT_EQ(device.played, expected);
+
+    test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.6, 0.3, 0.6);
+    const std::vector<unsigned char> after = heard(ws.settings);
+    preview->setSettings(ws.settings);
+    player.previewChanged();
+    device.deliverReturned();
+    ASSERT_EQ(device.completeAll(4), 4);
+    // Frames 16864 on (of the span's 20000), then round again from the start.
+    const std::size_t at = 9 * 8192 - 40000;
+    expected.assign(after.begin() + static_cast<std::ptrdiff_t>(at), after.end());
+    expected.insert(expected.end(), after.begin(), after.begin() + static_cast<std::ptrdiff_t>(4 * 8192 - (40000 - at)));
+    EXPECT_EQ(std::vector<unsigned char>(device.played.begin() + 9 * 8192, device.played.end()), expected);
+    EXPECT_EQ(ws.document.modified, 0);
+    player.playOrStop();
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_FALSE(player.playingPreview());
 }
 
 } // namespace

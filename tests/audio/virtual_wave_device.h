@@ -210,6 +210,21 @@ public:
     }
     int reset() override { return VirtualWaveBase::reset(); }
     int close() override { return VirtualWaveBase::close(); }
+    // As a device that plays on up to what it has played so far: every queued buffer comes back.
+    int replaceQueued(std::uint64_t& resumeAt) override
+    {
+        if (!canReplace)
+            return WaveOut::replaceQueued(resumeAt);
+        resumeAt = played.size();
+        for (WaveBuffer* b : queue) {
+            b->inQueue = false;
+            b->done = true;
+            returned.push_back(b);
+        }
+        queue.clear();
+        return mm::NoError;
+    }
+    bool canReplace = false;
     int getVolume(std::uint32_t& v) override { return get("getVolume", kCapsVolume, volume, v); }
     int setVolume(std::uint32_t v) override { return set("setVolume", kCapsVolume, volume, v); }
     int getPitch(std::uint32_t& v) override { return get("getPitch", kCapsPitch, pitch, v); }

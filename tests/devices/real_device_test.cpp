@@ -14,6 +14,13 @@
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
+#include "document/wav_file.h"
+#include "edit/edit_test_support.h"
+#include "edit/parameter_rules.h"
+#include "edit/preview_render.h"
+#include "edit/reverb.h"
+#include "edit/spectral_test_support.h"
+#include "app/file_flows.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -656,6 +663,142 @@ TEST_F(RealDevices, CommandLineRecordingTakesSettingsChecksItsFileFirstAndKeepsA
         QFile kept(QString::fromStdString(cut));
         EXPECT_GT(kept.size(), 44 + 16384) << "signal " << signal;
     }
+}
+
+// Settings under which each curve edit changes the sound, written as a parameter.ini image.
+Settings curveSettings()
+{
+    Settings s;
+    applyDefaultSettings(s);
+    test::setCurvePoint(s.nonlinear, 3, 0.3, 0.15, 0.3, 0.6);
+    s.eqFftSize() = 2048;
+    test::setCurvePoint(s.eq, 0, 0.1, 0.2, 0.1, 0.5);
+    test::setCurvePoint(s.eq, 1, 0.7, 0.9, 0.7, 0.6);
+    return s;
+}
+
+void writeSettings(const Settings& s, const std::string& path)
+{
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(&s), sizeof s);
+}
+
+// `preview` plays, frame for frame, what `edit` writes for the same span: an equaliser of the left
+// channel, a reverb on the red selection and a nonlinear curve on a Cos-weighted numbered selection.
+TEST_F(RealDevices, CommandLinePreviewIsWhatEditWrites)
+{
+    test::TempDir dir;
+    SoundDocument noise;
+    makeNoise(noise, 44100, 9);
+    test::ScriptedUi quiet;
+    const std::string in = dir.file("in.wav");
+    ASSERT_TRUE(writeWavFile(quiet, noise, in));
+    const std::string ini = dir.file("parameter.ini");
+    writeSettings(curveSettings(), ini);
+    struct Case {
+        QStringList options;  // after COMMAND
+        const char* command;
+        std::int32_t first, last;  // the span
+    };
+    const Case cases[] = {
+        {{"--target", "1", "--settings", QString::fromStdString(ini)}, "equalize", 0, 44099},
+        {{"--target", "12", "--red", "L:3000:30000", "--preset", "hall"}, "reverb", 3000, 30000},
+        {{"--target", "7", "--select", "blue:L:1000:40000:cos:0:1", "--settings", QString::fromStdString(ini)}, "nonlinear", 1000, 40000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const std::string out = dir.file(std::string(c.command) + ".wav");
+        const CliRun edited = runCli(QStringList{"edit", QString::fromStdString(in), QString::fromStdString(out), c.command} + c.options);
+        ASSERT_EQ(edited.status, 0) << edited.errors;
+        Workspace editedWs;
+        applyDefaultSettings(editedWs.settings);
+        ASSERT_TRUE(openWavFile(editedWs, quiet, out));
+        SoundDocument span;
+        span.format = editedWs.document.format;
+        span.frameCount = c.last - c.first + 1;
+        span.samples = SampleBuffer::allocate(static_cast<std::size_t>(span.frameCount) * 4);
+        std::memcpy(span.samples.data(), editedWs.document.samples.data() + static_cast<std::size_t>(c.first) * 4,
+                    static_cast<std::size_t>(span.frameCount) * 4);
+        ASSERT_NE(std::memcmp(span.samples.data(), noise.samples.data() + static_cast<std::size_t>(c.first) * 4, 4000), 0)
+            << "the edit changes the sound";
+
+        test::ScriptedUi recordUi;
+        Workspace recordWs;
+        CliRun played;
+        recordWhile(recordWs, recordUi, monitorIndex_, [&] {
+            // The recording waits while the tool plays: the server keeps what arrives meanwhile.
+            played = runCli(QStringList{"preview", QString::fromStdString(in), c.command} + c.options);
+        });
+        EXPECT_EQ(played.status, 0) << played.errors;
+        ASSERT_TRUE(recordWs.document.hasData());
+        EXPECT_EQ(framesBackInOrder(recordWs.document, span), span.frameCount);
+    }
+}
+
+// While a preview loops, a change of the curve replaces what the server holds: the sound heard runs on
+// without a gap, the old curve's frames up to some frame and the new curve's from there, each at its
+// place in the loop.
+TEST_F(RealDevices, AChangeDuringAPreviewIsHeardWithoutAGapAtItsPlaceInTheLoop)
+{
+    Workspace ws;
+    useDefaults(ws);
+    makeNoise(ws.document, 44100, 13);
+    ws.settings = curveSettings();
+    ws.settings.playUseMapper = 0;
+    ws.settings.playDeviceIndex = playIndex_;
+    ws.settings.playPackets = 16;  // a ring of over a second: the change must not wait for it
+    auto rendered = [&](const Settings& settings) {
+        PreviewRender whole(ws.document, ws.red, cmd::Nonlinear, 1, -1, 1);
+        whole.setSettings(settings);
+        whole.render(0, whole.frameCount());
+        return whole.sound().copyWithSamples();
+    };
+    Settings changed = ws.settings;
+    test::setCurvePoint(changed.nonlinear, 3, 0.3, 0.45, 0.3, 0.6);
+    // As the dialog keeps them: the curve's points in order.
+    prepareParametersWithoutDialog(ws.settings, cmd::Nonlinear);
+    prepareParametersWithoutDialog(changed, cmd::Nonlinear);
+    const SoundDocument before = rendered(ws.settings);
+    const SoundDocument after = rendered(changed);
+    ASSERT_NE(std::memcmp(before.samples.data(), after.samples.data(), before.byteCount()), 0);
+    ASSERT_NE(std::memcmp(before.samples.data(), ws.document.samples.data(), before.byteCount()), 0);
+
+    test::ScriptedUi playUi, recordUi;
+    PulseWaveOut out(postToQt());
+    Player player(ws, playUi, out);
+    auto preview = std::make_shared<PreviewRender>(ws.document, ws.red, cmd::Nonlinear, 1, -1, 1);
+    preview->setSettings(ws.settings);
+    Workspace recordWs;
+    recordWhile(recordWs, recordUi, monitorIndex_, [&] {
+        player.playPreview(preview);
+        ASSERT_EQ(ws.playing, 1) << ::testing::PrintToString(playUi.texts());
+        runFor(1500);
+        preview->setSettings(changed);
+        player.previewChanged();
+        runFor(2500);
+        player.playOrStop();
+    }, 200);
+    EXPECT_TRUE(playUi.messages.empty()) << ::testing::PrintToString(playUi.texts());
+    const SoundDocument& got = recordWs.document;
+    ASSERT_TRUE(got.hasData());
+    const std::uint32_t* g = framesOf(got);
+    const std::uint32_t* a = framesOf(before);
+    const std::uint32_t* b = framesOf(after);
+    const int length = before.frameCount;
+    int start = 0;
+    while (start + 4 <= got.frameCount && std::memcmp(g + start, a, 16) != 0)
+        ++start;
+    ASSERT_LT(start + 4, got.frameCount) << "the preview never arrived";
+    int i = start;
+    while (i < got.frameCount && g[i] == a[(i - start) % length])
+        ++i;
+    const int switchedAt = i;
+    while (i < got.frameCount && g[i] == b[(i - start) % length])
+        ++i;
+    // The old curve for about the first 1.5 s, then the new one to the end of the playback.
+    EXPECT_GT(switchedAt - start, 44100);
+    EXPECT_LT(switchedAt - start, 44100 * 5 / 2);
+    EXPECT_GT(i - switchedAt, 88200) << "the new curve's frames ran on for " << i - switchedAt;
 }
 
 // The tool quits right after closing its stream, while the sound server may still be answering that

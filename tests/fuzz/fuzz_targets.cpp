@@ -26,25 +26,16 @@ void require(bool condition, const char* what)
 }
 
 // Answers every question with its own answer and counts them.
-class CountingUi : public Ui {
+class CountingUi : public SilentUi {
 public:
-    explicit CountingUi(MessageAnswer answer) : answer_(answer) {}
+    explicit CountingUi(MessageAnswer answer) : SilentUi(answer) {}
     int questions = 0;
     MessageAnswer messageBox(const MessageRequest& request) override
     {
         if (request.buttons == MessageButtons::YesNo)
             ++questions;
-        return answer_;
+        return SilentUi::messageBox(request);
     }
-    void beep(BeepKind) override {}
-    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    void setCursor(CursorKind) override {}
-    void setStatusText(int, const std::string&) override {}
-    void setTitle(const std::string&) override {}
-
-private:
-    MessageAnswer answer_;
 };
 
 class QuietHost : public WaveViewHost {

@@ -2,8 +2,10 @@
 #include "gui/dialogs/equalizer_dialog.h"
 
 #include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/equalizer.h"
 #include "gui/curve_editor_widget.h"
+#include "gui/dialogs/preview_toggle.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -39,7 +41,7 @@ QGroupBox* axisGroup(const char* title, QRadioButton* (&buttons)[2], std::int32_
 
 } // namespace
 
-EqualizerDialog::EqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDialog(parent)
+EqualizerDialog::EqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview) : QDialog(parent)
 {
     setWindowTitle(qs("イコライザ"));
     setObjectName("equalizer");
@@ -135,11 +137,12 @@ EqualizerDialog::EqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDial
     });
 
     addDialogButtons(this, layout);
+    preview_ = addPreviewToggle(this, layout, ws, cmd::Equalize, preview);
 }
 
-bool showEqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent)
+bool showEqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview)
 {
-    EqualizerDialog dialog(ws, ui, parent);
+    EqualizerDialog dialog(ws, ui, parent, preview);
     return dialog.exec() == QDialog::Accepted;
 }
 

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+class QCheckBox;
+
 class QFrame;
 class QLineEdit;
 class QPushButton;
@@ -13,6 +15,8 @@ class QSlider;
 
 namespace sonavik {
 
+struct PreviewTarget;
+
 class CurveEditorWidget;
 class Ui;
 struct Workspace;
@@ -20,7 +24,7 @@ struct Workspace;
 class EqualizerDialog : public QDialog {
     Q_OBJECT
 public:
-    EqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent);
+    EqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview = nullptr);
 
     QSlider* sizeSlider() const { return sizeSlider_; }
     QLineEdit* sizeText() const { return sizeText_; }
@@ -33,6 +37,8 @@ public:
     QPushButton* greyResetButton() const { return greyReset_; }
     QFrame* frame() const { return frame_; }
     CurveEditorWidget* editor() const { return editor_; }
+    // "試聴", when the dialog was given a player.
+    QCheckBox* previewBox() const { return preview_; }
 
 private:
     QSlider* sizeSlider_;
@@ -44,9 +50,10 @@ private:
     QPushButton* greyReset_;
     QFrame* frame_;
     CurveEditorWidget* editor_;
+    QCheckBox* preview_ = nullptr;
 };
 
 // Shows the dialog modally; true for OK.
-bool showEqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent);
+bool showEqualizerDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview = nullptr);
 
 } // namespace sonavik

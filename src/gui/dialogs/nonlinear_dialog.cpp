@@ -2,8 +2,10 @@
 #include "gui/dialogs/nonlinear_dialog.h"
 
 #include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "edit/amplitude_transforms.h"
 #include "gui/curve_editor_widget.h"
+#include "gui/dialogs/preview_toggle.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -15,7 +17,7 @@
 
 namespace sonavik {
 
-NonlinearDialog::NonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDialog(parent)
+NonlinearDialog::NonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview) : QDialog(parent)
 {
     setWindowTitle(QString::fromUtf8("音量の非線形変換"));
     setObjectName("nonlinear");
@@ -73,11 +75,12 @@ NonlinearDialog::NonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDial
     });
 
     addDialogButtons(this, layout);
+    preview_ = addPreviewToggle(this, layout, ws, cmd::Nonlinear, preview);
 }
 
-bool showNonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent)
+bool showNonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview)
 {
-    NonlinearDialog dialog(ws, ui, parent);
+    NonlinearDialog dialog(ws, ui, parent, preview);
     return dialog.exec() == QDialog::Accepted;
 }
 

@@ -5,11 +5,15 @@
 
 #include <QDialog>
 
+class QCheckBox;
+
 class QFrame;
 class QPushButton;
 class QRadioButton;
 
 namespace sonavik {
+
+struct PreviewTarget;
 
 class CurveEditorWidget;
 class Ui;
@@ -18,7 +22,7 @@ struct Workspace;
 class NonlinearDialog : public QDialog {
     Q_OBJECT
 public:
-    NonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent);
+    NonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview = nullptr);
 
     QRadioButton* magnitudeButton() const { return magnitude_; }
     QRadioButton* wholeRangeButton() const { return wholeRange_; }
@@ -26,6 +30,8 @@ public:
     QPushButton* greyResetButton() const { return greyReset_; }
     QFrame* frame() const { return frame_; }
     CurveEditorWidget* editor() const { return editor_; }
+    // "試聴", when the dialog was given a player.
+    QCheckBox* previewBox() const { return preview_; }
 
 private:
     QRadioButton* magnitude_;
@@ -34,9 +40,10 @@ private:
     QPushButton* greyReset_;
     QFrame* frame_;
     CurveEditorWidget* editor_;
+    QCheckBox* preview_ = nullptr;
 };
 
 // Shows the dialog modally; true for OK.
-bool showNonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent);
+bool showNonlinearDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview = nullptr);
 
 } // namespace sonavik

@@ -2,7 +2,9 @@
 #include "gui/dialogs/reverb_dialog.h"
 
 #include "document/workspace.h"
+#include "edit/command_ids.h"
 #include "gui/curve_editor_widget.h"
+#include "gui/dialogs/preview_toggle.h"
 
 #include <QFrame>
 #include <QGridLayout>
@@ -31,7 +33,7 @@ QSlider* slider(int low, int high, int value, QWidget* parent)
 
 } // namespace
 
-ReverbDialog::ReverbDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDialog(parent)
+ReverbDialog::ReverbDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview) : QDialog(parent)
 {
     setWindowTitle(qs("リバーブ"));
     setObjectName("reverb");
@@ -126,11 +128,12 @@ ReverbDialog::ReverbDialog(Workspace& ws, Ui& ui, QWidget* parent) : QDialog(par
         });
 
     addDialogButtons(this, layout);
+    preview_ = addPreviewToggle(this, layout, ws, cmd::Reverb, preview);
 }
 
-bool showReverbDialog(Workspace& ws, Ui& ui, QWidget* parent)
+bool showReverbDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview)
 {
-    ReverbDialog dialog(ws, ui, parent);
+    ReverbDialog dialog(ws, ui, parent, preview);
     return dialog.exec() == QDialog::Accepted;
 }
 

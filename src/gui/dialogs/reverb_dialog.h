@@ -7,12 +7,16 @@
 
 #include <QDialog>
 
+class QCheckBox;
+
 class QFrame;
 class QLineEdit;
 class QPushButton;
 class QSlider;
 
 namespace sonavik {
+
+struct PreviewTarget;
 
 class CurveEditorWidget;
 class Ui;
@@ -21,7 +25,7 @@ struct Workspace;
 class ReverbDialog : public QDialog {
     Q_OBJECT
 public:
-    ReverbDialog(Workspace& ws, Ui& ui, QWidget* parent);
+    ReverbDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview = nullptr);
 
     QSlider* timeSlider() const { return time_; }
     QLineEdit* timeText() const { return timeText_; }
@@ -31,6 +35,8 @@ public:
     QPushButton* presetButton(ReverbPreset preset) const { return presets_[static_cast<int>(preset)]; }
     QFrame* frame() const { return frame_; }
     CurveEditorWidget* editor() const { return editor_; }
+    // "試聴", when the dialog was given a player.
+    QCheckBox* previewBox() const { return preview_; }
 
 private:
     QSlider* time_;
@@ -41,9 +47,10 @@ private:
     QPushButton* presets_[kReverbPresetCount];
     QFrame* frame_;
     CurveEditorWidget* editor_;
+    QCheckBox* preview_ = nullptr;
 };
 
 // Shows the dialog modally; true for OK.
-bool showReverbDialog(Workspace& ws, Ui& ui, QWidget* parent);
+bool showReverbDialog(Workspace& ws, Ui& ui, QWidget* parent, const PreviewTarget* preview = nullptr);
 
 } // namespace sonavik

@@ -1,0 +1,146 @@
+#include "edit/preview_render.h"
+
+#include "edit/command_ids.h"
+#include "edit/edit_test_support.h"
+#include "edit/long_edit.h"
+#include "edit/reverb.h"
+#include "edit/spectral_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace sonavik {
+namespace {
+
+using test::selection;
+
+constexpr std::int32_t kFrames = 30000;
+
+// Blue and green selections with envelopes, in both channels where there are two, a red selection, and
+// settings under which each of the three edits changes the sound; eq blocks of 512, reverb blocks of 4096.
+Workspace workspace(int bits, int channels)
+{
+    Workspace ws = test::workspaceWith(test::randomDocument(bits, channels, kFrames, 3 + bits + channels));
+    SoundDocument& doc = ws.document;
+    doc.leftSelections[0] = selection(SelectionKind::Blue, 1000, 14999, 0.0, 1.0, SelectionShape::Cos);
+    doc.leftSelections[3] = selection(SelectionKind::Green, 16000, 29000, 1.0, 0.25);
+    if (channels == 2)
+        doc.rightSelections[1] = selection(SelectionKind::Blue, 500, 22000, 0.2, 1.0, SelectionShape::ExpPlus, 3.0);
+    ws.red.redStart = 2000;
+    ws.red.redEnd = 23333;
+    ws.red.redChannel = channels - 1;
+    ws.settings.eqFftSize() = 512;
+    test::setCurvePoint(ws.settings.eq, 0, 0.1, 0.2, 0.1, 0.5);
+    test::setCurvePoint(ws.settings.eq, 1, 0.7, 0.9, 0.7, 0.6);
+    ws.settings.eqWindow = 1;
+    test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.2, 0.3, 0.6);
+    applyReverbPreset(ws.settings, ReverbPreset::LargeHall, 44100);
+    ws.settings.reverbTimeStep() = 1;
+    ws.reverbNoiseState = 12345;
+    return ws;
+}
+
+// What OK writes: the equaliser and the reverb through the long edit, the nonlinear curve in place.
+SoundDocument offline(const Workspace& from, int commandId, int target)
+{
+    Workspace ws;
+    ws.settings = from.settings;
+    ws.red = from.red;
+    ws.reverbNoiseState = from.reverbNoiseState;
+    ws.document = from.document.copyWithSamples();
+    test::ScriptedUi ui;
+    EditHost host;
+    if (commandId == cmd::Nonlinear)
+        editTarget(ws, ui, host, commandId, target, -1);
+    else
+        EXPECT_TRUE(runLongEditToEnd(ws, ui, host, commandId, target, -1));
+    return std::move(ws.document);
+}
+
+// Frames [from, to) of the span against the same frames of the edited document.
+int framesDiffering(const PreviewRender& preview, const SoundDocument& edited, std::int64_t from, std::int64_t to)
+{
+    const std::size_t block = edited.format.nBlockAlign;
+    int differing = 0;
+    for (std::int64_t f = from; f < to; ++f)
+        differing += std::memcmp(preview.sound().samples.data() + f * block,
+                                 edited.samples.data() + (f + preview.firstFrame()) * block, block) != 0;
+    return differing;
+}
+
+struct Target {
+    int code;
+    const char* name;
+};
+
+// In pieces of odd sizes, from the start and from a place in the middle, and over the loop's end back
+// to the start, the frames are those OK writes, for each edit, target, bit depth and channel count.
+TEST(PreviewRender, PiecesInAnyOrderAreTheFramesTheEditWrites)
+{
+    const Target targets[] = {{0, "both whole"}, {1, "left whole"}, {3, "blue and green of both"}, {12, "red"}};
+    for (const int commandId : {cmd::Nonlinear, cmd::Equalize, cmd::Reverb})
+        for (const int bits : {8, 16})
+            for (const int channels : {1, 2})
+                for (const Target& target : targets) {
+                    if (channels == 1 && (target.code == 0 || target.code == 3))
+                        continue;
+                    SCOPED_TRACE(testing::Message() << commandId << ", " << bits << " bits, " << channels
+                                                    << " channels, " << target.name);
+                    const Workspace ws = workspace(bits, channels);
+                    const SoundDocument edited = offline(ws, commandId, target.code);
+                    ASSERT_NE(test::bytesOf(edited), test::bytesOf(ws.document)) << "the edit changes the sound";
+                    PreviewRender preview(ws.document, ws.red, commandId, target.code, -1, ws.reverbNoiseState);
+                    ASSERT_FALSE(preview.empty());
+                    preview.setSettings(ws.settings);
+                    const std::int64_t n = preview.frameCount();
+                    // From the middle to the end, then from the start, as a loop that started in the middle plays.
+                    for (std::int64_t f = n / 3; f < n; f += 2999)
+                        ASSERT_TRUE(preview.render(f, 2999));
+                    EXPECT_EQ(framesDiffering(preview, edited, n / 3, n), 0);
+                    for (std::int64_t f = 0; f < n; f += 1237)
+                        ASSERT_TRUE(preview.render(f, 1237));
+                    EXPECT_EQ(framesDiffering(preview, edited, 0, n), 0);
+                    // The noise of the session stays where it was: OK draws from the same place.
+                    EXPECT_EQ(ws.reverbNoiseState, 12345u);
+                }
+}
+
+// A change of the curve at frame k: from k on, the frames are those OK writes with the new curve.
+TEST(PreviewRender, AfterAChangeTheFramesFollowTheNewSettings)
+{
+    for (const int commandId : {cmd::Nonlinear, cmd::Equalize, cmd::Reverb}) {
+        SCOPED_TRACE(commandId);
+        Workspace ws = workspace(16, 2);
+        PreviewRender preview(ws.document, ws.red, commandId, 3, -1, ws.reverbNoiseState);
+        preview.setSettings(ws.settings);
+        const std::int64_t k = 12345 - preview.firstFrame();
+        for (std::int64_t f = 0; f < k; f += 4096)
+            ASSERT_TRUE(preview.render(f, std::min<std::int64_t>(4096, k - f)));
+        // The new curve and values.
+        test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.5, 0.3, 0.1);
+        test::setCurvePoint(ws.settings.eq, 1, 0.7, 0.2, 0.7, 0.3);
+        ws.settings.eqFftSize() = 1024;
+        ws.settings.reverbRatio() = 80;
+        const SoundDocument edited = offline(ws, commandId, 3);
+        preview.setSettings(ws.settings);
+        for (std::int64_t f = k; f < preview.frameCount(); f += 4096)
+            ASSERT_TRUE(preview.render(f, 4096));
+        EXPECT_EQ(framesDiffering(preview, edited, k, preview.frameCount()), 0);
+    }
+}
+
+TEST(PreviewRender, OnlyTheCurveEditsWithATargetInsideTheSoundHaveOne)
+{
+    Workspace ws = workspace(16, 1);
+    EXPECT_TRUE(PreviewRender(ws.document, ws.red, cmd::Halve, 1, -1, 1).empty());
+    ws.red.redStart = kFrames + 10;
+    ws.red.redEnd = kFrames + 20;
+    EXPECT_TRUE(PreviewRender(ws.document, ws.red, cmd::Equalize, 12, -1, 1).empty());
+    PreviewRender left(ws.document, ws.red, cmd::Equalize, 1, -1, 1);
+    EXPECT_EQ(left.firstFrame(), 0);
+    EXPECT_EQ(left.frameCount(), kFrames);
+}
+
+} // namespace
+} // namespace sonavik
