@@ -1,6 +1,7 @@
 #include "app/desktop_hints.h"
 
 #include "edit/command_ids.h"
+#include "spectrogram/spectrogram_view.h"
 
 #include <iterator>
 
@@ -31,6 +32,22 @@ constexpr Hint kToolTips[] = {
     {cmd::LeftCentre, "振幅 0 を中央にします"},
     {cmd::LeftZoomInX, "横（時間）に拡大します"},
     {cmd::LeftZoomOutX, "横（時間）に縮小します"},
+    {spectrogram_cmd::GainUp, "明るさを２倍にします"},
+    {spectrogram_cmd::GainDown, "明るさを半分にします"},
+    {spectrogram_cmd::LogColours, "大きさの対数で色を付けます（LOG）"},
+    {spectrogram_cmd::LinearColours, "大きさに比例して色を付けます（LINE）"},
+    {spectrogram_cmd::ZoomIn, "時間と周波数の両方に拡大します"},
+    {spectrogram_cmd::ZoomOut, "時間と周波数の両方に縮小します"},
+    {spectrogram_cmd::TimeZoomIn, "横（時間）に拡大します"},
+    {spectrogram_cmd::TimeZoomOut, "横（時間）に縮小します"},
+    {spectrogram_cmd::FrequencyZoomIn, "縦（周波数）に拡大します"},
+    {spectrogram_cmd::FrequencyZoomOut, "縦（周波数）に縮小します"},
+    {spectrogram_cmd::Fit, "解析全体を表示します"},
+    {spectrogram_cmd::Dot, "（何もしません）"},
+    {spectrogram_cmd::Blank, "（何もしません。空きボタンです）"},
+    {spectrogram_cmd::SaveBitmap, "画像を BMP ファイルに保存します（SAVE BMP）"},
+    {spectrogram_cmd::SaveSpectra, "スペクトルをファイルに保存します（SAVE DAT）"},
+    {spectrogram_cmd::Resynthesize, "スペクトルを音に書き戻します（I FFT）"},
 };
 
 const char* find(const Hint* begin, const Hint* end, int commandId)

@@ -8,6 +8,7 @@
 #include "document/window_title.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
+#include "edit/long_edit.h"
 #include "platform/ui.h"
 
 namespace sonavik {
@@ -30,6 +31,9 @@ void MainController::refreshTitle() { sonavik::refreshTitle(ws_, ui_); }
 
 bool MainController::guard(const char* busyMessage)
 {
+    // A running edit has its own refusal; the playback and recording texts are for those alone.
+    if (refusedForLongEdit(ws_, ui_))
+        return false;
     if (!ws_.busy())
         return true;
     showNotice(ui_, busyMessage);
@@ -95,20 +99,16 @@ void MainController::command(int id)
         break;
     case cmd::Exit:
         // The sound is being edited on other threads: the window must not go away under them.
-        if (ws_.longEditRunning) {
-            showNotice(ui_, kCloseRefused);
+        if (refusedForLongEdit(ws_, ui_))
             return;
-        }
         askToSave("%s は変更されています。\nアプリケーションを終了する前に保存しますか？", true);
         shell_.destroyWindow();
         return;
     case cmd::PlayOnce:
     case cmd::PlayLoop:
     case cmd::PlayButton:
-        if (ws_.longEditRunning) {
-            ui_.beep(BeepKind::Error);
+        if (refusedForLongEdit(ws_, ui_))
             return;
-        }
         ws_.loopMode = id == cmd::PlayOnce ? 0 : id == cmd::PlayLoop ? 1 : -1;
         if (playOrStopHandler)
             playOrStopHandler();

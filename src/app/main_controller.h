@@ -14,7 +14,7 @@ class Recorder;
 class Ui;
 struct Workspace;
 
-// The refusal of "閉じる" while busy; also what closing the window gets while a long edit runs.
+// The refusal of "閉じる" during playback or recording.
 inline constexpr const char* kCloseRefused = "再生／録音中は、ファイルを閉じることができません";
 
 struct ViewClientSize {

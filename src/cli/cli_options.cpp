@@ -1,5 +1,8 @@
 #include "cli/cli_options.h"
 
+#include "document/wav_file.h"
+#include "platform/ui.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -33,6 +36,24 @@ std::variant<OptionValue, std::string> takeValuedOption(const std::vector<std::s
         o.value = args[++i];
     }
     return o;
+}
+
+std::variant<int, std::string> parseThreadCount(std::string_view text)
+{
+    const auto threads = parseNumber<int>(text);
+    if (!threads || *threads < 1 || *threads > 64)
+        return "--threads takes a count from 1 to 64, not " + std::string(text);
+    return *threads;
+}
+
+std::optional<std::string> outputWavPath(Ui& ui, const std::string& operand)
+{
+    std::string out = absolutePath(operand);
+    if (!checkWavFileName(out, "")) {
+        showError(ui, out + " はファイル名が不正です");
+        return std::nullopt;
+    }
+    return out;
 }
 
 std::vector<std::string_view> splitFields(std::string_view text)

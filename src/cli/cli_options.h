@@ -14,6 +14,10 @@
 #include <variant>
 #include <vector>
 
+namespace sonavik {
+class Ui;
+}
+
 namespace sonavik::cli {
 
 std::string absolutePath(const std::string& path);
@@ -43,6 +47,13 @@ struct OptionValue {
 };
 std::variant<OptionValue, std::string> takeValuedOption(const std::vector<std::string>& args, std::size_t& i,
                                                         std::initializer_list<std::string_view> known);
+
+// --threads N: a count from 1 to 64; the usage error's text otherwise.
+std::variant<int, std::string> parseThreadCount(std::string_view text);
+
+// OUT as the editor would open it: made absolute, ".wav" added when missing. Nullopt after the
+// message "… はファイル名が不正です" for a name the reader would refuse (too long).
+std::optional<std::string> outputWavPath(Ui& ui, const std::string& operand);
 
 std::vector<std::string_view> splitFields(std::string_view text);
 // "L" 0, "R" 1.

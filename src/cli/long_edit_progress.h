@@ -22,6 +22,14 @@ private:
     std::ostream* progress_;
 };
 
+class LongEdit;
+enum class LongEditOutcome;
+
+// Waits for a started long edit, rewriting a progress line "name:  42 %  1.3 s  (2 threads)" on
+// progress (none when null) while it runs, then finishes it. host is the one finish() reports to.
+LongEditOutcome finishWithProgress(LongEdit& edit, Ui& ui, const EditHost& host, const char* name,
+                                   std::ostream* progress);
+
 // Whether stderr is a terminal, where a line that is rewritten in place makes sense.
 bool stderrIsTerminal();
 

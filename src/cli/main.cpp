@@ -194,16 +194,14 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
         return status;
     // OUT gets the name the editor would open it by.
-    std::string out = absolutePath(operands[1]);
-    if (!sonavik::checkWavFileName(out, "")) {
-        sonavik::showError(ui, out + " はファイル名が不正です");
+    const std::optional<std::string> out = outputWavPath(ui, operands[1]);
+    if (!out)
         return kExitFailed;
-    }
     sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
     sonavik::CliEditHost host(options.threads.value_or(0), sonavik::stderrIsTerminal() ? &std::cerr : nullptr);
     if (!sonavik::runEditCommand(ws, ui, host, command->id, options.target.value_or(0), -1))
         return kExitFailed;
-    if (!sonavik::writeWavFile(ui, ws.document, out))
+    if (!sonavik::writeWavFile(ui, ws.document, *out))
         return kExitFailed;
     return kExitOk;
 }
@@ -281,10 +279,10 @@ int main(int argc, char** argv)
         } else if (name == "--response") {
             options.response = *value;
         } else if (name == "--threads") {
-            auto threads = parseNumber<int>(*value);
-            if (!threads || *threads < 1 || *threads > 64)
-                return usageError("--threads takes a count from 1 to 64, not " + *value);
-            options.threads = *threads;
+            const auto threads = parseThreadCount(*value);
+            if (const std::string* error = std::get_if<std::string>(&threads))
+                return usageError(*error);
+            options.threads = std::get<int>(threads);
         } else if (name == "--preset") {
             options.preset = *value;
         } else if (name == "--loop") {

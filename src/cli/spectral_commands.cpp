@@ -2,10 +2,12 @@
 
 #include "app/file_flows.h"
 #include "cli/cli_options.h"
+#include "cli/long_edit_progress.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
+#include "edit/long_edit.h"
 #include "platform/console_ui.h"
 #include "settings/settings.h"
 #include "spectrogram/analysis_collector.h"
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <optional>
@@ -66,15 +69,16 @@ std::optional<CellValue> parseCellValue(std::string_view text)
     return v;
 }
 
-// Seconds are frame x n / rate and hertz bin x rate / n, as the window reads them out: a time or a
-// frequency lies in the cell whose read-out is at or below it.
+// Seconds count from the target's first frame and frames start a hop (n / 2 samples) apart; hertz are
+// bin x rate / n. As the window reads them out, a time or a frequency lies in the cell whose read-out is
+// at or below it.
 std::int32_t cellOf(const CellValue& v, const Spectrogram& s)
 {
     const double n = s.fftSize;
     const double rate = s.sampleRate;
     double cell = v.value;
     if (v.unit == CellValue::Unit::Seconds)
-        cell = std::floor(v.value * rate / n);
+        cell = std::floor(v.value * rate / s.hop());
     else if (v.unit == CellValue::Unit::Hertz)
         cell = std::floor(v.value * n / rate);
     const double lo = std::numeric_limits<std::int32_t>::min();
@@ -128,6 +132,9 @@ struct SpectralOptions {
     bool missingAlphaFull = false;
     std::optional<std::string> to;          // L, R or LR
     std::optional<std::int32_t> at;
+    int threads = 0;                        // analysis and write-back; 0: one per core
+    bool log = false;                       // the picture coloured as after the LOG button
+    std::optional<double> gain;             // and with this gain
     std::vector<std::string> operands;
 };
 
@@ -144,13 +151,17 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Sp
             o.missingAlphaFull = true;
             continue;
         }
+        if (arg == "--log") {
+            o.log = true;
+            continue;
+        }
         if (arg.rfind("--", 0) != 0) {
             o.operands.push_back(arg);
             continue;
         }
         auto option = takeValuedOption(args, i,
                                        {"--target", "--select", "--red", "--settings", "--bmp", "--fft",
-                                        "--apply-alpha", "--to", "--at"});
+                                        "--apply-alpha", "--to", "--at", "--threads", "--gain"});
         if (std::string* error = std::get_if<std::string>(&option))
             return *error;
         const std::string& name = std::get<OptionValue>(option).name;
@@ -184,6 +195,16 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Sp
             if (*value != "L" && *value != "R" && *value != "LR")
                 return "--to takes L, R or LR, not " + *value;
             o.to = *value;
+        } else if (name == "--threads") {
+            const auto threads = parseThreadCount(*value);
+            if (const std::string* error = std::get_if<std::string>(&threads))
+                return *error;
+            o.threads = std::get<int>(threads);
+        } else if (name == "--gain") {
+            const auto gain = parseNumber<double>(*value);
+            if (!gain || !(*gain > 0.0))
+                return "--gain takes a number above 0, not " + *value;
+            o.gain = *gain;
         } else {
             const auto at = parseNumber<std::int32_t>(*value);
             if (!at || *at < 0)
@@ -194,10 +215,42 @@ std::optional<std::string> parseOptions(const std::vector<std::string>& args, Sp
     return std::nullopt;
 }
 
-// Loads the sound, adds the selections and runs the FFT command on the target as the menu does.
-// Returns false after a failure that has been reported.
-bool analyse(const std::string& input, const SpectralOptions& o, Workspace& ws, ConsoleUi& ui,
-             std::vector<std::unique_ptr<Spectrogram>>& results)
+// Runs the FFT command as the menu does and hands each region's spectrogram on as soon as it is made,
+// so that only one is held at a time: an hour of stereo needs the memory of one channel's analysis.
+class RegionByRegion : public AnalysisCollector {
+public:
+    // Each spectrogram (null where the analysis was refused, its message shown) goes to each; once it
+    // returns false the later regions are left alone.
+    using Each = std::function<bool(std::unique_ptr<Spectrogram>)>;
+    RegionByRegion(Workspace& ws, Ui& ui, int threads, Each each)
+        : AnalysisCollector(ws, ui), ws_(ws), ui_(ui), threads_(threads), each_(std::move(each))
+    {
+    }
+
+    // Analyses from source instead of the workspace's sound (which the regions before may have changed).
+    void analyseFrom(const SoundDocument* source) { source_ = source; }
+    bool stopped() const { return stopped_; }
+
+    void analyseSpectrogram(const EditRegion& region, int) override
+    {
+        if (stopped_)
+            return;
+        const SoundDocument& doc = source_ ? *source_ : ws_.document;
+        stopped_ = !each_(sonavik::analyseSpectrogram(ui_, doc, region, ws_.settings, threads_));
+    }
+
+private:
+    Workspace& ws_;
+    Ui& ui_;
+    int threads_;
+    Each each_;
+    const SoundDocument* source_ = nullptr;
+    bool stopped_ = false;
+};
+
+// Loads the sound and adds the selections as the menu would find them. False after a failure that has
+// been reported.
+bool loadSound(const std::string& input, const SpectralOptions& o, Workspace& ws, ConsoleUi& ui)
 {
     applyDefaultSettings(ws.settings);
     if (o.settingsFile && readSettingsFile(*o.settingsFile, ws.settings) != SettingsRead::Ok) {
@@ -213,12 +266,12 @@ bool analyse(const std::string& input, const SpectralOptions& o, Workspace& ws, 
             return false;
     if (o.red)
         ws.red = *o.red;
-    AnalysisCollector host(ws, ui);
-    const int target = o.target.value_or(ws.document.format.nChannels == 1 ? 1 : 0);
-    if (!runEditCommand(ws, ui, host, cmd::Fft, target, -1))
-        return false;
-    results = std::move(host.results);
     return true;
+}
+
+int targetOf(const SpectralOptions& o, const Workspace& ws)
+{
+    return o.target.value_or(ws.document.format.nChannels == 1 ? 1 : 0);
 }
 
 // name.ext -> name-k.ext when there are several targets.
@@ -241,31 +294,41 @@ int spectrogramCommand(const SpectralOptions& o)
         return usageError("the resynthesis options go with spectral");
     Workspace ws;
     ConsoleUi ui(std::cerr, o.yes ? MessageAnswer::Yes : MessageAnswer::No);
-    std::vector<std::unique_ptr<Spectrogram>> results;
-    if (!analyse(o.operands[0], o, ws, ui, results))
+    if (!loadSound(o.operands[0], o, ws, ui))
         return kExitFailed;
+    const std::size_t count = targetRegions(ws.document, ws.red, targetOf(o, ws), -1).size();
+    std::size_t index = 0;
     int status = kExitOk;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        const Spectrogram* s = results[i].get();
+    RegionByRegion host(ws, ui, o.threads, [&](std::unique_ptr<Spectrogram> s) {
+        const std::size_t i = index++;
         if (!s) {
             status = kExitFailed;
-            continue;
+            return true;
+        }
+        if (o.log || o.gain) {
+            // As the LOG and gain buttons leave the picture.
+            s->logDisplay = o.log ? 1 : 0;
+            s->gain = o.gain.value_or(1.0);
+            colourSpectrogram(*s, colourFactorsOf(ws.settings), o.threads);
         }
         std::string written;
         if (o.bmp) {
-            const std::string path = absolutePath(numbered(*o.bmp, i, results.size(), ".bmp"));
+            const std::string path = absolutePath(numbered(*o.bmp, i, count, ".bmp"));
             if (!writeSpectrogramBitmap(ui, *s, path))
-                return kExitFailed;
+                return false;
             written += " " + path;
         }
         if (o.fft) {
-            const std::string path = absolutePath(numbered(*o.fft, i, results.size(), ".fft"));
+            const std::string path = absolutePath(numbered(*o.fft, i, count, ".fft"));
             if (!writeSpectrogramSpectra(ui, *s, path))
-                return kExitFailed;
+                return false;
             written += " " + path;
         }
         std::cout << spectrogramTitle(*s) << " :" << written << '\n';
-    }
+        return true;
+    });
+    if (!runEditCommand(ws, ui, host, cmd::Fft, targetOf(o, ws), -1) || host.stopped())
+        return kExitFailed;
     return status;
 }
 
@@ -299,6 +362,8 @@ int spectralCommand(const SpectralOptions& o)
         return usageError("spectral takes IN.wav OUT.wav OP...");
     if (o.bmp || o.fft)
         return usageError("--bmp and --fft go with spectrogram");
+    if (o.log || o.gain)
+        return usageError("--log and --gain go with spectrogram");
     std::vector<RectOp> ops;
     for (std::size_t i = 2; i < o.operands.size(); ++i) {
         auto op = parseRectOp(o.operands[i]);
@@ -308,32 +373,59 @@ int spectralCommand(const SpectralOptions& o)
     }
     Workspace ws;
     ConsoleUi ui(std::cerr, o.yes ? MessageAnswer::Yes : MessageAnswer::No);
-    std::vector<std::unique_ptr<Spectrogram>> results;
-    if (!analyse(o.operands[0], o, ws, ui, results))
+    if (!loadSound(o.operands[0], o, ws, ui))
         return kExitFailed;
-    if (results.empty() || std::any_of(results.begin(), results.end(), [](const auto& s) { return !s; }))
+    const std::optional<std::string> out = outputWavPath(ui, o.operands[1]);
+    if (!out)
         return kExitFailed;
-    for (auto& s : results) {
+    const bool mono = ws.document.format.nChannels == 1;
+    const int target = targetOf(o, ws);
+    // Each region is written back before the next is analysed. Into its own place that changes no
+    // later region (they never overlap); elsewhere it might, so the later ones are analysed from the
+    // sound as it was loaded.
+    std::optional<SoundDocument> loaded;
+    if ((o.to || o.at) && targetRegions(ws.document, ws.red, target, -1).size() > 1) {
+        loaded = ws.document.copyWithSamples();
+        if (!loaded->hasData()) {
+            showError(ui, "メモリがたりません");
+            return kExitFailed;
+        }
+    }
+    LongEditOptions threads;
+    threads.threads = o.threads;
+    bool done = true;
+    int regions = 0;
+    RegionByRegion host(ws, ui, o.threads, [&](std::unique_ptr<Spectrogram> s) {
+        ++regions;
+        if (!s)
+            return done = false;
         for (const RectOp& op : ops) {
             const CellRect rect{cellOf(op.frame0, *s), cellOf(op.frame1, *s), cellOf(op.bin0, *s), cellOf(op.bin1, *s)};
             if (!limitedRect(*s, rect)) {
                 std::cerr << "sonavik2-cli: " << op.text << " lies outside the spectrogram " << spectrogramTitle(*s)
                           << " (frames 0 to " << s->spectrumCount - 1 << ", bins 0 to " << s->binCount - 1 << ")\n";
-                return kExitFailed;
+                return done = false;
             }
             applySpectralEdit(*s, op.edit, rect);
         }
-    }
-    const bool mono = ws.document.format.nChannels == 1;
-    for (const auto& s : results) {
-        const int written = runResynthesis(ws, ui, *s, [&] {
+        const auto options = [&] {
             applyResynthesisOptions(o, ws.settings, mono);
             return true;
-        });
-        if (written == 0)
-            return kExitFailed;
-    }
-    if (!writeWavFile(ui, ws.document, absolutePath(o.operands[1])))
+        };
+        ResynthesisStart started = startResynthesis(ws, ui, *s, options, threads);
+        if (started.edit) {
+            const LongEditOutcome outcome = finishWithProgress(*started.edit, ui, host, "spectral",
+                                                               stderrIsTerminal() ? &std::cerr : nullptr);
+            started.written = outcome == LongEditOutcome::Done ? started.written : 0;
+        }
+        // Nothing here is undone: the sound before the write-back need not be kept.
+        ws.undoStore = SoundDocument();
+        return done = started.written != 0;
+    });
+    host.analyseFrom(loaded ? &*loaded : nullptr);
+    if (!runEditCommand(ws, ui, host, cmd::Fft, target, -1) || !done || regions == 0)
+        return kExitFailed;
+    if (!writeWavFile(ui, ws.document, *out))
         return kExitFailed;
     return kExitOk;
 }
@@ -357,10 +449,10 @@ int runSpectralCommand(const std::vector<std::string>& args)
 std::string spectralSynopsis()
 {
     return "       sonavik2-cli spectrogram IN.wav [--bmp OUT.bmp] [--fft OUT.fft] [--target N] [--select ...]\n"
-           "                   [--red ...] [--settings FILE]\n"
+           "                   [--red ...] [--settings FILE] [--log] [--gain G] [--threads N]\n"
            "       sonavik2-cli spectral IN.wav OUT.wav [OP...] [--target N] [--select ...] [--red ...]\n"
            "                   [--settings FILE] [--apply-alpha blue|green|both] [--missing-alpha-full]\n"
-           "                   [--to L|R|LR] [--at FRAME]\n";
+           "                   [--to L|R|LR] [--at FRAME] [--threads N]\n";
 }
 
 std::string spectralHelp()
@@ -373,11 +465,18 @@ std::string spectralHelp()
            "                  spectra (--fft: n, F, 0, 0 as 32-bit integers, then F x n floats); with several\n"
            "                  regions the names get -1, -2, ... before the extension. Prints each title.\n"
            "                  A refused region is skipped with its message (exit status 1).\n"
+           "  --log           colour the picture as after the window's LOG button (default LINE)\n"
+           "  --gain G        the picture's brightness factor, above 0, as after the gain buttons (each\n"
+           "                  press doubles or halves it; default 1)\n"
            "  spectral        the same analysis, then each OP on every spectrogram, then each written back\n"
            "                  into the sound (inverse FFT with crossfades) and the sound written to OUT\n"
+           "                  (named as for edit). One region is analysed and written back at a time\n"
+           "  --threads N     analysis and write-back threads, 1 to 64 (default: one per core); the files\n"
+           "                  are the same for every N\n"
            "  OP              erase|double|halve|keep:FRAME0:FRAME1:BIN0:BIN1, the window's 消去, 大きさを２倍,\n"
            "                  大きさを半分 and トリミング on frames FRAME0..FRAME1 and bins BIN0..BIN1\n"
-           "                  (inclusive, limited to the spectrogram); a frame may be given as seconds (1.5s)\n"
+           "                  (inclusive, limited to the spectrogram); a frame may be given as seconds (1.5s,\n"
+           "                  real time from the target's first frame; frames start n/2 samples apart)\n"
            "                  and a bin as hertz (440Hz): the cell whose start is at or below that value\n"
            "  --apply-alpha   weight the written sound by the alpha of the destination's blue, green or both\n"
            "                  selections (default: write fully)\n"

@@ -260,8 +260,9 @@ bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path
     unsigned char block[kFormatBlockSize];
     encodeFormatBlock(document.format, block);
     auto dataSize = static_cast<std::uint32_t>(size);
-    bool ok = fits && writer.write("RIFF", 4) && writer.writeU32(36 + dataSize) && writer.write("WAVEfmt ", 8)
-              && writer.writeU32(kFormatBlockSize) && writer.write(block, sizeof block) && writer.write("data", 4)
+    // The whole file's room first: overwritten in place, the old file must not be cut by a full disk.
+    bool ok = fits && writer.reserve(44 + static_cast<std::uint64_t>(size)) && writer.write("RIFF", 4)
+              && writer.writeU32(36 + dataSize) && writer.write("WAVEfmt ", 8) && writer.writeU32(kFormatBlockSize) && writer.write(block, sizeof block) && writer.write("data", 4)
               && writer.writeU32(dataSize) && (size == 0 || writer.write(document.samples.data(), size))
               && writer.commit();
     if (!ok) {

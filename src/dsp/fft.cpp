@@ -20,6 +20,12 @@ namespace {
 constexpr int kMaxTableLevel = 19;        // stages up to 2^21 keep their twiddles (16 MiB at most)
 constexpr std::size_t kLeafSize = 4096;   // blocks up to this size run their stages breadth first
 constexpr std::size_t kChunk = 256;       // twiddles computed at a time where there is no table
+constexpr std::size_t kStopCheckSize = std::size_t{1} << 16;  // blocks from this size on look at the stop flag
+
+thread_local const std::atomic<bool>* tStopFlag = nullptr;
+
+// Whether this thread's transform is no longer wanted (fftSetStopFlag).
+bool stopped() { return tStopFlag && tStopFlag->load(std::memory_order_relaxed); }
 
 int log2Of(std::size_t n)
 {
@@ -400,6 +406,9 @@ template <bool Forward, class V>
     };
     std::size_t reversed = 0; // tile m's partner, stepped as the bit-reversal counter always is
     for (std::size_t m = 0; m < tileCount; ++m) {
+        // A reversal of millions of elements reaches all over memory: it looks at the stop flag too.
+        if ((m & 0xFFF) == 0 && stopped())
+            return;
         if (m > 0) {
             std::size_t k = tileCount / 2;
             while (true) {
@@ -484,7 +493,7 @@ void stage(double* x, std::size_t length, std::size_t b)
         return;
     }
     double chunk[2 * kChunk];
-    for (std::size_t j0 = 1; j0 < q; j0 += kChunk) {
+    for (std::size_t j0 = 1; j0 < q && !stopped(); j0 += kChunk) {
         const std::size_t count = q - j0 < kChunk ? q - j0 : kChunk;
         fillTwiddles(chunk, q, j0, count);
         k.stage(x, length, b, j0, count, chunk, chunk + count, j0 == 1);
@@ -592,8 +601,13 @@ void forwardBlock(double* x, std::size_t b)
             stage<true>(x, b, b);
         return;
     }
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (b >= kStopCheckSize && stopped())
+            return;
         forwardBlock(x + i * (b / 4), b / 4);
+    }
+    if (b >= kStopCheckSize && stopped())
+        return;
     stagePair<true>(x, b, b / 2);
 }
 
@@ -611,9 +625,14 @@ void inverseBlock(double* x, std::size_t b)
             stagePair<false>(x, b, size);
         return;
     }
+    if (b >= kStopCheckSize && stopped())
+        return;
     stagePair<false>(x, b, b / 2);
-    for (std::size_t i = 0; i < 4; ++i)
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (b >= kStopCheckSize && stopped())
+            return;
         inverseBlock(x + i * (b / 4), b / 4);
+    }
 }
 
 } // namespace
@@ -632,6 +651,13 @@ void fftInverse(std::size_t n, double* x) noexcept
     if (n >= 16)
         inverseBlock(x, n);
     inverseLastStages(n, x);
+}
+
+const std::atomic<bool>* fftSetStopFlag(const std::atomic<bool>* flag) noexcept
+{
+    const std::atomic<bool>* previous = tStopFlag;
+    tStopFlag = flag;
+    return previous;
 }
 
 void fftUsePortableKernels(bool on) noexcept

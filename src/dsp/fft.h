@@ -5,6 +5,7 @@
 //   element m holds Re X[m] for m <= n/2 and Im X[m] for m > n/2
 //   (so bin k, 1 <= k < n/2, is Re at k and -Im X[k] at n - k; DC and Nyquist are real).
 
+#include <atomic>
 #include <cstddef>
 
 namespace sonavik {
@@ -20,6 +21,11 @@ void fftForward(std::size_t n, double* x) noexcept;
 //   + sum over 0 < k < n/2 of x[k] cos(2 pi k t / n) + x[n-k] sin(2 pi k t / n),
 // so fftInverse(fftForward(s)) == (n/2) * s.
 void fftInverse(std::size_t n, double* x) noexcept;
+
+// From now on the transforms of the calling thread give up early, leaving x meaningless, once *flag is
+// true: work that is no longer wanted ends within milliseconds even at sizes that take seconds. Null
+// (the default) never gives up. Returns the flag set before, to be put back.
+const std::atomic<bool>* fftSetStopFlag(const std::atomic<bool>* flag) noexcept;
 
 // Tests and benchmarks: run the portable (SSE2-width) kernels even where AVX2 is available.
 void fftUsePortableKernels(bool on) noexcept;

@@ -57,6 +57,30 @@ std::unique_ptr<T[]> tryAllocate(std::size_t count)
     return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
 }
 
+// Up to count samples of the open file scaled to [-1, 1): (byte - 128) / 128 for 8 bits, value / 32768
+// for 16 bits; fewer where the data ends early. Returns how many were read.
+std::size_t readScaledSamples(std::FILE* file, bool eightBit, double* w, std::size_t count)
+{
+    const std::size_t bytesPerSample = eightBit ? 1 : 2;
+    unsigned char chunk[16384];
+    std::size_t j = 0;
+    while (j < count) {
+        const std::size_t want = std::min(count - j, sizeof chunk / bytesPerSample);
+        const std::size_t got = std::fread(chunk, bytesPerSample, want, file);
+        for (std::size_t i = 0; i < got; ++i, ++j) {
+            if (eightBit) {
+                w[j] = (static_cast<int>(chunk[i]) - 128) / 128.0;
+            } else {
+                const auto v = static_cast<std::int16_t>(chunk[2 * i] | (chunk[2 * i + 1] << 8));
+                w[j] = v / 32768.0;
+            }
+        }
+        if (got < want)
+            break;
+    }
+    return j;
+}
+
 } // namespace
 
 std::int64_t convolutionBlockLength(std::int64_t responseFrames)
@@ -91,29 +115,42 @@ bool readResponse(Ui& ui, double* w, std::size_t length, const std::string& resp
         showError(ui, path + kNotMono);
         return false;
     }
-    const bool eightBit = format.wBitsPerSample == 8;
-    const std::size_t bytesPerSample = eightBit ? 1 : 2;
-    std::size_t wanted = std::min<std::size_t>(length / 2, static_cast<std::size_t>(std::max<std::int32_t>(frames, 0)));
-    unsigned char chunk[16384];
-    std::size_t j = 0;
-    while (j < wanted) {
-        const std::size_t count = std::min(wanted - j, sizeof chunk / bytesPerSample);
-        const std::size_t got = std::fread(chunk, bytesPerSample, count, file.get());
-        for (std::size_t i = 0; i < got; ++i, ++j) {
-            if (eightBit) {
-                w[j] = (static_cast<int>(chunk[i]) - 128) / 128.0;
-            } else {
-                const auto v = static_cast<std::int16_t>(chunk[2 * i] | (chunk[2 * i + 1] << 8));
-                w[j] = v / 32768.0;
-            }
-        }
-        if (got < count)
-            break;  // the data ends early: the rest of the response stays silent
-    }
+    const std::size_t wanted = std::min<std::size_t>(length / 2, static_cast<std::size_t>(std::max<std::int32_t>(frames, 0)));
+    // The data may end early: the rest of the response stays silent.
+    readScaledSamples(file.get(), format.wBitsPerSample == 8, w, wanted);
     return true;
 }
 
-bool prepareConvolution(EditContext& context, ResponseSource source, ConvolutionPlan& plan)
+std::shared_ptr<const ResponseSamples> loadResponse(Ui& ui, const std::string& responsePath, const std::string& openDir)
+{
+    std::string path = responsePath;
+    WaveFormat format;
+    std::int32_t frames = 0;
+    FileHandle file = openResponse(ui, path, openDir, format, frames);
+    if (!file) {
+        showError(ui, kBadResponseFile);
+        return nullptr;
+    }
+    if (format.nChannels == 2) {
+        file.reset();
+        showError(ui, path + kNotMono);
+        showError(ui, kResponseNotRead);
+        return nullptr;
+    }
+    try {
+        auto response = std::make_shared<ResponseSamples>();
+        response->frames = std::max<std::int32_t>(frames, 0);
+        response->values.assign(static_cast<std::size_t>(std::min(response->frames, kMaxConvolutionBlock)), 0.0);
+        readScaledSamples(file.get(), format.wBitsPerSample == 8, response->values.data(), response->values.size());
+        return response;
+    } catch (const std::bad_alloc&) {
+        showError(ui, kNoMemory);
+        return nullptr;
+    }
+}
+
+bool prepareConvolution(EditContext& context, ResponseSource source, ConvolutionPlan& plan,
+                        const ResponseSamples* fileResponse)
 {
     Ui& ui = context.ui;
     const Settings& settings = context.settings;
@@ -122,14 +159,17 @@ bool prepareConvolution(EditContext& context, ResponseSource source, Convolution
     const std::string path = fieldText(settings.responsePath);
     const std::string openDir = fieldText(settings.openDir);
     std::int64_t responseFrames = 0;
+    std::shared_ptr<const ResponseSamples> loaded;
     if (source == ResponseSource::Reverb) {
         responseFrames = reverbResponseLength(settings.reverbTimeStep());
     } else {
-        responseFrames = readResponseLength(ui, path, openDir);
-        if (responseFrames < 0) {
-            showError(ui, kBadResponseFile);
-            return false;
+        if (!fileResponse) {
+            loaded = loadResponse(ui, path, openDir);
+            if (!loaded)
+                return false;
+            fileResponse = loaded.get();
         }
+        responseFrames = fileResponse->frames;
     }
     const std::int64_t n = convolutionBlockLength(responseFrames);
     const std::int64_t m = 2 * n;
@@ -154,9 +194,12 @@ bool prepareConvolution(EditContext& context, ResponseSource source, Convolution
         if (context.noiseState)
             *context.noiseState = noise.state();
         r = std::clamp(settings.reverbRatio(), 0, 100) / 100.0;
-    } else if (!readResponse(ui, W, static_cast<std::size_t>(m), path, openDir)) {
-        showError(ui, kResponseNotRead);
-        return false;
+    } else {
+        // The response fills the first half at most: the second is the room its tail reaches into.
+        std::fill(W, W + m, 0.0);
+        const std::vector<double>& values = fileResponse->values;
+        const std::size_t count = std::min(values.size(), static_cast<std::size_t>(n));
+        std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(count), W);
     }
 
     showProgress(ui, kTransformingResponse);

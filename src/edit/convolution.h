@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace sonavik {
 
@@ -41,10 +42,24 @@ struct ConvolutionPlan {
     double ratio = 1.0;                 // wet share r
 };
 
+// A response file as read once: its data chunk's frame count and its first frames (at most
+// kMaxConvolutionBlock, fewer where the data ends early) scaled as readResponse scales them.
+struct ResponseSamples {
+    std::int64_t frames = 0;
+    std::vector<double> values;
+};
+
+// Opens, checks and reads the response file, asking the file's own questions (a repairable format)
+// on ui: null after the messages of a file that cannot be used ("畳み込みに使うファイルが不正です"
+// last), of a stereo file ("応答関数の読み込みに失敗しました" last) or of memory that cannot be had.
+std::shared_ptr<const ResponseSamples> loadResponse(Ui& ui, const std::string& responsePath, const std::string& openDir);
+
 // The steps before the first block, with their progress texts: the response is synthesised (new
-// noise) or read from the file, and transformed. False after the edit's own messages when the region
-// is to stay unchanged.
-bool prepareConvolution(EditContext& context, ResponseSource source, ConvolutionPlan& plan);
+// noise) or taken from the file, and transformed. A file source uses response when given (read
+// before on the user-interface thread) and reads the file itself otherwise. False after the edit's
+// own messages when the region is to stay unchanged.
+bool prepareConvolution(EditContext& context, ResponseSource source, ConvolutionPlan& plan,
+                        const ResponseSamples* response = nullptr);
 
 // Blocks of the region that write frames: the region's length divided by N, rounded up.
 std::int64_t convolutionBlockCount(const EditRegion& region, const ConvolutionPlan& plan);

@@ -17,6 +17,11 @@ namespace sonavik {
 bool EditHost::askParameters(int) { return false; }
 bool EditHost::askParametersFor(int commandId, int, int) { return askParameters(commandId); }
 void EditHost::analyseSpectrogram(const EditRegion&, int) {}
+void EditHost::analyseRegions(const std::vector<EditRegion>& regions, int channelCount)
+{
+    for (const EditRegion& r : regions)
+        analyseSpectrogram(r, channelCount);
+}
 std::optional<int> EditHost::viewClientWidth(int) const { return std::nullopt; }
 bool EditHost::runLongEdit(Workspace& ws, Ui& ui, int commandId, int target, int slot)
 {
@@ -215,6 +220,8 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
     const EditCommand* command = findEditCommand(commandId);
     if (!command)
         return false;
+    if (refusedForLongEdit(ws, ui))
+        return false;
     if (ws.busy()) {
         showNotice(ui, "再生／録音中は、ファイルを編集できません");
         return false;
@@ -282,8 +289,7 @@ void editTarget(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target
     const std::vector<EditRegion> regions = targetRegions(doc, ws.red, target, slot);
     EditContext context{doc, ui, ws.settings, nullptr, &ws.reverbNoiseState};
     if (command->kind == EditKind::Analysis) {
-        for (const EditRegion& r : regions)
-            host.analyseSpectrogram(r, doc.format.nChannels);
+        host.analyseRegions(regions, doc.format.nChannels);
     } else if (target == 0 && doc.format.nChannels == 2 && command->wholeSoundAtOnce && command->regionEdit
                && doc.frameCount > 0) {
         // Both whole channels in one pass over the frames: the same result as one after the other.

@@ -39,6 +39,9 @@ public:
     virtual bool askParametersFor(int commandId, int target, int slot);
     // 40123, once per region of the target, in target order.
     virtual void analyseSpectrogram(const EditRegion& region, int channelCount);
+    // 40123 with every region of the target at once, in target order: by default each is handed to
+    // analyseSpectrogram in turn; a window runs them as one long edit instead.
+    virtual void analyseRegions(const std::vector<EditRegion>& regions, int channelCount);
     // Client width of the view of a channel, for keeping the views inside the sound; nullopt without it.
     virtual std::optional<int> viewClientWidth(int channel) const;
     // A long-running command (equaliser, reverb, convolution) once its target and parameters have been

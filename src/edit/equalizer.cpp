@@ -32,6 +32,14 @@ std::unique_ptr<T[]> tryAllocate(std::size_t count)
 
 bool weightsSamples(int window) { return window >= kFftWindowHanning && window <= kFftWindowBlackman; }
 
+// Loops over the millions of bins of a large block take long: a long edit's stop request is looked at
+// every so many of them.
+void pollStop(const EditControl* control, std::int64_t i)
+{
+    if (control && (i & 0xFFFF) == 0)
+        control->checkStop();
+}
+
 // The per-run arrays: all or nothing.
 struct RunBuffers {
     std::unique_ptr<double[]> block;    // B, C elements
@@ -53,8 +61,8 @@ struct RunBuffers {
 // The gains of one block and the curve they come from, kept while alpha stays the same.
 class BlockGains {
 public:
-    BlockGains(const Settings& settings, const EqualizerPlan& plan, RunBuffers& buffers)
-        : settings_(settings), plan_(plan), Y_(buffers.curve.get()), G_(buffers.gain.get())
+    BlockGains(const Settings& settings, const EqualizerPlan& plan, RunBuffers& buffers, const EditControl* control)
+        : settings_(settings), plan_(plan), control_(control), Y_(buffers.curve.get()), G_(buffers.gain.get())
     {
         std::fill(Y_, Y_ + plan.n, 0.5);
     }
@@ -75,6 +83,7 @@ public:
         const double scale = 2.0 / static_cast<double>(plan_.c);
         G_[0] = scale;  // DC passes unchanged
         for (std::int64_t i = 1; i <= n; ++i) {
+            pollStop(control_, i);
             const double y = Y_[plan_.logFrequency ? plan_.bin[i] : i - 1];
             const double g = plan_.logGain ? std::pow(10.0, 1.0 - 2.0 * y) : (1.0 - y) * plan_.linearSpan;
             G_[i] = g * scale;
@@ -87,6 +96,7 @@ public:
 private:
     const Settings& settings_;
     const EqualizerPlan& plan_;
+    const EditControl* control_;
     double* Y_;
     double* G_;
     MorphedCurve morphed_;
@@ -97,7 +107,8 @@ private:
 // B = the filtered block at q, read from source: windowed, transformed, weighted by the gains at the
 // block centre's alpha, transformed back and un-windowed.
 void filterBlock(const SoundDocument& source, int channel, std::int64_t q, const EqualizerPlan& plan, BlockGains& gains,
-                 double a, Ui& ui, bool quiet, double* B, PercentProgress* progress, std::int64_t s, std::int64_t e)
+                 double a, Ui& ui, bool quiet, double* B, PercentProgress* progress, std::int64_t s, std::int64_t e,
+                 const EditControl* control)
 {
     const std::int64_t c = plan.c;
     const std::int64_t n = plan.n;
@@ -106,6 +117,8 @@ void filterBlock(const SoundDocument& source, int channel, std::int64_t q, const
         for (std::int64_t i = 0; i < c; ++i)
             B[i] *= plan.window[i];
     fftForward(static_cast<std::size_t>(c), B);
+    if (control)
+        control->checkStop();
     if (progress)
         progress->show(q - s + n / 2, e - s);
     const double* G = gains.at(a, ui, quiet);
@@ -114,6 +127,8 @@ void filterBlock(const SoundDocument& source, int channel, std::int64_t q, const
     for (std::int64_t i = 1; i < n; ++i)
         B[c - i] *= G[i];
     fftInverse(static_cast<std::size_t>(c), B);
+    if (control)
+        control->checkStop();
     if (plan.windowed)
         for (std::int64_t i = 0; i < c; ++i)
             B[i] /= plan.window[i];
@@ -179,14 +194,19 @@ bool prepareEqualizer(EditContext& context, const EditRegion& region, EqualizerP
         ui.beep(BeepKind::Error);
         return false;
     }
-    for (std::int64_t i = 0; i < n; ++i)
+    for (std::int64_t i = 0; i < n; ++i) {
+        pollStop(context.control, i);
         plan.fade[i] = (std::cos(std::numbers::pi * static_cast<double>(i) / static_cast<double>(n - 1)) + 1.0) * 0.5;
+    }
     if (plan.windowed)
-        for (std::int64_t i = 0; i < c; ++i)
+        for (std::int64_t i = 0; i < c; ++i) {
+            pollStop(context.control, i);
             plan.window[i] = fftWindowWeight(plan.windowType, static_cast<std::size_t>(i), static_cast<std::size_t>(c));
+        }
     if (plan.logFrequency) {
         const double logN = std::log(static_cast<double>(n));
         for (std::int64_t i = 1; i <= n; ++i) {
+            pollStop(context.control, i);
             const double u = std::floor(static_cast<double>(n - 1) * std::log(static_cast<double>(i)) / logN + 0.5);
             plan.bin[i] = static_cast<std::int32_t>(std::clamp(u, 0.0, static_cast<double>(n - 1)));
         }
@@ -218,7 +238,7 @@ bool equalizeBlocks(EditContext& context, const SoundDocument& source, const Edi
     const bool full = edit_detail::fullWeight(region);
     const Selection envelope = edit_detail::envelopeOf(region);
     auto alphaOf = [&](std::int64_t q) { return full ? 1.0 : alphaAt(envelope, q + n); };
-    BlockGains gains(context.settings, plan, buffers);
+    BlockGains gains(context.settings, plan, buffers, context.control);
 
     if (firstBlock == 0) {
         edit_detail::loadSigned(source, channel, 1, s, ni, H);
@@ -226,7 +246,7 @@ bool equalizeBlocks(EditContext& context, const SoundDocument& source, const Edi
         // The second half of the block before carries into this run's first block. Its gains were
         // asked for by the run before, which beeped if they had to.
         const std::int64_t q = s + (firstBlock - 1) * n;
-        filterBlock(source, channel, q, plan, gains, alphaOf(q), ui, true, B, nullptr, s, e);
+        filterBlock(source, channel, q, plan, gains, alphaOf(q), ui, true, B, nullptr, s, e, context.control);
         std::copy(B + n, B + c, H);
     }
     for (std::int64_t k = firstBlock; k < endBlock; ++k) {
@@ -235,7 +255,7 @@ bool equalizeBlocks(EditContext& context, const SoundDocument& source, const Edi
             context.control->beforeBlock(region, k);
         if (progress)
             progress->show(q - s, e - s);
-        filterBlock(source, channel, q, plan, gains, alphaOf(q), ui, false, B, progress, s, e);
+        filterBlock(source, channel, q, plan, gains, alphaOf(q), ui, false, B, progress, s, e, context.control);
         // The new block fades in while the carried half of the one before fades out.
         for (std::int64_t i = 0; i < n; ++i)
             H[i] = F[n - 1 - i] * B[i] + F[i] * H[i];

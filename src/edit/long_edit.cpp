@@ -10,6 +10,7 @@
 #include "edit/edit_dispatcher.h"
 #include "edit/equalizer.h"
 #include "edit/progress.h"
+#include "edit/recorded_ui.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 
@@ -31,51 +32,6 @@ constexpr int kMaxThreads = 64;
 // A region is cut into runs of at least this many blocks: every run after the first filters one block
 // twice.
 constexpr std::int64_t kMinRunBlocks = 4;
-
-// What a worker would have shown: boxes and beeps, kept to be shown on the user-interface thread in
-// the order of a one-thread run.
-struct Shown {
-    bool beep = false;
-    BeepKind beepKind = BeepKind::Error;
-    MessageRequest box;
-};
-
-class RecordingUi : public Ui {
-public:
-    RecordingUi(std::vector<Shown>& log, std::function<void(const std::string&)> status)
-        : log_(log), status_(std::move(status))
-    {
-    }
-    MessageAnswer messageBox(const MessageRequest& request) override
-    {
-        log_.push_back({false, BeepKind::Error, request});
-        return request.buttons == MessageButtons::YesNo ? MessageAnswer::No : MessageAnswer::Ok;
-    }
-    void beep(BeepKind kind) override { log_.push_back({true, kind, {}}); }
-    std::optional<std::string> openFileName(const FileDialogRequest&) override { return std::nullopt; }
-    std::optional<std::string> saveFileName(const FileDialogRequest&) override { return std::nullopt; }
-    void setCursor(CursorKind) override {}
-    void setStatusText(int part, const std::string& text) override
-    {
-        if (part == 1 && status_)
-            status_(text);
-    }
-    void setTitle(const std::string&) override {}
-
-private:
-    std::vector<Shown>& log_;
-    std::function<void(const std::string&)> status_;
-};
-
-void replay(const std::vector<Shown>& log, Ui& ui)
-{
-    for (const Shown& s : log) {
-        if (s.beep)
-            ui.beep(s.beepKind);
-        else
-            ui.messageBox(s.box);
-    }
-}
 
 bool regionFits(const SoundDocument& doc, const EditRegion& r)
 {
@@ -117,8 +73,8 @@ struct LongEdit::State {
         std::int64_t next = 0;
         std::shared_ptr<const ConvolutionPlan> convolution;
         std::shared_ptr<const EqualizerPlan> equalizer;
-        std::vector<Shown> log;                          // the region check and the steps before the blocks
-        std::map<std::int64_t, std::vector<Shown>> runs;  // by first block
+        std::vector<ShownMessage> log;                   // the region check and the steps before the blocks
+        std::map<std::int64_t, std::vector<ShownMessage>> runs;  // by first block
         std::string lastText;
     };
     struct Run {
@@ -140,6 +96,7 @@ struct LongEdit::State {
     std::vector<RegionWork> regions;
     std::int64_t totalFrames = 0;
     std::unique_ptr<LongEditJob> job;  // instead of regions
+    std::shared_ptr<const ResponseSamples> response;  // the convolution's, read before the workers start
     EditControl control;
     // The reverb noise continues the session's sequence; it goes back to the Workspace only when the
     // edit is done, so a cancelled reverb leaves the generator where it was.
@@ -196,7 +153,8 @@ struct LongEdit::State {
             w.equalizer = std::move(plan);
         } else {
             auto plan = std::make_shared<ConvolutionPlan>();
-            w.usable = prepareConvolution(context, commandId == cmd::Reverb ? ResponseSource::Reverb : ResponseSource::File, *plan);
+            w.usable = prepareConvolution(context, commandId == cmd::Reverb ? ResponseSource::Reverb : ResponseSource::File,
+                                          *plan, response.get());
             w.blocks = convolutionBlockCount(w.region, *plan);
             w.convolution = std::move(plan);
         }
@@ -236,6 +194,8 @@ struct LongEdit::State {
 
     void work()
     {
+        // A transform that takes seconds gives up as soon as a stop is asked for.
+        FftStopScope stopScope(&control);
         try {
             if (job) {
                 while (!control.stopRequested() && job->runNextPiece(*source, working, control)) {
@@ -243,8 +203,8 @@ struct LongEdit::State {
                 return;
             }
             while (std::optional<Run> run = nextRun()) {
-                std::vector<Shown> log;
-                RecordingUi ui(log, nullptr);
+                std::vector<ShownMessage> log;
+                RecordingUi ui(log);
                 EditContext context{working, ui, settings, &control};
                 const bool ok = run->equalizer
                                     ? equalizeBlocks(context, *source, run->region, run->region.channel, *run->equalizer,
@@ -332,18 +292,12 @@ namespace {
 
 bool takeWorkingCopy(Workspace& ws, Ui& ui, SoundDocument& working)
 {
-    // The copy is the undo snapshot the command takes; the old undo store is kept until the edit is
-    // done, so that a cancel leaves it as it was. When memory does not allow both, it goes first, as
-    // it would for an edit in place.
+    // The old undo store is kept until the edit is done, so that a cancel or a failure leaves it as
+    // it was; without memory for the copy beside it the edit does not start.
     working = ws.document.copyWithSamples();
     if (working.samples.isNull()) {
-        ws.undoStore = ws.document.copyWithoutSamples();
-        working = ws.document.copyWithSamples();
-        if (working.samples.isNull()) {
-            ui.beep(BeepKind::Default);
-            refreshTitle(ws, ui);
-            return false;
-        }
+        ui.beep(BeepKind::Default);
+        return false;
     }
     return true;
 }
@@ -356,7 +310,7 @@ std::unique_ptr<LongEdit> LongEdit::startJob(Workspace& ws, Ui& ui, std::unique_
     if (!job || !ws.document.hasData() || ws.longEditRunning)
         return nullptr;
     auto state = std::make_unique<State>(ws, 0);
-    if (!takeWorkingCopy(ws, ui, state->working))
+    if (job->changesDocument() && !takeWorkingCopy(ws, ui, state->working))
         return nullptr;
     state->totalFrames = job->totalFrames();
     state->job = std::move(job);
@@ -380,6 +334,12 @@ std::unique_ptr<LongEdit> LongEdit::start(Workspace& ws, Ui& ui, int commandId, 
     if (!command || !command->longRunning || !ws.document.hasData() || ws.longEditRunning)
         return nullptr;
     auto state = std::make_unique<State>(ws, commandId);
+    // A question about the response file is the user's to answer, not a worker's.
+    if (commandId == cmd::Convolve) {
+        state->response = loadResponse(ui, fieldText(ws.settings.responsePath), fieldText(ws.settings.openDir));
+        if (!state->response)
+            return nullptr;
+    }
     if (!takeWorkingCopy(ws, ui, state->working))
         return nullptr;
     state->settings = ws.settings;
@@ -472,11 +432,16 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
         refreshTitle(ws, ui);
         return s.cancelled ? LongEditOutcome::Cancelled : LongEditOutcome::Failed;
     }
+    if (s.job && !s.job->changesDocument()) {
+        s.job->deliver(ui);
+        showProgress(ui, s.job->doneText());
+        return LongEditOutcome::Done;
+    }
     std::string lastText = s.job ? s.job->doneText() : std::string();
     for (const State::RegionWork& w : s.regions) {
-        replay(w.log, ui);
+        replayShown(w.log, ui);
         for (const auto& [first, log] : w.runs)
-            replay(log, ui);
+            replayShown(log, ui);
         if (w.prepared)
             lastText = w.usable ? s.text("完了") : w.lastText;
     }
@@ -491,6 +456,14 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
     markModified(ws, ui);
     clampViewsToLength(ws, host);
     return LongEditOutcome::Done;
+}
+
+bool refusedForLongEdit(const Workspace& ws, Ui& ui)
+{
+    if (!ws.longEditRunning)
+        return false;
+    showNotice(ui, kLongEditRefusal);
+    return true;
 }
 
 bool runLongEditToEnd(Workspace& ws, Ui& ui, const EditHost& host, int commandId, int target, int slot,

@@ -50,7 +50,18 @@ public:
     virtual std::string doneText() const = 0;
     virtual std::string stoppedText() const = 0;
     virtual void reportFailure(Ui& ui) const = 0;
+    // False for work that only reads the sound (an analysis): no copy is taken, and after success
+    // finish() leaves the document, the undo store and the title alone and calls deliver() instead.
+    virtual bool changesDocument() const { return true; }
+    // User-interface thread, in finish() after success of work that does not change the document:
+    // shows or hands over what it made.
+    virtual void deliver(Ui& ui) { (void)ui; }
 };
+
+// What every command is refused with while a long edit runs.
+inline constexpr const char* kLongEditRefusal = "処理中は、この操作はできません";
+// While a long edit runs in ws: shows that refusal and returns true.
+bool refusedForLongEdit(const Workspace& ws, Ui& ui);
 
 // One processor core each, at least 1.
 int defaultEditThreads();
@@ -58,9 +69,10 @@ int defaultEditThreads();
 class LongEdit {
 public:
     // For a long-running command (EditCommand::longRunning) whose target and parameters have been
-    // checked: takes the copy the edit writes into and starts the workers; ws is busy from then on
-    // until finish(). Null when the copy cannot be had (default beep, as a failed undo snapshot) or
-    // the command is not a long one.
+    // checked: reads the convolution's response file here, with its questions, then takes the copy the
+    // edit writes into and starts the workers; ws is busy from then on until finish(). Null, with
+    // everything as it was, when the response cannot be used (its messages shown), the copy cannot be
+    // had (default beep, as a failed undo snapshot) or the command is not a long one.
     static std::unique_ptr<LongEdit> start(Workspace& ws, Ui& ui, int commandId, int target, int slot,
                                            const LongEditOptions& options = {});
     // The same for a job of another layer (the caller has checked it and shown its refusals). On

@@ -1,30 +1,26 @@
 // sonavik2 [FILE.wav]
-// sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png]
+// sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png [--log] [--gain G]]
 
 #include "app/main_controller.h"
 #include "document/undo_store.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
+#include "gui/japanese_texts.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "gui/spectrogram_window.h"
+#include "gui/terminate_signals.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "settings/settings.h"
 
 #include <QApplication>
 #include <QFont>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 #include <QPixmap>
-#include <QSocketNotifier>
 
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -36,11 +32,12 @@ namespace {
 void printUsage(std::ostream& out)
 {
     out << "usage: sonavik2 [FILE.wav]\n"
-           "       sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png]\n"
+           "       sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png [--log] [--gain G]]\n"
            "The second form needs no display: it opens FILE, writes a picture of the main window to OUT.png,\n"
            "prints the window title and exits. Its messages go to stderr as 'caption: text'. With --fft it\n"
            "also runs FFT on the whole left channel with the stored FFT settings and writes a picture of\n"
-           "the first spectrogram window at its first size to SPEC.png.\n";
+           "the first spectrogram window at its first size to SPEC.png; --log colours it as the LOG button\n"
+           "does and --gain G sets its brightness factor (above 0) as the gain buttons do (default 1).\n";
 }
 
 bool haveDisplay()
@@ -51,35 +48,6 @@ bool haveDisplay()
     const char* x = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x && *x) || (wayland && *wayland);
-}
-
-// A terminate or interrupt signal closes the window the ordinary way, so that the user is asked about
-// unsaved sound and the settings are written, instead of the process just vanishing.
-int signalPipe[2] = {-1, -1};
-
-void onTerminateSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] ssize_t n = write(signalPipe[1], &byte, 1);
-}
-
-void closeOnSignals(QWidget* window)
-{
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
-        char byte;
-        [[maybe_unused]] ssize_t n = read(signalPipe[0], &byte, 1);
-        window->close();
-    });
-    struct sigaction action {};
-    action.sa_handler = onTerminateSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
 }
 
 std::string absolutePath(const std::string& path)
@@ -96,6 +64,9 @@ int main(int argc, char** argv)
     std::string screenshotPath;
     std::string spectrogramPath;
     std::string filePath;
+    bool logColours = false;
+    double gain = 1.0;
+    bool gainGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -106,6 +77,17 @@ int main(int argc, char** argv)
             screenshotPath = argv[++i];
         } else if (arg == "--fft" && i + 1 < argc) {
             spectrogramPath = argv[++i];
+        } else if (arg == "--log") {
+            logColours = true;
+        } else if (arg == "--gain" && i + 1 < argc) {
+            char* end = nullptr;
+            const std::string value = argv[++i];
+            gain = std::strtod(value.c_str(), &end);
+            gainGiven = true;
+            if (value.empty() || *end != '\0' || !(gain > 0.0) || !std::isfinite(gain)) {
+                printUsage(std::cerr);
+                return 2;
+            }
         } else if (arg.rfind("--", 0) == 0 || !filePath.empty()) {
             printUsage(std::cerr);
             return 2;
@@ -114,7 +96,7 @@ int main(int argc, char** argv)
         }
     }
     const bool screenshot = !screenshotPath.empty();
-    if (!spectrogramPath.empty() && !screenshot) {
+    if ((!spectrogramPath.empty() && !screenshot) || ((logColours || gainGiven) && spectrogramPath.empty())) {
         printUsage(std::cerr);
         return 2;
     }
@@ -134,13 +116,13 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    sonavik::JapaneseSystemLocale japaneseLocale;
     QApplication app(argc, argv);
+    japaneseLocale.giveBack();
     QApplication::setApplicationName("Sonavik 2");
     // Qt's own texts (standard buttons, file dialogs) in Japanese like the rest.
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Japanese, QLocale::Japan), "qtbase", "_",
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTexts);
+    sonavik::useJapaneseQtTexts(qtTexts);
     QFont font("IPAPGothic");
     font.setStyleHint(QFont::SansSerif);
     QApplication::setFont(font);
@@ -171,7 +153,7 @@ int main(int argc, char** argv)
             windowConsole->setWindow(&window->qtUi());
         } else {
             window = std::make_unique<sonavik::MainWindow>(ws);
-            closeOnSignals(window.get());
+            sonavik::closeOnTerminateSignals(window.get());
         }
         window->controller().refreshTitle();
         window->show();
@@ -186,12 +168,19 @@ int main(int argc, char** argv)
                 // The FFT settings dialog answered OK, the whole left channel as the target.
                 window->answerFftDialog(true);
                 sonavik::runEditCommand(ws, *windowConsole, *window, sonavik::cmd::Fft, 1, -1);
+                // The analysis runs on worker threads; its window opens when it is done.
+                while (window->longEditRunning())
+                    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
                 QApplication::processEvents();
                 const auto spectrograms = window->spectrogramWindows();
                 if (spectrograms.empty()) {
                     std::cerr << "sonavik2: no spectrogram window was opened\n";
                     code = 1;
                 } else {
+                    // As the LOG and gain buttons leave it.
+                    if (logColours)
+                        spectrograms.front()->view().command(sonavik::spectrogram_cmd::LogColours);
+                    spectrograms.front()->view().setGain(gain);
                     std::cout << spectrograms.front()->windowTitle().toStdString() << std::endl;
                     if (!spectrograms.front()->grab().save(QString::fromStdString(spectrogramPath), "PNG")) {
                         std::cerr << "sonavik2: cannot write " << spectrogramPath << '\n';

@@ -24,6 +24,7 @@
 #include "pulse/pulse_wave_device.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectrogram_analysis.h"
+#include "spectrogram/analysis_long_edit.h"
 
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -374,27 +375,35 @@ bool MainWindow::askParameters(int commandId)
     }
 }
 
-void MainWindow::analyseSpectrogram(const EditRegion& region, int)
+void MainWindow::analyseRegions(const std::vector<EditRegion>& regions, int)
 {
-    analyseForWindow(ws_, ui_, region, [this](std::unique_ptr<Spectrogram> s, const std::string& title) {
-        auto* window = new SpectrogramWindow(std::move(s), title, ws_, ui_, this);
-        window->writeBack = [this](const Spectrogram& spectrogram, const std::function<bool()>& ask) {
-            ResynthesisStart started = startResynthesis(ws_, ui_, spectrogram, ask, longEditOptions_);
-            watchLongEdit(std::move(started.edit));
-            return started.written;
-        };
-        window->documentChanged = [this](int) {
-            views_.renderAll();
-            controller_.refreshTitle();
-        };
-        window->playSound = [this](const SoundDocument& sound) {
-            if (playScratchSound)
-                playScratchSound(sound);
-        };
-        std::erase_if(spectrogramWindows_, [](const QPointer<SpectrogramWindow>& w) { return w.isNull(); });
-        spectrogramWindows_.emplace_back(window);
-        window->show();
-    });
+    if (longEdit_)
+        return;
+    watchLongEdit(startSpectrogramAnalysis(
+        ws_, ui_, regions,
+        [this](std::unique_ptr<Spectrogram> s, const std::string& title) { openSpectrogramWindow(std::move(s), title); },
+        longEditOptions_));
+}
+
+void MainWindow::openSpectrogramWindow(std::unique_ptr<Spectrogram> spectrogram, const std::string& title)
+{
+    auto* window = new SpectrogramWindow(std::move(spectrogram), title, ws_, ui_, this);
+    window->writeBack = [this](const Spectrogram& s, const std::function<bool()>& ask) {
+        ResynthesisStart started = startResynthesis(ws_, ui_, s, ask, longEditOptions_);
+        watchLongEdit(std::move(started.edit));
+        return started.written;
+    };
+    window->documentChanged = [this](int) {
+        views_.renderAll();
+        controller_.refreshTitle();
+    };
+    window->playSound = [this](const SoundDocument& sound) {
+        if (playScratchSound)
+            playScratchSound(sound);
+    };
+    std::erase_if(spectrogramWindows_, [](const QPointer<SpectrogramWindow>& w) { return w.isNull(); });
+    spectrogramWindows_.emplace_back(window);
+    window->show();
 }
 
 std::vector<SpectrogramWindow*> MainWindow::spectrogramWindows() const
@@ -454,6 +463,18 @@ void MainWindow::cancelLongEdit()
     // The workers stop before their next block; the sound on screen was never changed.
     if (longEdit_->waitFor(std::chrono::milliseconds(150)))
         finishLongEdit();
+}
+
+void MainWindow::closeForSignal()
+{
+    // Nobody may be there to answer a notice: the edit stops, the sound stays as it was, and the
+    // window closes with its usual questions.
+    if (longEdit_) {
+        longEdit_->cancel();
+        longEdit_->wait();
+        finishLongEdit();
+    }
+    close();
 }
 
 void MainWindow::finishLongEdit()
@@ -563,7 +584,7 @@ void MainWindow::dropEvent(QDropEvent* event)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     if (longEdit_) {
-        showNotice(ui_, kCloseRefused);
+        showNotice(ui_, kLongEditRefusal);
         destroying_ = false;
         event->ignore();
         return;

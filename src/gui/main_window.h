@@ -38,6 +38,7 @@ class PulseWaveIn;
 class PulseWaveOut;
 class SmallButton;
 class SpectrogramWindow;
+struct Spectrogram;
 class WaveView;
 
 class MainWindow : public QMainWindow, public MainWindowShell, public WaveViewHost, public EditHost {
@@ -79,7 +80,9 @@ public:
     // EditHost
     bool askParameters(int commandId) override;
     bool askParametersFor(int commandId, int target, int slot) override;
-    void analyseSpectrogram(const EditRegion& region, int channelCount) override;
+    // Runs the analysis as a long edit (progress and "中止" as for the edits); each finished
+    // spectrogram opens its window.
+    void analyseRegions(const std::vector<EditRegion>& regions, int channelCount) override;
     std::optional<int> viewClientWidth(int channel) const override;
     // Starts the edit on worker threads and returns false at once; the window stays usable, shows the
     // progress with a "中止" button beside it, and finishes the edit when the workers are done.
@@ -90,6 +93,9 @@ public:
     void watchLongEdit(std::unique_ptr<LongEdit> edit);
     // Esc and "中止": the workers stop and the sound stays as it was.
     void cancelLongEdit();
+    // A terminate signal: a running edit is stopped first, then the window closes as its close
+    // button closes it.
+    void closeForSignal();
     QPushButton* cancelButton() const { return cancelButton_; }
     // Tests: thread count and a hook on the workers for the edits started from now on.
     void setLongEditOptions(LongEditOptions options) { longEditOptions_ = std::move(options); }
@@ -122,6 +128,7 @@ private:
     void movePlayLine();
     void pollLongEdit();
     void finishLongEdit();
+    void openSpectrogramWindow(std::unique_ptr<Spectrogram> spectrogram, const std::string& title);
 
     Workspace& ws_;
     QtUi qtUi_;

@@ -1,5 +1,6 @@
 #include "gui/spectrogram_window.h"
 
+#include "app/desktop_hints.h"
 #include "document/workspace.h"
 #include "gui/buttons.h"
 #include "gui/dialogs/resynthesis_dialog.h"
@@ -127,6 +128,7 @@ SpectrogramWindow::SpectrogramWindow(std::unique_ptr<Spectrogram> spectrogram, c
     for (std::size_t i = 0; i < buttonTable.size() && i < buttons_.size(); ++i) {
         const SpectrogramButton& entry = buttonTable[i];
         auto* b = new SmallButton(QString::fromLatin1(entry.caption), entry.command, entry.picture, canvas_);
+        b->setToolTip(QString::fromUtf8(buttonToolTip(entry.command)));
         const int id = entry.command;
         connect(b, &QPushButton::clicked, this, [this, id] { runCommand(id); });
         buttons_[i] = b;
@@ -235,11 +237,10 @@ void SpectrogramWindow::runMenu()
     }
     if (id == 0)
         return;
-    // A write-back on worker threads reads the spectra until it is finished: they stay as they are.
-    if (ws_.longEditRunning && spectralEditOfCommand(id)) {
-        ui_.beep(BeepKind::Error);
+    // A write-back on worker threads reads the spectra until it is finished, and no sound plays
+    // while an edit runs.
+    if ((spectralEditOfCommand(id) || id == spectrogram_cmd::PlaySelection) && refusedForLongEdit(ws_, ui_))
         return;
-    }
     handle(view_->menuCommand(id));
     canvas_->update();
 }

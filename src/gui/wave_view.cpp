@@ -76,7 +76,8 @@ void WaveCanvas::wheelEvent(QWheelEvent* event)
     const WheelAction action = keys & Qt::ControlModifier ? WheelAction::ZoomTime
                                : keys & Qt::ShiftModifier ? WheelAction::ZoomAmplitude
                                                           : WheelAction::Scroll;
-    views_.wheel(channel_, action, notches, static_cast<int>(event->position().x()));
+    const QPoint at = event->position().toPoint();
+    views_.wheel(channel_, action, notches, at.x(), at.y());
 }
 
 WaveView::WaveView(WaveViews& views, int channel, QWidget* parent)

@@ -6,9 +6,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -133,7 +135,9 @@ std::size_t memoryPageSize()
     return size > 0 ? static_cast<std::size_t>(size) : 4096;
 }
 
-std::uint64_t availableMemoryBytes()
+namespace {
+
+std::uint64_t systemAvailableMemory()
 {
     std::FILE* info = std::fopen("/proc/meminfo", "r");
     if (info) {
@@ -149,6 +153,119 @@ std::uint64_t availableMemoryBytes()
     const long pages = sysconf(_SC_AVPHYS_PAGES);
     const long size = sysconf(_SC_PAGESIZE);
     return pages > 0 && size > 0 ? static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(size) : 0;
+}
+
+} // namespace
+
+std::uint64_t availableMemoryBytes()
+{
+    // In a container the machine's free memory says little: its control group's limit is where the
+    // process would be killed, and an address-space limit makes allocations fail well before that.
+    std::uint64_t room = systemAvailableMemory();
+    const auto tighter = [&](std::uint64_t other) { room = room == 0 ? other : std::min(room, other); };
+    std::string cgroups(4096, '\0');
+    const long long read = readRegularFile("/proc/self/cgroup", cgroups.data(), cgroups.size());
+    if (read > 0) {
+        cgroups.resize(static_cast<std::size_t>(read));
+        if (const auto group = cgroupMemoryRoom(cgroups, "/sys/fs/cgroup"))
+            tighter(*group);
+    }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        const std::uint64_t mapped = addressSpaceBytes();
+        const auto cap = static_cast<std::uint64_t>(limit.rlim_cur);
+        // Nothing known stays unknown; a process at its limit has no room (1 byte: known, and too little).
+        tighter(mapped < cap ? cap - mapped : 1);
+    }
+    return room;
+}
+
+namespace {
+
+// The first number of a small file: "max", a missing file or anything else gives nullopt.
+std::optional<std::uint64_t> numberInFile(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file)
+        return std::nullopt;
+    unsigned long long value = 0;
+    const bool read = std::fscanf(file, "%llu", &value) == 1;
+    std::fclose(file);
+    return read ? std::optional<std::uint64_t>(value) : std::nullopt;
+}
+
+// The least room (limit less usage) of the group at path and the groups above it, up to mountRoot.
+// Version 1 writes "no limit" as a number near 2^63: anything from 2^60 on is taken as none.
+std::optional<std::uint64_t> roomUpTheTree(const std::string& mountRoot, std::string path, const char* limitName,
+                                           const char* usageName)
+{
+    constexpr std::uint64_t kNoLimit = std::uint64_t{1} << 60;
+    std::optional<std::uint64_t> room;
+    while (true) {
+        const std::string dir = mountRoot + path;
+        const auto limit = numberInFile(dir + "/" + limitName);
+        if (limit && *limit < kNoLimit) {
+            const std::uint64_t used = numberInFile(dir + "/" + usageName).value_or(0);
+            const std::uint64_t left = used < *limit ? *limit - used : 0;
+            room = room ? std::min(*room, left) : left;
+        }
+        const std::size_t cut = path.find_last_of('/');
+        if (path.empty() || cut == std::string::npos)
+            break;
+        path.erase(cut);
+    }
+    return room;
+}
+
+} // namespace
+
+std::optional<std::uint64_t> cgroupMemoryRoom(const std::string& cgroupText, const std::string& mountRoot)
+{
+    // Lines "id:controllers:path": version 2 has the one line "0::path", version 1 a line per hierarchy.
+    std::optional<std::uint64_t> room;
+    std::size_t start = 0;
+    while (start < cgroupText.size()) {
+        std::size_t end = cgroupText.find('\n', start);
+        if (end == std::string::npos)
+            end = cgroupText.size();
+        const std::string line = cgroupText.substr(start, end - start);
+        start = end + 1;
+        const std::size_t first = line.find(':');
+        const std::size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        if (second == std::string::npos)
+            continue;
+        const std::string controllers = line.substr(first + 1, second - first - 1);
+        std::string path = line.substr(second + 1);
+        if (!path.empty() && path.back() == '/')
+            path.pop_back();
+        std::optional<std::uint64_t> found;
+        if (line.compare(0, first, "0") == 0 && controllers.empty()) {
+            found = roomUpTheTree(mountRoot, path, "memory.max", "memory.current");
+        } else {
+            bool memory = false;
+            for (std::size_t at = 0; at <= controllers.size();) {
+                const std::size_t comma = std::min(controllers.find(',', at), controllers.size());
+                memory = memory || controllers.compare(at, comma - at, "memory") == 0;
+                at = comma + 1;
+            }
+            if (memory)
+                found = roomUpTheTree(mountRoot + "/memory", path, "memory.limit_in_bytes", "memory.usage_in_bytes");
+        }
+        if (found)
+            room = room ? std::min(*room, *found) : *found;
+    }
+    return room;
+}
+
+std::uint64_t addressSpaceBytes()
+{
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (!statm)
+        return 0;
+    unsigned long long pages = 0;
+    const bool read = std::fscanf(statm, "%llu", &pages) == 1;
+    std::fclose(statm);
+    return read ? static_cast<std::uint64_t>(pages) * memoryPageSize() : 0;
 }
 
 void prefaultForWriting(void* data, std::size_t bytes)
@@ -229,8 +346,12 @@ bool SafeFileWriter::open()
     const int why = errno;
     if (!exists || (why != EACCES && why != EPERM && why != EROFS))
         return false;
-    // The folder takes no new file but the file itself may be written: overwrite it in place.
-    fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // The folder takes no new file but the file itself may be written: overwrite it in place. Read
+    // access too where there is any: the C library's reserve on a file system without one reads
+    // before it writes.
+    fd_ = ::open(targetPath_.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0 && errno == EACCES)
+        fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return false;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -239,7 +360,27 @@ bool SafeFileWriter::open()
         return false;
     }
     inPlace_ = true;
+    oldSize_ = static_cast<std::uint64_t>(st.st_size);
     return true;
+}
+
+bool SafeFileWriter::reserve(std::uint64_t size)
+{
+    if (fd_ < 0 || failed_)
+        return false;
+    if (size == 0)
+        return true;
+    if (size <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())
+        && posix_fallocate(fd_, 0, static_cast<off_t>(size)) == 0)
+        return true;
+    failed_ = true;
+    // A reservation that failed half-way may have made the old file longer.
+    struct stat st {};
+    if (inPlace_ && fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) != oldSize_) {
+        const int shortened = ftruncate(fd_, static_cast<off_t>(oldSize_));
+        (void)shortened;  // nothing more can be done for it here
+    }
+    return false;
 }
 
 bool SafeFileWriter::writeAll(const unsigned char* data, std::size_t size)

@@ -28,8 +28,17 @@ long long readRegularFile(const std::string& path, void* out, std::size_t size);
 bool createEmptyRegularFile(const std::string& path);
 bool isWritableDirectory(const std::string& dir);
 std::size_t memoryPageSize();
-// Memory the system can still give without swapping (MemAvailable), or 0 when it cannot tell.
+// Memory the process can still be given without swapping or being killed: the system's MemAvailable,
+// less where the process's control group (memory.max) or its address-space limit (RLIMIT_AS) leaves
+// less room. 0 when it cannot tell.
 std::uint64_t availableMemoryBytes();
+// The room a control group leaves: the least of limit less usage over the group of the process and
+// every group above it (version 2: memory.max and memory.current; version 1: the memory controller's
+// memory.limit_in_bytes and memory.usage_in_bytes). cgroupText is /proc/self/cgroup, mountRoot where
+// the groups are mounted (/sys/fs/cgroup). Nullopt when no group sets a limit.
+std::optional<std::uint64_t> cgroupMemoryRoom(const std::string& cgroupText, const std::string& mountRoot);
+// The address space the process has mapped now (what RLIMIT_AS counts), or 0 when it cannot tell.
+std::uint64_t addressSpaceBytes();
 // Maps the whole pages within [data, data + bytes) for writing in one call, before they are first
 // written: one system call instead of a page fault per page for buffers of hundreds of megabytes. Only
 // a hint; nothing happens where the system does not offer it or the memory is short.
@@ -55,6 +64,10 @@ public:
 
     // False when the target cannot be written: a read-only existing file, a missing or closed folder.
     bool open();
+    // Before the first write: sets aside room for size bytes, so that a disk too full for them is known
+    // before the first byte of a file overwritten in place changes. False, with the target as it was
+    // and later writes ignored, when the room cannot be had.
+    bool reserve(std::uint64_t size);
     // False once any write has failed; later writes are then ignored.
     bool write(const void* data, std::size_t size);
     bool writeU32(std::uint32_t value);
@@ -66,6 +79,7 @@ private:
     std::string path_;
     Links links_;
     bool inPlace_ = false;
+    std::uint64_t oldSize_ = 0;  // of the file overwritten in place
     std::uint64_t written_ = 0;
     std::string targetPath_;
     std::string tempPath_;

@@ -239,7 +239,7 @@ bool saveSettings(const Settings& settings, const std::string& programDir, Ui& u
         showFileError(ui, path, "Write Error");
         return false;
     }
-    if (!writer.write(&settings, sizeof settings) || !writer.commit()) {
+    if (!writer.reserve(sizeof settings) || !writer.write(&settings, sizeof settings) || !writer.commit()) {
         showFileError(ui, path, "Disk Quota Error");
         return false;
     }

@@ -348,6 +348,9 @@ const char* progressPrefix(int channel)
     return channel == 0 ? "処理中： 左スペクトルを 逆FFT 中 " : "処理中： 右スペクトルを 逆FFT 中 ";
 }
 
+// What the status bar keeps once a write-back has ended.
+constexpr const char* kDone = "処理中： 逆FFT ( 完了 )";
+
 std::string progressTextOf(int channel, std::int64_t frame, std::int64_t frames)
 {
     return progressPrefix(channel) + std::to_string(frame * 100 / frames) + " ％";
@@ -423,8 +426,7 @@ public:
         return doneText();
     }
 
-    // What the status bar shows after a one-thread run: the last channel's last frame.
-    std::string doneText() const override { return progressTextOf(channels_.back(), set_.frames - 1, set_.frames); }
+    std::string doneText() const override { return kDone; }
     std::string stoppedText() const override { return "処理中： 逆FFT ( 中止 )"; }
     void reportFailure(Ui& ui) const override { ui.beep(BeepKind::Error); }
 
@@ -587,8 +589,10 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
         }
         written |= c == 0 ? kWroteLeft : kWroteRight;
     }
-    if (written != 0)
+    if (written != 0) {
         noteSamplesChanged(doc, set->start, set->lastFrame());
+        showProgress(ui, kDone);
+    }
     return written;
 }
 
@@ -610,6 +614,8 @@ int writeBackNow(Workspace& ws, Ui& ui, const Spectrogram& s)
 
 int runResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, const std::function<bool()>& askOptions)
 {
+    if (refusedForLongEdit(ws, ui))
+        return 0;
     if (ws.busy()) {
         showNotice(ui, kBusy);
         return 0;
@@ -624,6 +630,8 @@ ResynthesisStart startResynthesis(Workspace& ws, Ui& ui, const Spectrogram& s, c
                                   const LongEditOptions& options)
 {
     ResynthesisStart result;
+    if (refusedForLongEdit(ws, ui))
+        return result;
     if (ws.busy()) {
         showNotice(ui, kBusy);
         return result;

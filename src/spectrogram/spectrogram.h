@@ -89,6 +89,12 @@ struct Spectrogram {
     }
     // Hop between frames, n/2.
     std::int32_t hop() const { return fftSize / 2; }
+    // Frames start a hop apart: the seconds from the analysed region's first sample to the start of
+    // frame j, or the length of j frames (0 without a rate).
+    double secondsOfFrames(std::int64_t frames) const
+    {
+        return sampleRate > 0 ? static_cast<double>(frames) * hop() / sampleRate : 0.0;
+    }
 };
 
 } // namespace sonavik

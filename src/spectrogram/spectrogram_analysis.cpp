@@ -2,8 +2,8 @@
 
 #include "document/selection.h"
 #include "document/sound_document.h"
-#include "document/workspace.h"
 #include "dsp/fft.h"
+#include "edit/edit_control.h"
 #include "edit/edit_dispatcher.h"
 #include "platform/os.h"
 #include "platform/ui.h"
@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <new>
 #include <thread>
@@ -52,21 +53,36 @@ int threadsFor(int asked)
 }
 
 // Runs work on the calling thread and on threads - 1 helpers; a helper that cannot be started leaves
-// its share to the others, so fewer threads give the same result.
+// its share to the others, so fewer threads give the same result. Whatever any share throws, every
+// helper is joined first (they use this frame's state), then the first exception is passed on.
 template <typename Work>
 void runOnThreads(int threads, Work&& work)
 {
+    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(std::max(threads, 1)));
     std::vector<std::thread> helpers;
     for (int t = 1; t < threads; ++t) {
         try {
-            helpers.emplace_back([&work, t] { work(t); });
+            helpers.emplace_back([&work, &failures, t] {
+                try {
+                    work(t);
+                } catch (...) {
+                    failures[static_cast<std::size_t>(t)] = std::current_exception();
+                }
+            });
         } catch (...) {
             break;
         }
     }
-    work(0);
+    try {
+        work(0);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
     for (std::thread& helper : helpers)
         helper.join();
+    for (const std::exception_ptr& failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
 }
 
 // Truncated toward zero and limited to 0 ... 255; a value that is not a finite number gives 0.
@@ -441,7 +457,8 @@ struct AnalysisWorker {
 // Threads take blocks of frames in turn; each frame is written to its place in the spectra and
 // coloured while it is in cache, so the result does not depend on the threads.
 std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                         const Settings& settings, std::int32_t n, std::int32_t frames, int threads)
+                                         const Settings& settings, std::int32_t n, std::int32_t frames, int threads,
+                                         EditControl* control)
 {
     auto result = std::make_unique<Spectrogram>();
     Spectrogram& s = *result;
@@ -501,15 +518,22 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
             std::memset(picture + row * stride + pixelBytes, 0, stride - pixelBytes);
 
     std::atomic<std::int32_t> nextBlock{0};
-    auto work = [&](int t) {
+    // Once a share fails or is stopped the others take no further block.
+    std::atomic<bool> abandoned{false};
+    auto analyse = [&](int t) {
         AnalysisWorker& w = *workers[static_cast<std::size_t>(t)];
         double* x = w.work.data();
-        for (std::int32_t c; (c = nextBlock.fetch_add(1)) < blocks;) {
+        for (std::int32_t c; !abandoned && (c = nextBlock.fetch_add(1)) < blocks;) {
             const std::int32_t j0 = c * block;
             const std::int32_t j1 = std::min(frames, j0 + block);
+            if (control)
+                control->beforeBlock(region, c);
             float* const values = spectra + static_cast<std::size_t>(j0) * size;
             prefaultForWriting(values, static_cast<std::size_t>(j1 - j0) * size * sizeof(float));
             for (std::int32_t j = j0; j < j1; ++j) {
+                // A frame of millions of samples takes long: a stop is looked at before each.
+                if (control)
+                    control->checkStop();
                 const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
                 reader.load(first, size, weights.empty() ? nullptr : weights.data(), x, wide);
                 if (weighAlpha)
@@ -524,10 +548,26 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 w.colourer.frame(j0, j, single);
             }
             w.colourer.write(j0, j1);
+            if (control)
+                control->framesWritten(static_cast<std::int64_t>(j1 - j0) * h);
+        }
+    };
+    auto work = [&](int t) {
+        FftStopScope stopScope(control);
+        try {
+            analyse(t);
+        } catch (...) {
+            abandoned = true;
+            throw;
         }
     };
     ui.setCursor(CursorKind::Wait);
-    runOnThreads(threads, work);
+    try {
+        runOnThreads(threads, work);
+    } catch (...) {
+        ui.setCursor(CursorKind::Arrow);
+        throw;
+    }
     ui.setCursor(CursorKind::Arrow);
     return result;
 }
@@ -610,7 +650,7 @@ void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
 }
 
 std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                                const Settings& settings, int threads)
+                                                const Settings& settings, int threads, EditControl* control)
 {
     if (!doc.hasData()) {
         showError(ui, kNoData);
@@ -656,7 +696,7 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
         return nullptr;
     }
     try {
-        return analyseInto(ui, doc, region, settings, n, frames, threadCount);
+        return analyseInto(ui, doc, region, settings, n, frames, threadCount, control);
     } catch (const std::bad_alloc&) {
         // Whatever was allocated has been released on the way out.
         showError(ui, kNoMemory);
@@ -678,17 +718,6 @@ std::string spectrogramTitle(const Spectrogram& s)
         std::snprintf(text, sizeof text, "[ %s ] %lld ～ %lld ＝ ( %d ÷ 2 ) × ( %d ＋ 1 )", side, first, last,
                       s.fftSize, s.spectrumCount);
     return text;
-}
-
-bool analyseForWindow(Workspace& ws, Ui& ui, const EditRegion& region, const SpectrogramOpener& open)
-{
-    std::unique_ptr<Spectrogram> s = analyseSpectrogram(ui, ws.document, region, ws.settings);
-    if (!s)
-        return false;
-    const std::string title = spectrogramTitle(*s);
-    if (open)
-        open(std::move(s), title);
-    return true;
 }
 
 } // namespace sonavik

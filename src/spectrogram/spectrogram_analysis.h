@@ -11,11 +11,11 @@
 
 namespace sonavik {
 
+class EditControl;
 class Ui;
 struct EditRegion;
 struct Settings;
 struct SoundDocument;
-struct Workspace;
 
 inline constexpr std::int32_t kMinFftLength = 16;
 inline constexpr std::int32_t kMaxFftLength = 1 << 30;
@@ -54,9 +54,12 @@ void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings);
 // limits them) and colours the result. Null after a refusal, which has shown its message: "No data!",
 // "zero data!", "選択領域が不正です" (a region outside the sound), "Not Enough!" (shorter than n) or
 // "Mem Not Allo!" (the spectra would not fit in memory). The document is never changed. threads as for
-// colourSpectrogram: the spectra and the picture are the same for any number.
+// colourSpectrogram: the spectra and the picture are the same for any number. Run as a long edit it
+// gets the edit's control: control->beforeBlock before each block of frames (it throws EditStopped
+// after a stop, which is passed on), and the sound frames of each block counted as written.
 std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                                const Settings& settings, int threads = 0);
+                                                const Settings& settings, int threads = 0,
+                                                EditControl* control = nullptr);
 
 // The window title: "[ L ] first ～ last ＝ ( n ÷ 2 ) × ( F ＋ 1 )", with the selection number after the
 // channel letter for a numbered selection.
@@ -64,9 +67,5 @@ std::string spectrogramTitle(const Spectrogram& s);
 
 // Receives each finished analysis with its title; the window side opens a window that owns it.
 using SpectrogramOpener = std::function<void(std::unique_ptr<Spectrogram>, const std::string& title)>;
-
-// What EditHost::analyseSpectrogram does for a window: analyses the region of the workspace's document and
-// hands the record to open. False after a refusal.
-bool analyseForWindow(Workspace& ws, Ui& ui, const EditRegion& region, const SpectrogramOpener& open);
 
 } // namespace sonavik

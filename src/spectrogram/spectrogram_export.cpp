@@ -62,7 +62,8 @@ bool writeBlocks(Ui& ui, const std::string& path, const void* header, std::size_
         showError(ui, kCannotOpen);
         return false;
     }
-    if (!writer.write(header, headerSize) || !writer.write(body, bodySize) || !writer.commit()) {
+    if (!writer.reserve(static_cast<std::uint64_t>(headerSize) + bodySize) || !writer.write(header, headerSize)
+        || !writer.write(body, bodySize) || !writer.commit()) {
         writer.discard();
         showError(ui, kWriteFailed);
         return false;

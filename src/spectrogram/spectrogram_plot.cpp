@@ -1,19 +1,22 @@
 #include "spectrogram/spectrogram_plot.h"
 
+#include "platform/os.h"
 #include "views/view_geometry.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace sonavik {
 
 namespace {
 
-constexpr int kFineShift = 3;     // running sums every 8 frames
+constexpr int kFineShift = 4;     // running sums every 16 frames
 constexpr int kCoarseShift = 8;   // and every 256 frames
 
 } // namespace
@@ -64,7 +67,7 @@ bool PlotAxis::touches(CellRange r) const
     return !(r.lo < 0 && r.hi < 0) && !(r.lo > cells - 1 && r.hi > cells - 1);
 }
 
-std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid)
+std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid, std::vector<std::int64_t> exact)
 {
     try {
         auto sums = std::make_unique<FrameBlockSums>();
@@ -73,44 +76,57 @@ std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid)
         sums->frames_ = frames;
         sums->bins_ = bins;
         const std::size_t row = 3 * static_cast<std::size_t>(bins);
-        sums->cells_.resize(static_cast<std::size_t>(frames) * row);
-        sums->fine_.resize((static_cast<std::size_t>(frames >> kFineShift) + 1) * row);
-        sums->coarse_.resize((static_cast<std::size_t>(frames >> kCoarseShift) + 1) * row);
-        // Turned in tiles, so that both sides are read and written a cache line at a time.
-        constexpr std::int64_t kTile = 64;
+        const std::size_t fineSize = (static_cast<std::size_t>(frames >> kFineShift) + 1) * row;
+        const std::size_t coarseSize = (static_cast<std::size_t>(frames >> kCoarseShift) + 1) * row;
+        // Whole sums of a few frames (at most 0.3 bytes per cell, so that all stays under a tenth of the
+        // spectra): a plot that is drawn again at the same edges reads one row for each.
+        exact.erase(std::remove_if(exact.begin(), exact.end(), [&](std::int64_t f) { return f < 0 || f > frames; }),
+                    exact.end());
+        std::sort(exact.begin(), exact.end());
+        exact.erase(std::unique(exact.begin(), exact.end()), exact.end());
+        if (4 * row * exact.size() > 3 * static_cast<std::size_t>(frames * bins) / 10)
+            exact.clear();
+        const std::size_t exactSize = exact.size() * row;
+        // The plot draws without them (only slower): where the system would have to take the memory
+        // from elsewhere, or a container would kill the process for it, they are not made.
+        const std::uint64_t room = availableMemoryBytes();
+        if (room > 0 && 2 * fineSize + 4 * coarseSize + 4 * exactSize > room)
+            return nullptr;
+        sums->fine_.resize(fineSize);
+        sums->coarse_.resize(coarseSize);
+        sums->exactFrames_ = std::move(exact);
+        sums->exact_.resize(exactSize);
+        // A few bins at a time, each bitmap row read in order, so that the marks are written a tile of
+        // bins side by side.
+        constexpr std::int64_t kTile = 16;
+        std::uint32_t total[3 * kTile];
+        std::uint32_t block[3 * kTile];
         for (std::int64_t b0 = 0; b0 < bins; b0 += kTile) {
-            const std::int64_t b1 = std::min(bins, b0 + kTile);
-            for (std::int64_t f0 = 0; f0 < frames; f0 += kTile) {
-                const std::int64_t f1 = std::min(frames, f0 + kTile);
-                for (std::int64_t b = b0; b < b1; ++b) {
-                    const std::uint8_t* src = grid.at(f0, b);
-                    std::uint8_t* dst = &sums->cells_[static_cast<std::size_t>(f0) * row + 3 * static_cast<std::size_t>(b)];
-                    for (std::int64_t f = f0; f < f1; ++f, src += 3, dst += row) {
-                        dst[0] = src[0];
-                        dst[1] = src[1];
-                        dst[2] = src[2];
+            const std::size_t count = 3 * static_cast<std::size_t>(std::min(bins, b0 + kTile) - b0);
+            const std::size_t at = 3 * static_cast<std::size_t>(b0);
+            std::fill(total, total + count, 0);
+            std::size_t next = 0;
+            for (std::int64_t f = 0;; ++f) {
+                if (next < sums->exactFrames_.size() && sums->exactFrames_[next] == f)
+                    std::copy(total, total + count, &sums->exact_[next++ * row + at]);
+                if ((f & ((1 << kCoarseShift) - 1)) == 0) {
+                    std::copy(total, total + count, &sums->coarse_[static_cast<std::size_t>(f >> kCoarseShift) * row + at]);
+                    std::fill(block, block + count, 0);
+                }
+                if ((f & ((1 << kFineShift) - 1)) == 0) {
+                    std::uint16_t* fine = &sums->fine_[static_cast<std::size_t>(f >> kFineShift) * row + at];
+                    for (std::size_t i = 0; i < count; ++i)
+                        fine[i] = static_cast<std::uint16_t>(block[i]);
+                }
+                if (f == frames)
+                    break;
+                for (std::size_t i = 0; i < count; i += 3) {
+                    const std::uint8_t* cell = grid.at(f, b0 + static_cast<std::int64_t>(i / 3));
+                    for (int c = 0; c < 3; ++c) {
+                        total[i + c] += cell[c];
+                        block[i + c] += cell[c];
                     }
                 }
-            }
-        }
-        std::vector<std::uint32_t> total(row, 0);
-        std::vector<std::uint32_t> block(row, 0);
-        for (std::int64_t f = 0;; ++f) {
-            if ((f & ((1 << kCoarseShift) - 1)) == 0) {
-                std::copy(total.begin(), total.end(), sums->coarse_.begin() + static_cast<std::ptrdiff_t>((f >> kCoarseShift) * row));
-                std::fill(block.begin(), block.end(), 0);
-            }
-            if ((f & ((1 << kFineShift) - 1)) == 0) {
-                std::uint16_t* fine = &sums->fine_[static_cast<std::size_t>(f >> kFineShift) * row];
-                for (std::size_t i = 0; i < row; ++i)
-                    fine[i] = static_cast<std::uint16_t>(block[i]);
-            }
-            if (f == frames)
-                break;
-            const std::uint8_t* cells = &sums->cells_[static_cast<std::size_t>(f) * row];
-            for (std::size_t i = 0; i < row; ++i) {
-                total[i] += cells[i];
-                block[i] += cells[i];
             }
         }
         return sums;
@@ -121,65 +137,87 @@ std::unique_ptr<FrameBlockSums> FrameBlockSums::build(const ColourGrid& grid)
     }
 }
 
-FrameBlockSums::Reading FrameBlockSums::readingFor(std::int64_t frame, CellRange bins) const
+void FrameBlockSums::prefixes(const ColourGrid& grid, const std::int64_t* frames, std::size_t count, CellRange bins,
+                              std::uint32_t* out) const
 {
-    Reading r;
-    frame = std::clamp<std::int64_t>(frame, 0, frames_);
     bins = {std::max<std::int64_t>(bins.lo, 0), std::min<std::int64_t>(bins.hi, bins_ - 1)};
-    if (bins.empty())
-        return r;
-    r.row = 3 * static_cast<std::size_t>(bins_);
-    r.first = 3 * static_cast<std::size_t>(bins.lo);
-    r.count = 3 * static_cast<std::size_t>(bins.hi - bins.lo + 1);
-    std::int64_t mark = frame >> kFineShift << kFineShift;
-    // Start from the nearer of the two marks around the frame.
-    r.backward = frame - mark > (1 << (kFineShift - 1)) && mark + (1 << kFineShift) <= frames_;
-    if (r.backward)
-        mark += 1 << kFineShift;
-    r.mark = mark;
-    r.from = r.backward ? frame : mark;
-    r.to = r.backward ? mark : frame;
-    return r;
-}
-
-void FrameBlockSums::prefetch(std::int64_t frame, CellRange bins) const
-{
-    const Reading r = readingFor(frame, bins);
-    if (r.count == 0)
+    if (bins.empty() || count == 0)
         return;
-    auto fetch = [](const void* from, std::size_t bytes) {
-        const auto* p = static_cast<const char*>(from);
-        for (std::size_t at = 0; at < bytes; at += 64)
-            __builtin_prefetch(p + at);
+    const std::size_t row = 3 * static_cast<std::size_t>(bins_);
+    const std::size_t first = 3 * static_cast<std::size_t>(bins.lo);
+    const std::size_t values = 3 * static_cast<std::size_t>(bins.hi - bins.lo + 1);
+    // Each frame starts from the nearer of the two marks around it.
+    std::vector<std::pair<std::int64_t, std::int64_t>> marks(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::int64_t frame = std::clamp<std::int64_t>(frames[k], 0, frames_);
+        std::int64_t mark = frame >> kFineShift << kFineShift;
+        if (frame - mark > (1 << (kFineShift - 1)) && mark + (1 << kFineShift) <= frames_)
+            mark += 1 << kFineShift;
+        std::uint32_t* o = out + k * row + first;
+        const auto kept = std::lower_bound(exactFrames_.begin(), exactFrames_.end(), frame);
+        if (kept != exactFrames_.end() && *kept == frame) {
+            const std::uint32_t* whole = &exact_[static_cast<std::size_t>(kept - exactFrames_.begin()) * row + first];
+            std::copy(whole, whole + values, o);
+            marks[k] = {frame, frame};
+            continue;
+        }
+        marks[k] = {frame, mark};
+        const std::uint32_t* coarse = &coarse_[static_cast<std::size_t>(mark >> kCoarseShift) * row + first];
+        const std::uint16_t* fine = &fine_[static_cast<std::size_t>(mark >> kFineShift) * row + first];
+        for (std::size_t i = 0; i < values; ++i)
+            o[i] = coarse[i] + fine[i];
+    }
+    // Then the few frames between each frame and its mark, read from the bitmap bin by bin. Each bin is
+    // another row of the bitmap, far from the last: the cells some bins further on (of this frame or the
+    // next) are fetched from memory while these are added.
+    struct Strip {
+        const std::uint8_t* cells;  // of the first bin
+        std::size_t bytes;          // 3 x frames
+        std::uint32_t negate;       // all ones where the cells are taken away (a frame before its mark)
+        std::uint32_t* out;
     };
-    fetch(&coarse_[static_cast<std::size_t>(r.mark >> kCoarseShift) * r.row + r.first], 4 * r.count);
-    fetch(&fine_[static_cast<std::size_t>(r.mark >> kFineShift) * r.row + r.first], 2 * r.count);
-    for (std::int64_t f = r.from; f < r.to; ++f)
-        fetch(&cells_[static_cast<std::size_t>(f) * r.row + r.first], r.count);
-}
-
-void FrameBlockSums::prefix(std::int64_t frame, CellRange bins, std::uint32_t* out) const
-{
-    const Reading r = readingFor(frame, bins);
-    if (r.count == 0)
-        return;
-    const std::size_t row = r.row;
-    const std::size_t first = r.first;
-    const std::size_t count = r.count;
-    const bool backward = r.backward;
-    out += first;
-    const std::uint32_t* coarse = &coarse_[static_cast<std::size_t>(r.mark >> kCoarseShift) * row + first];
-    const std::uint16_t* fine = &fine_[static_cast<std::size_t>(r.mark >> kFineShift) * row + first];
-    for (std::size_t i = 0; i < count; ++i)
-        out[i] = coarse[i] + fine[i];
-    for (std::int64_t f = r.from; f < r.to; ++f) {
-        const std::uint8_t* cells = &cells_[static_cast<std::size_t>(f) * row + first];
-        if (backward)
-            for (std::size_t i = 0; i < count; ++i)
-                out[i] -= cells[i];
-        else
-            for (std::size_t i = 0; i < count; ++i)
-                out[i] += cells[i];
+    std::vector<Strip> strips;
+    strips.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto [frame, mark] = marks[k];
+        if (frame != mark)
+            strips.push_back({grid.at(std::min(frame, mark), bins.lo), 3 * static_cast<std::size_t>(std::abs(frame - mark)),
+                              frame > mark ? 0 : ~std::uint32_t{0}, out + k * row + first});
+    }
+    const std::size_t height = static_cast<std::size_t>(bins.hi - bins.lo + 1);
+    constexpr std::size_t kAhead = 64;
+    std::size_t aheadStrip = 0;
+    std::size_t aheadBin = 0;
+    const auto fetch = [&] {
+        if (aheadStrip >= strips.size())
+            return;
+        const Strip& a = strips[aheadStrip];
+        const std::uint8_t* at = a.cells + aheadBin * grid.stride;
+        __builtin_prefetch(at);
+        __builtin_prefetch(at + a.bytes - 1);
+        if (++aheadBin == height) {
+            aheadBin = 0;
+            ++aheadStrip;
+        }
+    };
+    for (std::size_t k = 0; k < kAhead; ++k)
+        fetch();
+    for (const Strip& strip : strips) {
+        const std::uint8_t* cells = strip.cells;
+        std::uint32_t* o = strip.out;
+        for (std::size_t b = 0; b < height; ++b, cells += grid.stride, o += 3) {
+            fetch();
+            std::uint32_t s0 = 0, s1 = 0, s2 = 0;
+            for (std::size_t i = 0; i < strip.bytes; i += 3) {
+                s0 += cells[i];
+                s1 += cells[i + 1];
+                s2 += cells[i + 2];
+            }
+            // Two's complement: the sum taken away, modulo 2^32.
+            o[0] += (s0 ^ strip.negate) - strip.negate;
+            o[1] += (s1 ^ strip.negate) - strip.negate;
+            o[2] += (s2 ^ strip.negate) - strip.negate;
+        }
     }
 }
 
@@ -291,17 +329,12 @@ private:
         const std::size_t first = 3 * static_cast<std::size_t>(bins.lo);
         const std::size_t last = 3 * static_cast<std::size_t>(bins.hi + 1);
         if (sums_) {
-            low_.resize(column_.size());
-            high_.resize(column_.size());
-            // Neighbouring columns share their boundary.
-            if (frames.lo != highFrame_)
-                sums_->prefix(frames.lo, bins, low_.data());
-            else
-                low_.swap(high_);
-            sums_->prefix(frames.hi + 1, bins, high_.data());
-            highFrame_ = frames.hi + 1;
+            const std::int64_t ends[2] = {frames.lo, frames.hi + 1};
+            const std::size_t row = column_.size();
+            prefix_.resize(2 * row);
+            sums_->prefixes(grid_, ends, 2, bins, prefix_.data());
             for (std::size_t i = first; i < last; ++i)
-                column_[i] = high_[i] - low_[i];
+                column_[i] = prefix_[row + i] - prefix_[i];
             return;
         }
         for (std::int64_t b = bins.lo; b <= bins.hi; ++b) {
@@ -378,27 +411,60 @@ private:
         rowBins_.clear();
         for (std::int64_t r = rows.lo; r <= rows.hi; ++r)
             rowBins_.push_back(y_.limitCells(y_.cellsUnder(r)));
-        for (std::int64_t c = cols.lo; c <= cols.hi; ++c) {
-            const CellRange frames = x_.limitCells(x_.cellsUnder(c));
-            if (frames.empty())
-                continue;
-            // The next column's sums are fetched from memory while this one is drawn.
-            if (sums_ && c < cols.hi)
-                sums_->prefetch(x_.limitCells(x_.cellsUnder(c + 1)).hi + 1, shown);
-            columnSums(frames, shown);
-            std::uint8_t* pixel = plot_.data() + static_cast<std::size_t>(rows.lo) * plot_.stride() + 3 * static_cast<std::size_t>(c);
-            for (std::int64_t r = rows.lo; r <= rows.hi; ++r, pixel += plot_.stride()) {
-                const CellRange bins = rowBins_[static_cast<std::size_t>(r - rows.lo)];
-                if (bins.empty())
-                    continue;
-                std::uint64_t sum[3] = {0, 0, 0};
-                for (std::int64_t b = bins.lo; b <= bins.hi; ++b) {
-                    const std::uint32_t* s = &column_[3 * static_cast<std::size_t>(b)];
-                    sum[0] += s[0];
-                    sum[1] += s[1];
-                    sum[2] += s[2];
+        const std::size_t row = 3 * static_cast<std::size_t>(grid_.bins);
+        column_.resize(row);
+        const std::size_t first = 3 * static_cast<std::size_t>(shown.lo);
+        const std::size_t last = 3 * static_cast<std::size_t>(shown.hi + 1);
+        // With the block sums, a strip of columns at a time: the sums at all its column edges first, so
+        // that the bitmap rows are read in order for all of them.
+        constexpr std::int64_t kStrip = 32;
+        for (std::int64_t c0 = cols.lo; c0 <= cols.hi; c0 += kStrip) {
+            const std::int64_t c1 = std::min(cols.hi, c0 + kStrip - 1);
+            if (sums_) {
+                edges_.clear();
+                edgeOf_.clear();
+                for (std::int64_t c = c0; c <= c1; ++c) {
+                    const CellRange frames = x_.limitCells(x_.cellsUnder(c));
+                    if (frames.empty()) {
+                        edgeOf_.push_back({0, 0});
+                        continue;
+                    }
+                    if (edges_.empty() || edges_.back() != frames.lo)
+                        edges_.push_back(frames.lo);
+                    const std::size_t lo = edges_.size() - 1;
+                    edges_.push_back(frames.hi + 1);
+                    edgeOf_.push_back({lo, edges_.size() - 1});
                 }
-                average(sum, length(frames) * length(bins), pixel);
+                prefix_.resize(edges_.size() * row);
+                sums_->prefixes(grid_, edges_.data(), edges_.size(), shown, prefix_.data());
+            }
+            for (std::int64_t c = c0; c <= c1; ++c) {
+                const CellRange frames = x_.limitCells(x_.cellsUnder(c));
+                if (frames.empty())
+                    continue;
+                if (sums_) {
+                    const auto [lo, hi] = edgeOf_[static_cast<std::size_t>(c - c0)];
+                    const std::uint32_t* low = &prefix_[lo * row];
+                    const std::uint32_t* high = &prefix_[hi * row];
+                    for (std::size_t i = first; i < last; ++i)
+                        column_[i] = high[i] - low[i];
+                } else {
+                    columnSums(frames, shown);
+                }
+                std::uint8_t* pixel = plot_.data() + static_cast<std::size_t>(rows.lo) * plot_.stride() + 3 * static_cast<std::size_t>(c);
+                for (std::int64_t r = rows.lo; r <= rows.hi; ++r, pixel += plot_.stride()) {
+                    const CellRange bins = rowBins_[static_cast<std::size_t>(r - rows.lo)];
+                    if (bins.empty())
+                        continue;
+                    std::uint64_t sum[3] = {0, 0, 0};
+                    for (std::int64_t b = bins.lo; b <= bins.hi; ++b) {
+                        const std::uint32_t* s = &column_[3 * static_cast<std::size_t>(b)];
+                        sum[0] += s[0];
+                        sum[1] += s[1];
+                        sum[2] += s[2];
+                    }
+                    average(sum, length(frames) * length(bins), pixel);
+                }
             }
         }
     }
@@ -409,13 +475,28 @@ private:
     const PlotAxis& y_;
     const FrameBlockSums* sums_;
     std::vector<std::uint32_t> column_;
-    std::vector<std::uint32_t> low_;
-    std::vector<std::uint32_t> high_;
+    std::vector<std::uint32_t> prefix_;
+    std::vector<std::int64_t> edges_;
+    std::vector<std::pair<std::size_t, std::size_t>> edgeOf_;
     std::vector<CellRange> rowBins_;
-    std::int64_t highFrame_ = -1;
 };
 
 } // namespace
+
+std::vector<std::int64_t> columnEdges(const PlotAxis& x)
+{
+    std::vector<std::int64_t> edges;
+    const CellRange cols = x.dataPixels();
+    for (std::int64_t c = cols.lo; c <= cols.hi; ++c) {
+        const CellRange frames = x.limitCells(x.cellsUnder(c));
+        if (frames.empty())
+            continue;
+        if (edges.empty() || edges.back() != frames.lo)
+            edges.push_back(frames.lo);
+        edges.push_back(frames.hi + 1);
+    }
+    return edges;
+}
 
 void renderPlot(PixelImage& plot, const ColourGrid& grid, const PlotAxis& x, const PlotAxis& y,
                 const FrameBlockSums* sums, int threads)

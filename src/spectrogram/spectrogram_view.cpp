@@ -224,7 +224,9 @@ void SpectrogramView::render(bool full)
         const bool large = g.frames * g.bins >= kSumsFromCells;
         const bool wanted = useSums_ == BlockSums::Always || (useSums_ == BlockSums::Auto && large);
         if (wanted && !sumsTried_ && !x.magnified() && g.pixels) {
-            sums_ = FrameBlockSums::build(g);
+            // With the sums of this view's column edges kept whole: it is drawn again quickly after a
+            // change of colours or a vertical zoom, and so is the fitted view the window opens with.
+            sums_ = FrameBlockSums::build(g, columnEdges(x));
             sumsTried_ = true;
         }
         renderPlot(plot_, g, x, frequencyAxis(), wanted ? sums_.get() : nullptr);
@@ -301,8 +303,11 @@ void SpectrogramView::drawFrequencyLabels()
     const int h = plotHeight();
     const double rate = s_.sampleRate;
     const double n = s_.fftSize;
+    // Labels are centred on their column, but one wider than the strip would lose its first digits at the
+    // left edge ("22050.0 Hz" read as "2050.0 Hz"): it starts at the edge instead.
     const auto label = [&](std::int64_t r, const std::string& text) {
-        frequencyStrip_.textCentred(axisWidth_ - kFrequencyLabelOffset, toInt(h - 4 - r), text, kWhite);
+        const int left = std::max(0, centredTextLeft(axisWidth_ - kFrequencyLabelOffset, text.size()));
+        frequencyStrip_.textLeft(left, toInt(h - 4 - r), text, kWhite);
     };
     const auto tickAt = [&](std::int64_t r0, std::int64_t r1) {
         frequencyStrip_.fillRect(axisWidth_ - kTickColumns, toInt(h - 1 - r1), axisWidth_ - 1, toInt(h - 1 - r0), kTick);
@@ -389,8 +394,7 @@ std::vector<SpectrogramView::StatusLine> SpectrogramView::statusLines() const
     std::vector<StatusLine> lines;
     const double n = s_.fftSize;
     const double rate = s_.sampleRate;
-    // Seconds count whole frames of n samples, as the read-outs always have.
-    const auto seconds = [&](std::int64_t frames) { return fixed(rate > 0 ? frames * n / rate : 0.0, 4) + " s"; };
+    const auto seconds = [&](std::int64_t frames) { return fixed(s_.secondsOfFrames(frames), 4) + " s"; };
     const auto hertz = [&](std::int64_t bins) { return fixed(n > 0 ? bins * rate / n : 0.0, 1) + " Hz"; };
     const auto cells = [](CellRange f, CellRange b) {
         return "( " + num(f.lo) + " p , " + num(b.lo) + " p )-( " + num(f.hi) + " p , " + num(b.hi) + " p )";
@@ -553,6 +557,15 @@ SpectrogramAction SpectrogramView::command(int id)
     }
     render(true);
     return SpectrogramAction::None;
+}
+
+void SpectrogramView::setGain(double gain)
+{
+    if (!(gain > 0.0) || gain == s_.gain)
+        return;
+    s_.gain = gain;
+    recolour();
+    render(true);
 }
 
 std::optional<SpectrogramView::PixelRect> SpectrogramView::selectionPixels() const

@@ -125,6 +125,9 @@ public:
     std::vector<StatusLine> statusLines() const;
 
     SpectrogramAction command(int id);
+    // The brightness factor as presses of the gain buttons leave it (each doubles or halves it),
+    // coloured and drawn again; a factor that is not above 0 is ignored.
+    void setGain(double gain);
     void scroll(bool horizontal, ScrollRequest request, int thumbPosition = 0);
 
     // Client coordinates, y from the top.
@@ -141,7 +144,7 @@ public:
     bool harmonicsOn() const { return harmonics_; }
 
     // Whether the plot is drawn with the block sums: by default only where adding every cell would be
-    // slow (they cost 3.8 bytes per cell); always or never for comparisons.
+    // slow (they cost some 0.42 bytes per cell); always or never for comparisons.
     enum class BlockSums { Auto, Always, Never };
     void useBlockSums(BlockSums use) { useSums_ = use; }
 

@@ -625,7 +625,7 @@ void WaveViews::scrollVertical(int channel, ScrollRequest request, int thumbPosi
     render(channel);
 }
 
-void WaveViews::wheel(int channel, WheelAction action, int notches, int px)
+void WaveViews::wheel(int channel, WheelAction action, int notches, int px, int y)
 {
     if (ws_.dragMode != 0 || !ws_.document.hasData() || !hasImage(channel))
         return;
@@ -633,6 +633,7 @@ void WaveViews::wheel(int channel, WheelAction action, int notches, int px)
     applyWheel(viewState(channel), ws_.document, action, notches, static_cast<double>(px) - g.margin, g.viewWidth(),
                g.waveHeight());
     render(channel);
+    updateStatus(channel, px, y);
 }
 
 } // namespace sonavik

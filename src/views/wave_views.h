@@ -58,8 +58,9 @@ public:
     void rightRelease(int channel, int x, int y);
     void scrollHorizontal(int channel, ScrollRequest request, int thumbPosition = 0);
     void scrollVertical(int channel, ScrollRequest request, int thumbPosition = 0);
-    // The mouse wheel at pointer column px of the view (see view_wheel.h); ignored during a gesture.
-    void wheel(int channel, WheelAction action, int notches, int px);
+    // The mouse wheel with the pointer at (px, y) of the view (see view_wheel.h); ignored during a
+    // gesture. The position text then names what lies under the pointer now.
+    void wheel(int channel, WheelAction action, int notches, int px, int y);
 
     std::string positionText(int channel, int x, int y) const;
     std::string redSelectionText() const;

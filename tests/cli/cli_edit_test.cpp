@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <string>
@@ -298,20 +299,54 @@ TEST(CliEdit, ParameterCommandsTakeTheirValuesFromOptions)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(test::readBytes(out), mono16({180, -360, 0, 90}));
 
-    // A stereo response is refused with the editor's messages; the command still ran on no region.
+    // A stereo response is refused with the editor's messages before anything is edited: the command
+    // failed and OUT stays as it was.
     const std::string stereoResponse = dir.file("stereo.wav");
     test::writeBytes(stereoResponse, stereo16(kFrames));
     r = runCli(dir, {"edit", in, out, "convolve", "--response", stereoResponse, "--target", "1"});
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("はモノラルではありません。"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("応答関数の読み込みに失敗しました"), std::string::npos);
-    EXPECT_EQ(test::readBytes(out), mono16({10000, -20000, 0, 5000}));
+    EXPECT_EQ(test::readBytes(out), mono16({180, -360, 0, 90}));
 
     // The reset example's response is silent, so the reverb only scales the dry sound down by its ratio:
     // 50 %, raised to 100 - 50 / 2 = 75 % for a rate below 16000 Hz, leaves a quarter.
     r = runCli(dir, {"edit", in, out, "reverb", "--preset", "リセット", "--target", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(test::readBytes(out), mono16({2500, -5000, 0, 1250}));
+}
+
+// A response whose bytes per second are wrong is asked about once, as the reader asks: --yes repairs
+// it and the convolution runs with it; No refuses the command, which then fails without writing OUT.
+TEST(CliEdit, ConvolutionAsksToRepairItsResponse)
+{
+    TempDir dir;
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+    const std::string response = dir.file("response.wav");
+    test::writeBytes(in, mono16({10000, -20000, 0, 5000}));
+    test::writeBytes(response, test::riff({test::chunk("fmt ", test::fmtBody(1, 8000, 16, 2, 12345)),
+                                           test::chunk("data", pcm16({32767}))}));
+    const std::string question = "このフォーマットは最低限の\n情報しか正しくありません。\n残りの情報を訂正しますか？";
+    auto count = [](const std::string& text, const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+            ++n;
+        return n;
+    };
+
+    Result r = runCli(dir, {"edit", in, out, "convolve", "--response", response, "--target", "1", "--yes"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(count(r.err, question), 1u) << r.err;
+    EXPECT_EQ(r.err.find("畳み込みに使うファイルが不正です"), std::string::npos) << r.err;
+    EXPECT_EQ(test::readBytes(out), mono16({180, -360, 0, 90}));
+
+    std::remove(out.c_str());
+    r = runCli(dir, {"edit", in, out, "convolve", "--response", response, "--target", "1"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(count(r.err, question), 1u) << r.err;
+    EXPECT_EQ(count(r.err, "畳み込みに使うファイルが不正です"), 1u) << r.err;
+    EXPECT_FALSE(test::fileExists(out));
 }
 
 TEST(CliEdit, ParameterOptionsAreCheckedBeforeAnythingIsWritten)

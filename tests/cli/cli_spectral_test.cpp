@@ -1,8 +1,16 @@
 // Runs sonavik2-cli's spectrogram commands on small files and looks at what they write.
 
+#include "app/file_flows.h"
+#include "document/workspace.h"
 #include "dsp/fft.h"
+#include "edit/command_ids.h"
+#include "edit/edit_dispatcher.h"
 #include "settings/settings.h"
+#include "spectrogram/analysis_collector.h"
+#include "spectrogram/spectrogram_analysis.h"
+#include "spectrogram/spectrogram_export.h"
 #include "support/run_cli.h"
+#include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 
@@ -10,7 +18,12 @@
 
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <numbers>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace sonavik {
@@ -101,6 +114,23 @@ TEST(CliSpectral, EraseRemovesOneToneAndKeepsTheOther)
     }
 }
 
+TEST(CliSpectral, SecondsCountRealTimeFromTheTargetsStart)
+{
+    // Frames start a hop (2048 samples, 0.256 s) apart: 2 s to 3 s is frames 7 to 11, which hold samples
+    // 14336 to 26623. Around 2.5 s the high tone is gone; at 1 s to 1.5 s it is untouched.
+    TempDir dir;
+    const Bytes input = twoTones(1, 40000);
+    test::writeBytes(dir.file("in.wav"), input);
+    const CliResult r = runCli(dir, {"spectral", dir.file("in.wav"), dir.file("out.wav"), "erase:2s:3s:1500Hz:2500Hz"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto before = channelOf(input, 1, 0), after = channelOf(test::readBytes(dir.file("out.wav")), 1, 0);
+    ASSERT_EQ(after.size(), before.size());
+    const double high = level(before, 18000, 2000);
+    EXPECT_LT(level(after, 18000, 2000), high * 0.001);
+    EXPECT_NEAR(level(after, 8000, 2000), level(before, 8000, 2000), high * 0.001);
+    EXPECT_NEAR(level(after, 18000, 300), level(before, 18000, 300), high * 0.01);
+}
+
 TEST(CliSpectral, ResynthesisOptionsChooseChannelAndPosition)
 {
     // The left channel's erased spectrogram written into the right channel from frame 100.
@@ -176,6 +206,108 @@ TEST(CliSpectral, RefusalsAndUsageErrors)
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.err.rfind(c.errorStart, 0), 0u) << r.err;
         EXPECT_FALSE(test::fileExists(dir.file("out.wav")));
+    }
+}
+
+TEST(CliSpectral, SpectralWritesBackOnTheThreadsAskedForAndNamesOutAsEditDoes)
+{
+    TempDir dir;
+    test::writeBytes(dir.file("in.wav"), twoTones(2, 30000));
+    const std::vector<std::string> op = {"erase:1:9:0:1000Hz"};
+    Bytes first;
+    for (const char* threads : {"1", "3"}) {
+        SCOPED_TRACE(threads);
+        const CliResult r = runCli(dir, {"spectral", dir.file("in.wav"), dir.file("out"), op[0], "--threads", threads});
+        ASSERT_EQ(r.status, 0) << r.err;
+        // ".wav" added, as edit adds it.
+        EXPECT_FALSE(test::fileExists(dir.file("out")));
+        const Bytes out = test::readBytes(dir.file("out.wav"));
+        EXPECT_GT(out.size(), 44u);
+        if (first.empty())
+            first = out;
+        EXPECT_EQ(out, first);
+    }
+    EXPECT_EQ(runCli(dir, {"spectral", dir.file("in.wav"), dir.file("out.wav"), op[0], "--threads", "0"}).status, 2);
+
+    // A folder is no file to write: refused, and left a folder.
+    ASSERT_EQ(mkdir(dir.file("folder.wav").c_str(), 0755), 0);
+    const CliResult r = runCli(dir, {"spectral", dir.file("in.wav"), dir.file("folder.wav"), op[0]});
+    EXPECT_EQ(r.status, 1);
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("folder.wav").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+}
+
+TEST(CliSpectral, SpectrogramColoursAsTheLogAndGainButtonsDo)
+{
+    TempDir dir;
+    test::writeBytes(dir.file("in.wav"), twoTones(1, 20000));
+    // The picture as the window shows it after LOG and two presses of the gain-up button.
+    Workspace ws;
+    applyDefaultSettings(ws.settings);
+    test::ScriptedUi ui;
+    ASSERT_TRUE(openWavFile(ws, ui, dir.file("in.wav")));
+    AnalysisCollector host(ws, ui);
+    ASSERT_TRUE(runEditCommand(ws, ui, host, cmd::Fft, 1, -1));
+    ASSERT_EQ(host.results.size(), 1u);
+    Spectrogram& s = *host.results[0];
+    const PictureBytes plain = s.colourBitmap;
+    s.logDisplay = 1;
+    s.gain = 4.0;
+    colourSpectrogram(s, colourFactorsOf(ws.settings));
+    ASSERT_NE(s.colourBitmap, plain);
+    ASSERT_TRUE(writeSpectrogramBitmap(ui, s, dir.file("expected.bmp")));
+
+    const CliResult r = runCli(dir, {"spectrogram", dir.file("in.wav"), "--bmp", dir.file("log.bmp"), "--log", "--gain", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readBytes(dir.file("log.bmp")), test::readBytes(dir.file("expected.bmp")));
+    for (const char* bad : {"0", "-2", "x", "inf"})
+        EXPECT_EQ(runCli(dir, {"spectrogram", dir.file("in.wav"), "--bmp", dir.file("bad.bmp"), "--gain", bad}).status, 2)
+            << bad;
+}
+
+// Runs sonavik2-cli and returns the most memory it held at once, in kilobytes (-1 when it failed).
+long peakKilobytesOf(const TempDir& dir, const std::vector<std::string>& args)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = open(dir.file("peak-out.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, 1);
+        dup2(out, 2);
+        std::vector<char*> argv{const_cast<char*>(SONAVIK_CLI_PATH)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(SONAVIK_CLI_PATH, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+TEST(CliSpectral, RegionsAreAnalysedAndWrittenBackOneAtATime)
+{
+    // 4 M frames of stereo: each channel's spectra and picture take about 44 MB at n = 4096.
+    TempDir dir;
+    constexpr int kFrames = 4'000'000;
+    test::writeBytes(dir.file("in.wav"), twoTones(2, kFrames));
+    const long oneAnalysis = 11L * kFrames / 1024;
+    const std::vector<std::vector<std::string>> commands = {
+        {"spectrogram", dir.file("in.wav"), "--bmp", dir.file("pic.bmp")},
+        {"spectral", dir.file("in.wav"), dir.file("out.wav"), "halve:0:99999:0:100000Hz"},
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command[0]);
+        auto left = command;
+        left.insert(left.end(), {"--target", "1"});
+        const long one = peakKilobytesOf(dir, left);
+        const long both = peakKilobytesOf(dir, command);
+        ASSERT_GT(one, 0);
+        ASSERT_GT(both, 0);
+        EXPECT_LT(both, one + oneAnalysis / 2) << "one channel " << one << " kB, both " << both << " kB";
     }
 }
 

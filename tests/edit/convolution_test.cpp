@@ -161,9 +161,9 @@ TEST(Convolution, UnusableResponsesAreRefusedWithTheirMessages)
     }
 }
 
-// Every region reads the file again: two selections, two sets of messages; a good file is found from
-// a bare name.
-TEST(Convolution, EachRegionReadsTheFileAgain)
+// The file is read once, before any region: with two selections a missing file is reported once and
+// the command refused, the sound untouched; a good file is found from a bare name.
+TEST(Convolution, TheResponseIsReadOnceBeforeTheRegions)
 {
     test::TempDir dir;
     Workspace ws = convolving(test::randomDocument(16, 1, 3000, 3), "gone", dir.path());
@@ -174,10 +174,9 @@ TEST(Convolution, EachRegionReadsTheFileAgain)
     } host;
     ProgressUi ui;
     const auto before = test::bytesOf(ws.document);
-    EXPECT_TRUE(runEditCommand(ws, ui, host, cmd::Convolve, 7, -1));
+    EXPECT_FALSE(runEditCommand(ws, ui, host, cmd::Convolve, 7, -1));
     const std::string bad = dir.file("gone.wav") + " はファイル名が不正です";
-    EXPECT_EQ(ui.texts(), (std::vector<std::string>{bad, "畳み込みに使うファイルが不正です", bad,
-                                                    "畳み込みに使うファイルが不正です"}));
+    EXPECT_EQ(ui.texts(), (std::vector<std::string>{bad, "畳み込みに使うファイルが不正です"}));
     EXPECT_EQ(test::bytesOf(ws.document), before);
 
     test::writeBytes(dir.file("gone.wav"), test::canonicalWav(1, 44100, 16, samples16({16384})));

@@ -2,6 +2,7 @@
 // from a settings file that fits no screen.
 
 #include "gui/buttons.h"
+#include "gui/japanese_texts.h"
 #include "gui/keep_picture.h"
 #include "gui/main_window.h"
 #include "gui/wave_view.h"
@@ -22,6 +23,9 @@
 #include <QScreen>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QLocale>
+#include <QMimeDatabase>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +97,20 @@ TEST_F(DesktopHabitsTest, ShortcutsBesideUnchangedTextsAndTooltipsOnEveryButton)
         EXPECT_FALSE(tip.isEmpty());
     EXPECT_EQ(tips[0], QString::fromUtf8("WAV ファイルを開きます"));
     EXPECT_EQ(tips[6], tips[12]) << "the right view's fit button says what the left one says";
+}
+
+// Qt's own dialogs speak Japanese whatever the machine's locale: its translations, and the default
+// locale that names file types.
+TEST(JapaneseQtTexts, QtsOwnWordsAreJapanese)
+{
+    const QString unknownInC = QMimeDatabase().mimeTypeForName("application/octet-stream").comment();
+    QTranslator texts;
+    useJapaneseQtTexts(texts);
+    EXPECT_EQ(QLocale().language(), QLocale::Japanese);
+    EXPECT_EQ(QCoreApplication::translate("QFileSystemModel", "Name"), QString::fromUtf8("名前"));
+    EXPECT_NE(QMimeDatabase().mimeTypeForName("application/octet-stream").comment(), unknownInC);
+    QApplication::removeTranslator(&texts);
+    QLocale::setDefault(QLocale::c());
 }
 
 // A dropped .wav opens like "開く": the changed sound is offered for saving first.

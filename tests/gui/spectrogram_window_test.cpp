@@ -97,7 +97,11 @@ protected:
             qobject_cast<QDialog*>(target)->accept();
         });
         menuAction(cmd::Fft)->trigger();
-        QApplication::processEvents();
+        // The analysis runs on worker threads; its window opens when it is done.
+        for (int i = 0; i < 20000 && window->longEditRunning(); ++i) {
+            QApplication::processEvents();
+            QThread::msleep(1);
+        }
         const auto open = window->spectrogramWindows();
         return open.empty() ? nullptr : open.back();
     }
@@ -246,8 +250,11 @@ TEST_F(SpectrogramWindowTest, WriteBackRunsOffTheWindowAndEscBringsBackTheSound)
     EXPECT_EQ(w->view().spectrogram().spectra, spectra);
     EXPECT_FALSE(w->close());
     w->button(40415)->click();
-    EXPECT_EQ(ui.texts(), std::vector<std::string>{"再生／録音中は、ファイルを編集できません"});
+    EXPECT_EQ(ui.texts(), std::vector<std::string>(2, "処理中は、この操作はできません"));
 
+    // Esc is the main window's shortcut: it reaches it only while the window is the active one.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_Escape);
     release = true;
     for (int i = 0; i < 20000 && window->longEditRunning(); ++i) {
@@ -309,6 +316,52 @@ TEST_F(SpectrogramWindowTest, ScreenshotModeWritesThePictureOfTheFirstSpectrogra
     EXPECT_EQ(image.size(), QSize(400, 400));
     // The status strip's face at the bottom left, a black plot corner at the top right of the client area.
     EXPECT_NE(image.pixelColor(5, image.height() - 30), QColor(Qt::black));
+}
+
+TEST_F(SpectrogramWindowTest, ScreenshotModeColoursAsTheLogAndGainButtonsDo)
+{
+    // The same picture with LOG, then with LOG and the gain doubled twice: the plot changes each time.
+    const auto shot = [&](const QStringList& extra, int expectedExit = 0) {
+        const std::string out = dir.file("fft-" + std::to_string(extra.size()) + ".png");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start(SONAVIK_GUI_PATH, QStringList{"--screenshot", QString::fromStdString(dir.file("main.png")),
+                                              QString::fromStdString(dir.file("tone.wav")), "--fft",
+                                              QString::fromStdString(out)}
+                                      + extra);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        EXPECT_EQ(p.exitCode(), expectedExit) << p.readAllStandardError().toStdString();
+        return QImage(QString::fromStdString(out));
+    };
+    const QImage plain = shot({});
+    const QImage log = shot({"--log"});
+    const QImage brighter = shot({"--log", "--gain", "4"});
+    ASSERT_FALSE(plain.isNull());
+    ASSERT_EQ(log.size(), plain.size());
+    ASSERT_EQ(brighter.size(), plain.size());
+    EXPECT_NE(log, plain);
+    EXPECT_NE(brighter, log);
+    // Only the plot changes: the status strip at the bottom left stays.
+    EXPECT_EQ(log.pixelColor(5, log.height() - 30), plain.pixelColor(5, plain.height() - 30));
+    shot({"--gain", "0"}, 2);
+}
+
+TEST_F(SpectrogramWindowTest, EveryButtonSaysWhatItDoes)
+{
+    SpectrogramWindow* w = analyse();
+    ASSERT_NE(w, nullptr);
+    QStringList tips;
+    for (int id = 40401; id <= 40416; ++id) {
+        ASSERT_NE(w->button(id), nullptr) << id;
+        const QString tip = w->button(id)->toolTip();
+        EXPECT_FALSE(tip.isEmpty()) << id;
+        EXPECT_FALSE(tips.contains(tip)) << id << " repeats " << tip.toStdString();
+        tips << tip;
+    }
+    EXPECT_EQ(w->button(40415)->toolTip(), QString::fromUtf8("スペクトルを音に書き戻します（I FFT）"));
 }
 
 TEST_F(SpectrogramWindowTest, FftDialogShowsTheLengthTextAndStoresEveryClick)

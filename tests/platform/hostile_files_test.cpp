@@ -2,18 +2,22 @@
 // only half writable, and names at the file-name limit.
 
 #include "document/undo_store.h"
+#include "document/wav_file.h"
 #include "platform/os.h"
 #include "settings/settings.h"
+#include "spectrogram/spectrogram_export.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +88,45 @@ TEST(SafeFileWriter, WritesInPlaceWhenTheFolderTakesNoNewFile)
     // A new file still cannot be made there.
     SafeFileWriter fresh(dir.file("new.wav"));
     EXPECT_FALSE(fresh.open());
+}
+
+// Overwritten in place on a disk too small for the new content (a file-size limit stands in for the
+// full disk): the save fails with its message and the old sound and picture stay byte for byte.
+TEST(SafeFileWriter, InPlaceSaveWithoutRoomKeepsTheOldFile)
+{
+    TempDir dir;
+    const std::string wav = dir.file("kept.wav");
+    const std::string bmp = dir.file("kept.bmp");
+    const Bytes old(5000, 7);
+    writeBytes(wav, old);
+    writeBytes(bmp, old);
+    ClosedFolder closed(dir.path());
+    if (!closed.closed())
+        GTEST_SKIP() << "this file system cannot close a folder";
+
+    auto saveUnderLimit = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{64 << 10, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        SoundDocument doc;
+        doc.format = {1, 2, 8000, 32000, 4, 16, 0};
+        doc.frameCount = 1 << 16;
+        doc.samples = SampleBuffer::allocate(doc.byteCount());
+        std::fill(doc.samples.data(), doc.samples.data() + doc.byteCount(), 1);
+        Spectrogram s;
+        s.fftSize = 16;
+        s.binCount = 9;
+        s.spectrumCount = 10000;
+        s.colourBitmap.assign(Spectrogram::bitmapStrideOf(s.spectrumCount) * 9, 3);
+        ScriptedUi ui;
+        const bool wavWritten = writeWavFile(ui, doc, wav);
+        const bool bmpWritten = writeSpectrogramBitmap(ui, s, bmp);
+        const bool told = ui.texts() == std::vector<std::string>{wav + "の保存に失敗しました。", "保存失敗"};
+        std::exit(!wavWritten && !bmpWritten && told ? 0 : 1);
+    };
+    EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(readBytes(wav), old);
+    EXPECT_EQ(readBytes(bmp), old);
 }
 
 TEST(SafeFileWriter, ReplacesFilesWhoseNamesAreAtTheLimit)

@@ -201,6 +201,7 @@ TEST(ResynthesisLongEdit, WorkersGiveTheBytesOfTheOneThreadWriteBack)
                     EXPECT_EQ(ws.document.modified, 1);
                     EXPECT_EQ(mainWindowTitle(ws), mainWindowTitle(direct));
                     EXPECT_EQ(ui.statusText[1], directUi.statusText[1]);
+                    EXPECT_EQ(ui.statusText[1], "処理中： 逆FFT ( 完了 )");
                     EXPECT_TRUE(ui.messages.empty());
                     EXPECT_TRUE(ws.document.summary.describes(layoutOf(ws.document)));
                 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -105,6 +106,29 @@ TEST(SpectrogramPlot, EachZoomCaseDrawsTheAveragesOfItsCells)
     EXPECT_EQ(at(plot, 1, 0), (Rgb{0, 0, 0}));
 }
 
+// The block sums stay a small part of what the analysis holds anyway: under a tenth of the spectra
+// (4 n bytes a frame) at the smallest and the usual FFT size, even when every frame's whole sums are
+// asked for (a few are kept, so many are not).
+TEST(SpectrogramPlot, BlockSumsTakeUnderATenthOfTheSpectra)
+{
+    for (const std::int64_t n : {16, 4096}) {
+        const std::int64_t frames = 700;
+        const std::int64_t bins = n / 2 + 1;
+        const Bitmap bm = randomBitmap(frames, bins, 3);
+        std::vector<std::int64_t> everyFrame(frames + 1);
+        for (std::int64_t f = 0; f <= frames; ++f)
+            everyFrame[f] = f;
+        for (const auto& exact : {std::vector<std::int64_t>{}, everyFrame, std::vector<std::int64_t>{700, 3, 350, 3}}) {
+            auto sums = FrameBlockSums::build(bm.grid(), exact);
+            ASSERT_TRUE(sums);
+            EXPECT_LT(sums->byteSize(), static_cast<std::size_t>(frames * 4 * n / 10)) << n << " " << exact.size();
+        }
+        const std::size_t plain = FrameBlockSums::build(bm.grid())->byteSize();
+        EXPECT_EQ(FrameBlockSums::build(bm.grid(), everyFrame)->byteSize(), plain);
+        EXPECT_EQ(FrameBlockSums::build(bm.grid(), {700, 3, 350, 3})->byteSize(), plain + 3 * 12 * bins);
+    }
+}
+
 // The block sums give the same pixels as adding every cell, at every kind of zoom and scroll.
 TEST(SpectrogramPlot, BlockSumsDrawTheSamePixelsAsEveryCell)
 {
@@ -129,8 +153,12 @@ TEST(SpectrogramPlot, BlockSumsDrawTheSamePixelsAsEveryCell)
             const PlotAxis y{unit(rng) * c.bins * 0.5 - 2, fitY * std::pow(2.0, static_cast<int>(unit(rng) * 6) - 2), c.bins,
                              c.height};
             renderPlot(slow, bm.grid(), x, y, nullptr);
-            for (const int threads : {1, 2}) {
-                renderPlot(fast, bm.grid(), x, y, sums.get(), threads);
+            // Also with the whole sums of this plot's column edges, or of another plot's.
+            const PlotAxis other{x.origin * 0.5, x.zoom * 1.5, x.cells, x.pixels};
+            auto kept = FrameBlockSums::build(bm.grid(), columnEdges(trial % 2 ? x : other));
+            ASSERT_TRUE(kept);
+            for (const int threads : {1, 2, 3}) {
+                renderPlot(fast, bm.grid(), x, y, threads == 3 ? kept.get() : sums.get(), std::min(threads, 2));
                 ASSERT_EQ(std::vector<std::uint8_t>(slow.data(), slow.data() + slow.byteSize()),
                           std::vector<std::uint8_t>(fast.data(), fast.data() + fast.byteSize()))
                     << c.frames << "x" << c.bins << " origin " << x.origin << "," << y.origin << " zoom " << x.zoom

@@ -282,15 +282,56 @@ TEST_F(SpectrogramViewTest, StripsShowGridTicksLabelsAndCrossSections)
     EXPECT_EQ(time.pixel(17, 62), (Rgb{}));
 }
 
+// A black spectrogram of frames x (n / 2 + 1) cells at 44100 Hz, in a view with the usual settings whose
+// plot is width x height.
+struct BlackView {
+    BlackView(int frames, int n, int width, int height) : s(pictureOnly(frames, n, 44100, [](int, int) { return Rgb{}; }))
+    {
+        applyDefaultSettings(ws.settings);
+        view = std::make_unique<SpectrogramView>(s, ws, ui);
+        view->resize(112 + width, 128 + height);
+    }
+    Workspace ws;
+    ScriptedUi ui;
+    Spectrogram s;
+    std::unique_ptr<SpectrogramView> view;
+};
+
+TEST(SpectrogramViewLabels, WideFrequencyLabelsStartAtTheStripsLeftEdge)
+{
+    // n = 16 at 44100 Hz: 9 bins of 2756.25 Hz, ten rows each in a plot 40 x 90.
+    BlackView black(20, 16, 40, 90);
+    const PixelImage& strip = black.view->frequencyStrip();
+    // Whether every lit pixel of text drawn from column left at row top is white in the strip.
+    const auto shows = [&](int left, int top, const std::string& text) {
+        PixelImage alone(strip.width(), strip.height());
+        alone.textLeft(left, top, text, Rgb{255, 255, 255});
+        int lit = 0;
+        for (int y = 0; y < strip.height(); ++y)
+            for (int x = 0; x < strip.width(); ++x)
+                if (alone.pixel(x, y) == (Rgb{255, 255, 255})) {
+                    ++lit;
+                    if (strip.pixel(x, y) != (Rgb{255, 255, 255}))
+                        return false;
+                }
+        return lit > 0;
+    };
+    // Every fifth bin is labelled on its middle row 10 b + 4, the text's top four rows above it (82 - 10 b
+    // from the strip's top). Centred on column 24, ten characters would start at column -8.
+    EXPECT_TRUE(shows(0, 82 - 50, "13781.2 Hz"));
+    EXPECT_FALSE(shows(-8, 82 - 50, "13781.2 Hz"));
+    // Labels that fit stay centred.
+    EXPECT_TRUE(shows(4, 82, "0.0 Hz"));
+    EXPECT_FALSE(shows(0, 82, "0.0 Hz"));
+}
+
 TEST(SpectrogramViewReadout, StatusTextsGiveCellsSecondsAndHertz)
 {
-    Workspace ws;
-    applyDefaultSettings(ws.settings);
-    ScriptedUi ui;
-    // n = 4096 at 44100 Hz, 40 frames in a plot 40 pixels wide and 2049 bins in 2049 rows.
-    Spectrogram s = pictureOnly(40, 4096, 44100, [](int, int) { return Rgb{}; });
-    SpectrogramView view(s, ws, ui);
-    view.resize(112 + 40, 2049 + 128);
+    // n = 4096 at 44100 Hz, 40 frames in a plot 40 pixels wide and 2049 bins in 2049 rows. Frames start
+    // a hop (n / 2 samples) apart: frame 10 starts 10 x 2048 / 44100 s in.
+    BlackView black(40, 4096, 40, 2049);
+    Spectrogram& s = black.s;
+    SpectrogramView& view = *black.view;
     view.mouseMove(112 + 10, 2048 - 3);
     s.selFrameLo = 10;
     s.selFrameHi = 12;
@@ -301,9 +342,9 @@ TEST(SpectrogramViewReadout, StatusTextsGiveCellsSecondsAndHertz)
         texts.push_back(std::to_string(line.top) + " " + line.text);
     const std::vector<std::string> expected = {
         "10 Pos: ( 10 p , 3 p )-( 10 p , 3 p )",
-        "20 Pos: ( 0.9288 s , 32.3 Hz )-( 1.0217 s , 43.1 Hz )",
+        "20 Pos: ( 0.4644 s , 32.3 Hz )-( 0.5108 s , 43.1 Hz )",
         "35 Sel: ( 10 p , 3 p )-( 12 p , 2048 p ) = ( 3 p , 2046 p )",
-        "45 Sel: ( 0.9288 s , 32.3 Hz )-( 1.2074 s , 22060.8 Hz ) = ( 0.2786 s , 22028.5 Hz )",
+        "45 Sel: ( 0.4644 s , 32.3 Hz )-( 0.6037 s , 22060.8 Hz ) = ( 0.1393 s , 22028.5 Hz )",
     };
     EXPECT_EQ(texts, expected);
 

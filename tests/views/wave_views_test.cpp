@@ -272,6 +272,21 @@ TEST_F(WaveViewsTest, PressesAreIgnoredWithoutSoundAndDuringAnotherGesture)
     EXPECT_EQ(ui.statusText[0], "現在地：               領域外 / 1000 ( 0.0227 秒 )");
 }
 
+TEST_F(WaveViewsTest, TheWheelKeepsThePositionTextUnderThePointer)
+{
+    install(100000);
+    move(50, 10);
+    std::string shown = ui.statusText[0];
+    ASSERT_EQ(shown, views.positionText(0, kM + 50, 10));
+    const std::pair<WheelAction, int> turns[] = {{WheelAction::ZoomTime, 2}, {WheelAction::Scroll, -1}};
+    for (const auto& [action, notches] : turns) {
+        views.wheel(0, action, notches, kM + 50, 10);
+        EXPECT_NE(ui.statusText[0], shown);
+        EXPECT_EQ(ui.statusText[0], views.positionText(0, kM + 50, 10));
+        shown = ui.statusText[0];
+    }
+}
+
 TEST_F(WaveViewsTest, HorizontalScrollStaysInRange)
 {
     install(1000);
