@@ -13,6 +13,7 @@
 #include "spectrogram/analysis_collector.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectral_edits.h"
+#include "spectrogram/spectral_repair.h"
 #include "spectrogram/spectrogram_analysis.h"
 #include "spectrogram/spectrogram_export.h"
 
@@ -90,14 +91,18 @@ struct RectOp {
     std::string text;
     SpectralEdit edit;
     CellValue frame0, frame1, bin0, bin1;
+    bool harmonics = false;  // ":harmonics": the band's multiples too, as with 倍音も
 };
 
 std::optional<RectOp> parseRectOp(const std::string& text)
 {
-    const auto f = splitFields(text);
+    auto f = splitFields(text);
+    const bool harmonics = f.size() == 6 && f[5] == "harmonics";
+    if (harmonics)
+        f.pop_back();
     if (f.size() != 5)
         return std::nullopt;
-    RectOp op{text, SpectralEdit::Erase, {}, {}, {}, {}};
+    RectOp op{text, SpectralEdit::Erase, {}, {}, {}, {}, harmonics};
     if (f[0] == "erase")
         op.edit = SpectralEdit::Erase;
     else if (f[0] == "double")
@@ -106,6 +111,8 @@ std::optional<RectOp> parseRectOp(const std::string& text)
         op.edit = SpectralEdit::Halve;
     else if (f[0] == "keep")
         op.edit = SpectralEdit::Keep;
+    else if (f[0] == "repair")
+        op.edit = SpectralEdit::Repair;
     else
         return std::nullopt;
     auto f0 = parseCellValue(f[1]), f1 = parseCellValue(f[2]), b0 = parseCellValue(f[3]), b1 = parseCellValue(f[4]);
@@ -406,7 +413,10 @@ int spectralCommand(const SpectralOptions& o)
                           << " (frames 0 to " << s->spectrumCount - 1 << ", bins 0 to " << s->binCount - 1 << ")\n";
                 return done = false;
             }
-            applySpectralEdit(*s, op.edit, rect);
+            if (!applyHarmonicEdit(*s, op.edit, rect, op.harmonics)) {
+                std::cerr << "sonavik2-cli: " << op.text << " has no frame outside it to rebuild from\n";
+                return done = false;
+            }
         }
         const auto options = [&] {
             applyResynthesisOptions(o, ws.settings, mono);
@@ -478,6 +488,9 @@ std::string spectralHelp()
            "                  (inclusive, limited to the spectrogram); a frame may be given as seconds (1.5s,\n"
            "                  real time from the target's first frame; frames start n/2 samples apart)\n"
            "                  and a bin as hertz (440Hz): the cell whose start is at or below that value\n"
+           "  repair:...      修復: the rectangle's cells rebuilt from the frames just outside it (magnitude\n"
+           "                  between the frame before and the frame after, phase run on from the frame before)\n"
+           "  OP:harmonics    any OP also on bins k*BIN0..k*BIN1, k = 2, 3, ... up to the top bin (倍音も)\n"
            "  --apply-alpha   weight the written sound by the alpha of the destination's blue, green or both\n"
            "                  selections (default: write fully)\n"
            "  --missing-alpha-full  with --apply-alpha, write fully where no selection lies\n"

@@ -231,6 +231,11 @@ void SpectrogramWindow::runMenu()
             }
             QAction* action = menu.addAction(QString::fromUtf8(item.text));
             action->setData(item.id);
+            // 倍音も is a toggle: ticked while the next edit is to take the harmonics.
+            if (item.id == spectrogram_cmd::Harmonics) {
+                action->setCheckable(true);
+                action->setChecked(view_->harmonicsOn());
+            }
         }
         QAction* chosen = menu.exec(QCursor::pos());
         id = chosen ? chosen->data().toInt() : 0;

@@ -42,6 +42,110 @@ bool validSpectrogram(const Spectrogram& s)
            && s.spectra.size() >= static_cast<std::size_t>(s.spectrumCount) * static_cast<std::size_t>(n);
 }
 
+// The plain loops of a write-back, four values at a time: written once, compiled for every x86-64 (as
+// pairs of SSE2 operations) and again for AVX2 where the FFT uses it too. Both give the values one at a
+// time would (no fused multiply-adds).
+typedef double Doubles4 __attribute__((vector_size(32)));
+typedef float Floats4 __attribute__((vector_size(16)));
+typedef int Ints4 __attribute__((vector_size(16)));
+
+// Frame u's n floats as doubles. The spectra come from memory once, frame after frame: each line of the
+// next frame is asked for as the same line of this one is read, so that it arrives while this frame is
+// transformed; into the second-level cache only, where it does not push the transform's own data out.
+[[gnu::always_inline]] inline void loadFrameLoop(const float* spectrum, double* frame, std::size_t n, bool prefetchNext)
+{
+    for (std::size_t k = 0; k < n; k += 4) {
+        if (prefetchNext && k % 16 == 0)
+            __builtin_prefetch(spectrum + n + k, 0, 1);
+        Floats4 v;
+        std::memcpy(&v, spectrum + k, sizeof v);
+        const Doubles4 d = __builtin_convertvector(v, Doubles4);
+        std::memcpy(frame + k, &d, sizeof d);
+    }
+}
+
+// The first half of an inverse frame times headGain plus tail (the frame before's), into mixed; tail
+// becomes this frame's second half times tailGain.
+[[gnu::always_inline]] inline void crossfadeLoop(const double* frame, const double* headGain, const double* tailGain,
+                                                 double* tail, double* mixed, std::size_t half)
+{
+    for (std::size_t k = 0; k < half; k += 4) {
+        Doubles4 head, gain, before, second, secondGain;
+        std::memcpy(&head, frame + k, sizeof head);
+        std::memcpy(&gain, headGain + k, sizeof gain);
+        std::memcpy(&before, tail + k, sizeof before);
+        std::memcpy(&second, frame + half + k, sizeof second);
+        std::memcpy(&secondGain, tailGain + k, sizeof secondGain);
+        const Doubles4 m = head * gain + before;
+        const Doubles4 t = second * secondGain;
+        std::memcpy(mixed + k, &m, sizeof m);
+        std::memcpy(tail + k, &t, sizeof t);
+    }
+}
+
+// Values as samples: truncated toward zero and limited to lo ... hi; a value that is not a number is
+// silence.
+[[gnu::always_inline]] inline void truncateLoop(const double* values, std::size_t count, double lo, double hi, int* out)
+{
+    const Doubles4 low = {lo, lo, lo, lo};
+    const Doubles4 high = {hi, hi, hi, hi};
+    const Doubles4 silence = {0.0, 0.0, 0.0, 0.0};
+    for (std::size_t k = 0; k < count; k += 4) {
+        Doubles4 v;
+        std::memcpy(&v, values + k, sizeof v);
+        v = v == v ? v : silence;
+        v = v >= high ? high : v;
+        v = v <= low ? low : v;
+        // Converting to integers truncates toward zero, as std::trunc does.
+        const Ints4 t = __builtin_convertvector(v, Ints4);
+        std::memcpy(out + k, &t, sizeof t);
+    }
+}
+
+struct FrameLoops {
+    void (*loadFrame)(const float* spectrum, double* frame, std::size_t n, bool prefetchNext);
+    void (*crossfade)(const double* frame, const double* headGain, const double* tailGain, double* tail, double* mixed,
+                      std::size_t half);
+    void (*truncate)(const double* values, std::size_t count, double lo, double hi, int* out);
+};
+
+const FrameLoops kPortableLoops = {
+    [](const float* spectrum, double* frame, std::size_t n, bool prefetchNext) {
+        loadFrameLoop(spectrum, frame, n, prefetchNext);
+    },
+    [](const double* frame, const double* headGain, const double* tailGain, double* tail, double* mixed, std::size_t half) {
+        crossfadeLoop(frame, headGain, tailGain, tail, mixed, half);
+    },
+    [](const double* values, std::size_t count, double lo, double hi, int* out) { truncateLoop(values, count, lo, hi, out); },
+};
+
+#if defined(__x86_64__) || defined(__i386__)
+#define SONAVIK_RESYNTHESIS_AVX2 __attribute__((target("avx2")))
+SONAVIK_RESYNTHESIS_AVX2 void loadFrameWide(const float* spectrum, double* frame, std::size_t n, bool prefetchNext)
+{
+    loadFrameLoop(spectrum, frame, n, prefetchNext);
+}
+SONAVIK_RESYNTHESIS_AVX2 void crossfadeWide(const double* frame, const double* headGain, const double* tailGain,
+                                            double* tail, double* mixed, std::size_t half)
+{
+    crossfadeLoop(frame, headGain, tailGain, tail, mixed, half);
+}
+SONAVIK_RESYNTHESIS_AVX2 void truncateWide(const double* values, std::size_t count, double lo, double hi, int* out)
+{
+    truncateLoop(values, count, lo, hi, out);
+}
+const FrameLoops kWideLoops = {loadFrameWide, crossfadeWide, truncateWide};
+#endif
+
+const FrameLoops& frameLoops()
+{
+#ifdef SONAVIK_RESYNTHESIS_AVX2
+    if (fftWideKernels())
+        return kWideLoops;
+#endif
+    return kPortableLoops;
+}
+
 // Samples of one channel read and written as signed values, in place or from the untouched sound into
 // a copy of it.
 struct ChannelSamples {
@@ -61,14 +165,37 @@ struct ChannelSamples {
         return v;
     }
 
+    double lowest() const { return eightBit ? -128.0 : -32768.0; }
+    double highest() const { return eightBit ? 127.0 : 32767.0; }
+
     // Truncated toward zero and limited to the sample range; a value that is not a number is silence.
     void store(std::int64_t frame, double v) const
     {
-        const std::size_t i = static_cast<std::size_t>(frame) * stride + channel;
-        const double lo = eightBit ? -128.0 : -32768.0;
-        const double hi = eightBit ? 127.0 : 32767.0;
+        const double lo = lowest();
+        const double hi = highest();
         const double t = v >= hi ? hi : v <= lo ? lo : v == v ? std::trunc(v) : 0.0;
-        const int value = static_cast<int>(t);
+        put(frame, static_cast<int>(t));
+    }
+
+    // Samples first ... first + count - 1 set to values (in range).
+    void putRun(std::int64_t first, const int* values, std::size_t count) const
+    {
+        if (eightBit) {
+            unsigned char* at = bytes + static_cast<std::size_t>(first) * stride + channel;
+            for (std::size_t k = 0; k < count; ++k, at += stride)
+                *at = static_cast<unsigned char>(values[k] + 128);
+            return;
+        }
+        unsigned char* at = bytes + 2 * (static_cast<std::size_t>(first) * stride + channel);
+        for (std::size_t k = 0; k < count; ++k, at += 2 * stride) {
+            const auto s = static_cast<std::int16_t>(values[k]);
+            std::memcpy(at, &s, 2);
+        }
+    }
+
+    void put(std::int64_t frame, int value) const
+    {
+        const std::size_t i = static_cast<std::size_t>(frame) * stride + channel;
         if (eightBit) {
             bytes[i] = static_cast<unsigned char>(value + 128);
         } else {
@@ -130,36 +257,38 @@ struct InverseSetup {
     std::int64_t frames = 0;
     std::int64_t start = 0;
     std::vector<double> fade;
-    std::vector<double> weights;  // empty for the rectangular window
-    double scale = 1.0;
+    // A frame's sample k of its first half enters the sound times headGain[k], sample half + k of its
+    // second half times tailGain[k]: the crossfade, the window divided out and the transform's scale in
+    // one factor each, so a frame costs no division.
+    std::vector<double> headGain;
+    std::vector<double> tailGain;
 
     // Throws std::bad_alloc.
     InverseSetup(const Settings& settings, const Spectrogram& s)
         : n(static_cast<std::size_t>(s.fftSize)), half(n / 2), frames(s.spectrumCount),
-          start(settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample), fade(half),
-          scale(static_cast<double>(half))
+          start(settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample), fade(half), headGain(half),
+          tailGain(half)
     {
-        if (s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman)
-            weights.resize(n);
+        const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
+        const double scale = static_cast<double>(half);
         const double pi = 3.141592653589793;
-        for (std::size_t k = 0; k < half; ++k)
+        for (std::size_t k = 0; k < half; ++k) {
             fade[k] = (std::cos(pi * static_cast<double>(k) / static_cast<double>(half - 1)) + 1.0) * 0.5;
-        for (std::size_t k = 0; k < weights.size(); ++k)
-            weights[k] = fftWindowWeight(s.windowType, k, n);
+            const double head = windowed ? fftWindowWeight(s.windowType, k, n) : 1.0;
+            const double tail = windowed ? fftWindowWeight(s.windowType, half + k, n) : 1.0;
+            headGain[k] = (1.0 - fade[k]) / (head * scale);
+            tailGain[k] = fade[k] / (tail * scale);
+        }
     }
 
     // The last frame written, inclusive: the last frame's second half fades out into the sound.
     std::int64_t lastFrame() const { return start + (frames + 1) * static_cast<std::int64_t>(half) - 1; }
 
-    // Frame u of the spectra back in the time domain, its window divided out.
-    void inverse(const float* spectra, std::int64_t u, double* frame) const
+    // Frame u of the spectra back in the time domain, unscaled.
+    void inverse(const FrameLoops& loops, const float* spectra, std::int64_t u, double* frame) const
     {
-        const float* spectrum = spectra + static_cast<std::size_t>(u) * n;
-        for (std::size_t k = 0; k < n; ++k)
-            frame[k] = spectrum[k] / scale;
+        loops.loadFrame(spectra + static_cast<std::size_t>(u) * n, frame, n, u + 1 < frames);
         fftInverse(n, frame);
-        for (std::size_t k = 0; k < weights.size(); ++k)
-            frame[k] /= weights[k];
     }
 };
 
@@ -172,28 +301,36 @@ void writeFrames(const InverseSetup& set, const Settings& settings, const Select
                  const ChannelSamples& samples, std::int64_t first, std::int64_t last,
                  const std::function<void(std::int64_t)>& beforeFrame)
 {
+    const FrameLoops& loops = frameLoops();
     const std::size_t half = set.half;
-    std::vector<double> tail(half), alpha(half), frame(set.n);
+    std::vector<double> tail(half), alpha(half), frame(set.n), mixed(half);
+    std::vector<int> written(half);
     if (first == 0) {
         for (std::size_t k = 0; k < half; ++k)
-            tail[k] = samples.at(set.start + static_cast<std::int64_t>(k));
+            tail[k] = set.fade[k] * samples.at(set.start + static_cast<std::int64_t>(k));
     } else {
-        set.inverse(spectra, first - 1, frame.data());
-        std::copy(frame.begin() + static_cast<std::ptrdiff_t>(half), frame.end(), tail.begin());
+        // Only the second half of the frame before is wanted.
+        set.inverse(loops, spectra, first - 1, frame.data());
+        loops.crossfade(frame.data(), set.headGain.data(), set.tailGain.data(), tail.data(), mixed.data(), half);
     }
+    // Written fully, a sample is the crossfade alone and the old sound is not read.
+    const bool full = settings.applyUseAlpha == 0;
     for (std::int64_t u = first; u < last; ++u) {
         if (beforeFrame)
             beforeFrame(u);
         const std::int64_t base = set.start + u * static_cast<std::int64_t>(half);
+        set.inverse(loops, spectra, u, frame.data());
+        loops.crossfade(frame.data(), set.headGain.data(), set.tailGain.data(), tail.data(), mixed.data(), half);
+        if (full) {
+            loops.truncate(mixed.data(), half, samples.lowest(), samples.highest(), written.data());
+            samples.putRun(base, written.data(), half);
+            continue;
+        }
         fillApplyAlpha(settings, table, base, half, alpha.data());
-        set.inverse(spectra, u, frame.data());
         for (std::size_t k = 0; k < half; ++k) {
             const std::int64_t p = base + static_cast<std::int64_t>(k);
-            const double fade = set.fade[k];
-            const double old = samples.at(p);
-            samples.store(p, ((1.0 - fade) * frame[k] + fade * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
+            samples.store(p, mixed[k] * alpha[k] + (1.0 - alpha[k]) * samples.at(p));
         }
-        std::copy(frame.begin() + static_cast<std::ptrdiff_t>(half), frame.end(), tail.begin());
     }
     if (last != set.frames)
         return;
@@ -201,9 +338,8 @@ void writeFrames(const InverseSetup& set, const Settings& settings, const Select
     fillApplyAlpha(settings, table, base, half, alpha.data());
     for (std::size_t k = 0; k < half; ++k) {
         const std::int64_t p = base + static_cast<std::int64_t>(k);
-        const double fade = set.fade[k];
         const double old = samples.at(p);
-        samples.store(p, ((1.0 - fade) * old + fade * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
+        samples.store(p, ((1.0 - set.fade[k]) * old + tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
     }
 }
 

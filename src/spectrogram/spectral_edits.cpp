@@ -1,5 +1,7 @@
 #include "spectrogram/spectral_edits.h"
 
+#include "spectrogram/spectral_repair.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -20,13 +22,13 @@ void scaleBins(float* frame, std::int32_t n, std::int32_t binLo, std::int32_t bi
     }
 }
 
-bool validShape(const Spectrogram& s)
+} // namespace
+
+bool spectraComplete(const Spectrogram& s)
 {
     return s.fftSize >= 2 && s.binCount == s.fftSize / 2 + 1 && s.spectrumCount > 0
            && s.spectra.size() >= static_cast<std::size_t>(s.spectrumCount) * static_cast<std::size_t>(s.fftSize);
 }
-
-} // namespace
 
 std::optional<SpectralEdit> spectralEditOfCommand(int commandId)
 {
@@ -39,6 +41,8 @@ std::optional<SpectralEdit> spectralEditOfCommand(int commandId)
         return SpectralEdit::Halve;
     case 40508:
         return SpectralEdit::Keep;
+    case 40521:
+        return SpectralEdit::Repair;
     default:
         return std::nullopt;
     }
@@ -68,11 +72,15 @@ std::optional<CellRect> selectionRect(const Spectrogram& s)
 
 void applySpectralEdit(Spectrogram& s, SpectralEdit edit, const CellRect& rect)
 {
-    if (!validShape(s))
+    if (!spectraComplete(s))
         return;
     const std::optional<CellRect> r = limitedRect(s, rect);
     if (!r)
         return;
+    if (edit == SpectralEdit::Repair) {
+        repairFrames(s, r->frameLo, r->frameHi, {{r->binLo, r->binHi}});
+        return;
+    }
     const std::int32_t n = s.fftSize;
     const auto frameAt = [&](std::int32_t j) { return s.spectra.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(n); };
     if (edit == SpectralEdit::Keep) {

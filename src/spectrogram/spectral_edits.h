@@ -13,6 +13,7 @@ enum class SpectralEdit {
     Double,  // "大きさを２倍"
     Halve,   // "大きさを半分"
     Keep,    // "トリミング": every cell outside the rectangle, in all frames, set to 0
+    Repair,  // "修復": the cells rebuilt from the frames around the rectangle (spectral_repair.h)
 };
 
 // Frames frameLo ... frameHi and bins binLo ... binHi, inclusive.
@@ -23,7 +24,7 @@ struct CellRect {
     std::int32_t binHi = 0;
 };
 
-// The context menu's command ids 40501, 40502, 40503 and 40508; nullopt for "キャンセル" (40509) and
+// The context menu's command ids 40501, 40502, 40503, 40508 and 40521 (repair); nullopt for "キャンセル" (40509) and
 // anything else.
 std::optional<SpectralEdit> spectralEditOfCommand(int commandId);
 
@@ -32,6 +33,9 @@ std::optional<SpectralEdit> spectralEditOfCommand(int commandId);
 std::optional<CellRect> limitedRect(const Spectrogram& s, CellRect rect);
 // The window's selection as a rectangle (limited), nullopt without one.
 std::optional<CellRect> selectionRect(const Spectrogram& s);
+
+// Whether the spectra hold every frame the shape names, so that edits can touch any cell.
+bool spectraComplete(const Spectrogram& s);
 
 // Applies edit to the spectra for the rectangle (limited first; nothing happens when nothing is left).
 // The picture is not recoloured here.

@@ -3,6 +3,7 @@
 #include "document/workspace.h"
 #include "platform/ui.h"
 #include "spectrogram/spectral_edits.h"
+#include "spectrogram/spectral_repair.h"
 #include "spectrogram/spectrogram.h"
 #include "spectrogram/spectrogram_analysis.h"
 #include "views/view_geometry.h"
@@ -11,6 +12,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace sonavik {
 
@@ -112,7 +114,8 @@ const std::vector<SpectrogramMenuItem>& spectrogramMenu()
     static const std::vector<SpectrogramMenuItem> items = {
         {Erase, "消去"},       {Double, "大きさを２倍"}, {Halve, "大きさを半分"},
         {Keep, "トリミング"},  {Cancel, "キャンセル"},   {0, ""},
-        {PlaySelection, "選択範囲を再生"},
+        {PlaySelection, "選択範囲を再生"}, {0, ""},
+        {Repair, "修復"},      {Harmonics, "倍音も"},    {SnapToPeak, "ピークに合わせる"},
     };
     return items;
 }
@@ -569,10 +572,17 @@ std::optional<SpectrogramView::PixelRect> SpectrogramView::selectionPixels() con
 {
     if (s_.selFrameLo == -1)
         return std::nullopt;
+    return cellPixels(s_.selFrameLo, s_.selFrameHi, s_.selBinLo, s_.selBinHi);
+}
+
+// The pixels of a rectangle of cells, limited to the plot; nullopt when none of it is in view.
+std::optional<SpectrogramView::PixelRect> SpectrogramView::cellPixels(std::int64_t frameLo, std::int64_t frameHi,
+                                                                      std::int64_t binLo, std::int64_t binHi) const
+{
     const PlotAxis x = timeAxis();
     const PlotAxis y = frequencyAxis();
-    CellRange cols{x.firstPixel(s_.selFrameLo), x.lastPixel(s_.selFrameHi)};
-    CellRange rows{y.firstPixel(s_.selBinLo), y.lastPixel(s_.selBinHi)};
+    CellRange cols{x.firstPixel(frameLo), x.lastPixel(frameHi)};
+    CellRange rows{y.firstPixel(binLo), y.lastPixel(binHi)};
     const auto outside = [](CellRange r, int pixels) {
         return (r.lo < 0 && r.hi < 0) || (r.lo > pixels - 1 && r.hi > pixels - 1);
     };
@@ -581,6 +591,30 @@ std::optional<SpectrogramView::PixelRect> SpectrogramView::selectionPixels() con
     cols = x.limitPixels(cols);
     rows = y.limitPixels(rows);
     return PixelRect{cols.lo, cols.hi, rows.lo, rows.hi};
+}
+
+// The selection, or with harmonics on every band the next edit takes, over the selected frames. Bands
+// that share rows of pixels (zoomed out) are drawn as one, so that the exclusive-or does not undo them.
+std::vector<SpectrogramView::PixelRect> SpectrogramView::overlayPixels() const
+{
+    std::vector<PixelRect> rects;
+    if (s_.selFrameLo == -1)
+        return rects;
+    if (!harmonics_) {
+        if (const auto r = selectionPixels())
+            rects.push_back(*r);
+        return rects;
+    }
+    for (const BinRange& band : bandBins(s_, s_.selBinLo, s_.selBinHi, true)) {
+        const auto r = cellPixels(s_.selFrameLo, s_.selFrameHi, band.lo, band.hi);
+        if (!r)
+            continue;
+        if (!rects.empty() && r->y0 <= rects.back().y1)
+            rects.back().y1 = std::max(rects.back().y1, r->y1);
+        else
+            rects.push_back(*r);
+    }
+    return rects;
 }
 
 bool SpectrogramView::selectionShown() const
@@ -604,17 +638,16 @@ const PixelImage& SpectrogramView::picture()
         return shown_;
     const int h = plotHeight();
     const int left = buttons_ + axisWidth_;
-    std::optional<PixelRect> overlay;
+    std::vector<PixelRect> overlay;
     if (!plot_.empty() && selectionShown())
-        overlay = selectionPixels();
+        overlay = overlayPixels();
     // Pointer moves change only the strips: the plot and its overlay are copied again only when they changed.
     if (fresh)
         std::memset(shown_.data(), 0, shown_.byteSize());
     if (fresh || overlay != shownOverlay_) {
         blit(shown_, plot_, left, 0);
-        if (overlay)
-            shown_.xorRect(left + toInt(overlay->x0), toInt(h - 1 - overlay->y1), left + toInt(overlay->x1),
-                           toInt(h - 1 - overlay->y0), kSelection);
+        for (const PixelRect& r : overlay)
+            shown_.xorRect(left + toInt(r.x0), toInt(h - 1 - r.y1), left + toInt(r.x1), toInt(h - 1 - r.y0), kSelection);
     }
     shownOverlay_ = overlay;
     plotShownStale_ = false;
@@ -720,11 +753,30 @@ SpectrogramAction SpectrogramView::menuCommand(int id)
         return SpectrogramAction::None;
     if (id == PlaySelection)
         return SpectrogramAction::PlaySelection;
+    if (id == Harmonics) {
+        harmonics_ = !harmonics_;
+        shownStale_ = true;
+        return SpectrogramAction::None;
+    }
     const auto edit = spectralEditOfCommand(id);
     const auto rect = selectionRect(s_);
+    if (id == SnapToPeak && rect) {
+        if (const auto snapped = snappedToPeak(s_, *rect)) {
+            s_.selBinLo = snapped->binLo;
+            s_.selBinHi = snapped->binHi;
+        }
+        render(false);
+        return SpectrogramAction::None;
+    }
     if (!edit || !rect)
         return SpectrogramAction::None;
-    applySpectralEdit(s_, *edit, *rect);
+    const bool harmonics = std::exchange(harmonics_, false);
+    shownStale_ = true;
+    // A repair with no frame outside the rectangle has nothing to rebuild from.
+    if (!applyHarmonicEdit(s_, *edit, *rect, harmonics)) {
+        ui_.beep(BeepKind::Error);
+        return SpectrogramAction::None;
+    }
     recolour();
     render(true);
     return SpectrogramAction::None;

@@ -44,6 +44,11 @@ inline constexpr int Keep = 40508;
 inline constexpr int Cancel = 40509;
 // Our own: hear what the selected rectangle alone sounds like.
 inline constexpr int PlaySelection = 40520;
+// Our own: rebuild the rectangle from the frames around it; let the next edit take the band's harmonics
+// too (a toggle); move the band onto the strongest bin near it.
+inline constexpr int Repair = 40521;
+inline constexpr int Harmonics = 40522;
+inline constexpr int SnapToPeak = 40523;
 } // namespace spectrogram_cmd
 
 // A button of the column: its caption (window text, not drawn), picture, column and row.
@@ -134,6 +139,9 @@ public:
     void pointerLeft();
     SpectrogramAction menuCommand(int id);
     bool selectionShown() const;
+    // Whether the next edit also takes the band's harmonics ("倍音も", shown ticked in the menu and as
+    // the extra bands of the overlay); the edit turns it off again.
+    bool harmonicsOn() const { return harmonics_; }
 
     // Whether the plot is drawn with the block sums: by default only where adding every cell would be
     // slow (they cost some 0.42 bytes per cell); always or never for comparisons.
@@ -152,6 +160,9 @@ private:
     void zoomIn(bool time);
     void zoomOut(bool time);
     std::optional<PixelRect> selectionPixels() const;
+    std::optional<PixelRect> cellPixels(std::int64_t frameLo, std::int64_t frameHi, std::int64_t binLo,
+                                        std::int64_t binHi) const;
+    std::vector<PixelRect> overlayPixels() const;
     bool onDataPixels(int px, int py) const;
     void clearSelection();
     void drawGrid();
@@ -179,7 +190,8 @@ private:
     PixelImage shown_;
     bool shownStale_ = true;
     bool plotShownStale_ = true;
-    std::optional<PixelRect> shownOverlay_;
+    std::vector<PixelRect> shownOverlay_;
+    bool harmonics_ = false;
     ScrollBarState hBar_;
     ScrollBarState vBar_;
     std::optional<std::pair<int, int>> pointer_;

@@ -168,7 +168,7 @@ TEST_F(SpectrogramWindowTest, TheMenuOpensAWindowWhoseButtonsZoomColourSaveAndWr
         QStringList texts;
         for (QAction* a : menu->actions())
             texts << (a->isSeparator() ? QString("-") : a->text());
-        EXPECT_EQ(texts.join("|"), QString::fromUtf8("消去|大きさを２倍|大きさを半分|トリミング|キャンセル|-|選択範囲を再生"));
+        EXPECT_EQ(texts.join("|"), QString::fromUtf8("消去|大きさを２倍|大きさを半分|トリミング|キャンセル|-|選択範囲を再生|-|修復|倍音も|ピークに合わせる"));
         menu->setActiveAction(menu->actions().first());
         QTest::keyClick(menu, Qt::Key_Return);
     });

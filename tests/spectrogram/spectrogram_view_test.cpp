@@ -186,6 +186,59 @@ TEST_F(SpectrogramViewTest, DraggingSelectsARectangleAndClicksClearIt)
     EXPECT_EQ((std::array{s.selFrameLo, s.selFrameHi, s.selBinLo, s.selBinHi}), (std::array{18, 19, 1, 8}));
 }
 
+TEST_F(SpectrogramViewTest, HarmonicsShowInTheOverlayAndGoWithTheNextEdit)
+{
+    std::fill(s.spectra.begin(), s.spectra.end(), 1.0f);
+    view->leftPress(xOf(2), yOf(2));
+    view->mouseMove(xOf(5), yOf(2));
+    view->leftRelease(xOf(5), yOf(2));
+    const auto red = [&](int frame, int bin) {
+        const Rgb under = view->plot().pixel(xOf(frame) - 112, yOf(bin));
+        return view->picture().pixel(xOf(frame), yOf(bin)) == Rgb{static_cast<std::uint8_t>(under.r ^ 255), under.g, under.b};
+    };
+    EXPECT_TRUE(red(3, 2));
+    EXPECT_FALSE(red(3, 4));
+    EXPECT_EQ(view->menuCommand(Harmonics), SpectrogramAction::None);
+    EXPECT_TRUE(view->harmonicsOn());
+    // Bins 4, 6 and 8 (the top) join bin 2, over the same frames.
+    for (int bin = 0; bin <= 8; ++bin) {
+        EXPECT_EQ(red(3, bin), bin % 2 == 0 && bin > 0) << bin;
+        EXPECT_FALSE(red(7, bin)) << bin;
+    }
+    view->menuCommand(Double);
+    EXPECT_FALSE(view->harmonicsOn());
+    for (int bin = 0; bin <= 8; ++bin) {
+        EXPECT_EQ(test::magnitude(s, 3, bin), (bin % 2 == 0 && bin > 0 ? 2 : 1) * std::sqrt(bin % 8 ? 2.0 : 1.0)) << bin;
+        EXPECT_EQ(red(3, bin), bin == 2) << bin;
+    }
+    EXPECT_EQ(test::magnitude(s, 1, 4), std::sqrt(2.0));
+    view->menuCommand(Harmonics);
+    view->menuCommand(Harmonics);
+    EXPECT_FALSE(view->harmonicsOn());
+
+    // The band of two bins moves onto bin 7, the strongest within two bins of it.
+    for (int j = 2; j <= 5; ++j)
+        s.spectra[static_cast<std::size_t>(j) * 16 + 7] = 9.0f;
+    view->leftPress(xOf(2), yOf(5));
+    view->mouseMove(xOf(5), yOf(6));
+    view->leftRelease(xOf(5), yOf(6));
+    view->menuCommand(SnapToPeak);
+    EXPECT_EQ((std::array{s.selFrameLo, s.selFrameHi, s.selBinLo, s.selBinHi}), (std::array{2, 5, 7, 8}));
+    EXPECT_TRUE(red(3, 8));
+    EXPECT_FALSE(red(3, 6));
+
+    // Repair rebuilds from the frames around; with every frame chosen there are none, and it says so.
+    view->menuCommand(Repair);
+    EXPECT_NEAR(test::magnitude(s, 3, 7), test::magnitude(s, 1, 7), 1e-5);
+    EXPECT_TRUE(ui.beeps.empty());
+    s.selFrameLo = 0;
+    s.selFrameHi = kFrames - 1;
+    const SpectrumValues before = s.spectra;
+    view->menuCommand(Repair);
+    EXPECT_EQ(ui.beeps.size(), 1u);
+    EXPECT_EQ(s.spectra, before);
+}
+
 TEST_F(SpectrogramViewTest, StripsShowGridTicksLabelsAndCrossSections)
 {
     const PixelImage& freq = view->frequencyStrip();
