@@ -49,37 +49,48 @@ typedef double Doubles4 __attribute__((vector_size(32)));
 typedef float Floats4 __attribute__((vector_size(16)));
 typedef int Ints4 __attribute__((vector_size(16)));
 
-// Frame u's n floats as doubles. The spectra come from memory once, frame after frame: each line of the
-// next frame is asked for as the same line of this one is read, so that it arrives while this frame is
-// transformed; into the second-level cache only, where it does not push the transform's own data out.
-[[gnu::always_inline]] inline void loadFrameLoop(const float* spectrum, double* frame, std::size_t n, bool prefetchNext)
+// Frame u's n floats as doubles divided by the transform's scale. The scale is a power of two, so
+// multiplying by its inverse is the division, to the bit. The spectra come from memory once, frame after
+// frame: each line of the next frame is asked for as the same line of this one is read, so that it
+// arrives while this frame is transformed; into the second-level cache only, where it does not push the
+// transform's own data out.
+[[gnu::always_inline]] inline void loadFrameLoop(const float* spectrum, double* frame, std::size_t n, double inverseScale,
+                                                 bool prefetchNext)
 {
+    const Doubles4 by = {inverseScale, inverseScale, inverseScale, inverseScale};
     for (std::size_t k = 0; k < n; k += 4) {
         if (prefetchNext && k % 16 == 0)
             __builtin_prefetch(spectrum + n + k, 0, 1);
         Floats4 v;
         std::memcpy(&v, spectrum + k, sizeof v);
-        const Doubles4 d = __builtin_convertvector(v, Doubles4);
+        const Doubles4 d = __builtin_convertvector(v, Doubles4) * by;
         std::memcpy(frame + k, &d, sizeof d);
     }
 }
 
-// The first half of an inverse frame times headGain plus tail (the frame before's), into mixed; tail
-// becomes this frame's second half times tailGain.
-[[gnu::always_inline]] inline void crossfadeLoop(const double* frame, const double* headGain, const double* tailGain,
-                                                 double* tail, double* mixed, std::size_t half)
+// With the window divided out of an inverse frame first (weights null for the rectangular window):
+// mixed = (1 - fade) x its first half + fade x tail (the frame before's second half), in that order of
+// operations; tail becomes its second half.
+[[gnu::always_inline]] inline void crossfadeLoop(const double* frame, const double* weights, const double* keep,
+                                                 const double* fade, double* tail, double* mixed, std::size_t half)
 {
     for (std::size_t k = 0; k < half; k += 4) {
-        Doubles4 head, gain, before, second, secondGain;
+        Doubles4 head, headShare, before, beforeShare, second;
         std::memcpy(&head, frame + k, sizeof head);
-        std::memcpy(&gain, headGain + k, sizeof gain);
-        std::memcpy(&before, tail + k, sizeof before);
         std::memcpy(&second, frame + half + k, sizeof second);
-        std::memcpy(&secondGain, tailGain + k, sizeof secondGain);
-        const Doubles4 m = head * gain + before;
-        const Doubles4 t = second * secondGain;
+        if (weights) {
+            Doubles4 w, v;
+            std::memcpy(&w, weights + k, sizeof w);
+            std::memcpy(&v, weights + half + k, sizeof v);
+            head /= w;
+            second /= v;
+        }
+        std::memcpy(&headShare, keep + k, sizeof headShare);
+        std::memcpy(&before, tail + k, sizeof before);
+        std::memcpy(&beforeShare, fade + k, sizeof beforeShare);
+        const Doubles4 m = headShare * head + beforeShare * before;
         std::memcpy(mixed + k, &m, sizeof m);
-        std::memcpy(tail + k, &t, sizeof t);
+        std::memcpy(tail + k, &second, sizeof second);
     }
 }
 
@@ -103,32 +114,32 @@ typedef int Ints4 __attribute__((vector_size(16)));
 }
 
 struct FrameLoops {
-    void (*loadFrame)(const float* spectrum, double* frame, std::size_t n, bool prefetchNext);
-    void (*crossfade)(const double* frame, const double* headGain, const double* tailGain, double* tail, double* mixed,
-                      std::size_t half);
+    void (*loadFrame)(const float* spectrum, double* frame, std::size_t n, double inverseScale, bool prefetchNext);
+    void (*crossfade)(const double* frame, const double* weights, const double* keep, const double* fade, double* tail,
+                      double* mixed, std::size_t half);
     void (*truncate)(const double* values, std::size_t count, double lo, double hi, int* out);
 };
 
 const FrameLoops kPortableLoops = {
-    [](const float* spectrum, double* frame, std::size_t n, bool prefetchNext) {
-        loadFrameLoop(spectrum, frame, n, prefetchNext);
+    [](const float* spectrum, double* frame, std::size_t n, double inverseScale, bool prefetchNext) {
+        loadFrameLoop(spectrum, frame, n, inverseScale, prefetchNext);
     },
-    [](const double* frame, const double* headGain, const double* tailGain, double* tail, double* mixed, std::size_t half) {
-        crossfadeLoop(frame, headGain, tailGain, tail, mixed, half);
-    },
+    [](const double* frame, const double* weights, const double* keep, const double* fade, double* tail, double* mixed,
+       std::size_t half) { crossfadeLoop(frame, weights, keep, fade, tail, mixed, half); },
     [](const double* values, std::size_t count, double lo, double hi, int* out) { truncateLoop(values, count, lo, hi, out); },
 };
 
 #if defined(__x86_64__) || defined(__i386__)
 #define SONAVIK_RESYNTHESIS_AVX2 __attribute__((target("avx2")))
-SONAVIK_RESYNTHESIS_AVX2 void loadFrameWide(const float* spectrum, double* frame, std::size_t n, bool prefetchNext)
+SONAVIK_RESYNTHESIS_AVX2 void loadFrameWide(const float* spectrum, double* frame, std::size_t n, double inverseScale,
+                                            bool prefetchNext)
 {
-    loadFrameLoop(spectrum, frame, n, prefetchNext);
+    loadFrameLoop(spectrum, frame, n, inverseScale, prefetchNext);
 }
-SONAVIK_RESYNTHESIS_AVX2 void crossfadeWide(const double* frame, const double* headGain, const double* tailGain,
-                                            double* tail, double* mixed, std::size_t half)
+SONAVIK_RESYNTHESIS_AVX2 void crossfadeWide(const double* frame, const double* weights, const double* keep,
+                                            const double* fade, double* tail, double* mixed, std::size_t half)
 {
-    crossfadeLoop(frame, headGain, tailGain, tail, mixed, half);
+    crossfadeLoop(frame, weights, keep, fade, tail, mixed, half);
 }
 SONAVIK_RESYNTHESIS_AVX2 void truncateWide(const double* values, std::size_t count, double lo, double hi, int* out)
 {
@@ -187,6 +198,17 @@ struct ChannelSamples {
             return;
         }
         unsigned char* at = bytes + 2 * (static_cast<std::size_t>(first) * stride + channel);
+        if (stride == 1) {
+            // One channel: the samples lie side by side, a loop the compiler packs.
+            std::int16_t run[256];
+            for (std::size_t done = 0; done < count; done += 256) {
+                const std::size_t m = std::min<std::size_t>(256, count - done);
+                for (std::size_t k = 0; k < m; ++k)
+                    run[k] = static_cast<std::int16_t>(values[done + k]);
+                std::memcpy(at + 2 * done, run, 2 * m);
+            }
+            return;
+        }
         for (std::size_t k = 0; k < count; ++k, at += 2 * stride) {
             const auto s = static_cast<std::int16_t>(values[k]);
             std::memcpy(at, &s, 2);
@@ -257,39 +279,39 @@ struct InverseSetup {
     std::int64_t frames = 0;
     std::int64_t start = 0;
     std::vector<double> fade;
-    // A frame's sample k of its first half enters the sound times headGain[k], sample half + k of its
-    // second half times tailGain[k]: the crossfade, the window divided out and the transform's scale in
-    // one factor each, so a frame costs no division.
-    std::vector<double> headGain;
-    std::vector<double> tailGain;
+    std::vector<double> keep;     // 1 - fade
+    std::vector<double> weights;  // empty for the rectangular window
+    double inverseScale = 1.0;    // 1 / (n / 2), a power of two
 
+    // The loops below do the same operations in the same order as one sample after the other would, so
+    // the samples are the same to the bit on every processor.
     // Throws std::bad_alloc.
     InverseSetup(const Settings& settings, const Spectrogram& s)
         : n(static_cast<std::size_t>(s.fftSize)), half(n / 2), frames(s.spectrumCount),
-          start(settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample), fade(half), headGain(half),
-          tailGain(half)
+          start(settings.applyNewPosition != 0 ? settings.applyStart : s.firstSample), fade(half), keep(half),
+          inverseScale(1.0 / static_cast<double>(half))
     {
-        const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
-        const double scale = static_cast<double>(half);
+        if (s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman)
+            weights.resize(n);
         const double pi = 3.141592653589793;
         for (std::size_t k = 0; k < half; ++k) {
             fade[k] = (std::cos(pi * static_cast<double>(k) / static_cast<double>(half - 1)) + 1.0) * 0.5;
-            const double head = windowed ? fftWindowWeight(s.windowType, k, n) : 1.0;
-            const double tail = windowed ? fftWindowWeight(s.windowType, half + k, n) : 1.0;
-            headGain[k] = (1.0 - fade[k]) / (head * scale);
-            tailGain[k] = fade[k] / (tail * scale);
+            keep[k] = 1.0 - fade[k];
         }
+        for (std::size_t k = 0; k < weights.size(); ++k)
+            weights[k] = fftWindowWeight(s.windowType, k, n);
     }
 
     // The last frame written, inclusive: the last frame's second half fades out into the sound.
     std::int64_t lastFrame() const { return start + (frames + 1) * static_cast<std::int64_t>(half) - 1; }
 
-    // Frame u of the spectra back in the time domain, unscaled.
+    // Frame u of the spectra back in the time domain; the window is divided out where it is used.
     void inverse(const FrameLoops& loops, const float* spectra, std::int64_t u, double* frame) const
     {
-        loops.loadFrame(spectra + static_cast<std::size_t>(u) * n, frame, n, u + 1 < frames);
+        loops.loadFrame(spectra + static_cast<std::size_t>(u) * n, frame, n, inverseScale, u + 1 < frames);
         fftInverse(n, frame);
     }
+    const double* windowWeights() const { return weights.empty() ? nullptr : weights.data(); }
 };
 
 // Frames first ... last - 1 of one channel, each blended over the positions of its first half. Frame u
@@ -307,11 +329,11 @@ void writeFrames(const InverseSetup& set, const Settings& settings, const Select
     std::vector<int> written(half);
     if (first == 0) {
         for (std::size_t k = 0; k < half; ++k)
-            tail[k] = set.fade[k] * samples.at(set.start + static_cast<std::int64_t>(k));
+            tail[k] = samples.at(set.start + static_cast<std::int64_t>(k));
     } else {
         // Only the second half of the frame before is wanted.
         set.inverse(loops, spectra, first - 1, frame.data());
-        loops.crossfade(frame.data(), set.headGain.data(), set.tailGain.data(), tail.data(), mixed.data(), half);
+        loops.crossfade(frame.data(), set.windowWeights(), set.keep.data(), set.fade.data(), tail.data(), mixed.data(), half);
     }
     // Written fully, a sample is the crossfade alone and the old sound is not read.
     const bool full = settings.applyUseAlpha == 0;
@@ -320,7 +342,7 @@ void writeFrames(const InverseSetup& set, const Settings& settings, const Select
             beforeFrame(u);
         const std::int64_t base = set.start + u * static_cast<std::int64_t>(half);
         set.inverse(loops, spectra, u, frame.data());
-        loops.crossfade(frame.data(), set.headGain.data(), set.tailGain.data(), tail.data(), mixed.data(), half);
+        loops.crossfade(frame.data(), set.windowWeights(), set.keep.data(), set.fade.data(), tail.data(), mixed.data(), half);
         if (full) {
             loops.truncate(mixed.data(), half, samples.lowest(), samples.highest(), written.data());
             samples.putRun(base, written.data(), half);
@@ -339,7 +361,7 @@ void writeFrames(const InverseSetup& set, const Settings& settings, const Select
     for (std::size_t k = 0; k < half; ++k) {
         const std::int64_t p = base + static_cast<std::int64_t>(k);
         const double old = samples.at(p);
-        samples.store(p, ((1.0 - set.fade[k]) * old + tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
+        samples.store(p, ((1.0 - set.fade[k]) * old + set.fade[k] * tail[k]) * alpha[k] + (1.0 - alpha[k]) * old);
     }
 }
 
