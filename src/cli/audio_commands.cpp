@@ -122,7 +122,7 @@ bool readSettingsOption(const std::optional<std::string>& file, Settings& settin
 // chose by name, as the dialogs pick it; else the default. Sets useMapper and index; false after the message.
 bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fromSettings, const std::string& storedName,
                  std::int32_t& useMapper, std::int32_t& index, Ui& ui, const std::function<int(int, WaveDeviceCaps&)>& capabilities,
-                 int count)
+                 const std::function<int()>& count)
 {
     if (wanted) {
         const auto lists = listPulseDevices();
@@ -140,7 +140,8 @@ bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fro
         useMapper = 1;
         return true;
     }
-    const std::vector<std::string> names = deviceListNames(ui, count, capabilities);
+    // The server is asked for its list only when the settings choose a device by name.
+    const std::vector<std::string> names = deviceListNames(ui, count(), capabilities);
     index = entryForName(storedName, names.data(), static_cast<int>(names.size()));
     return true;
 }
@@ -183,7 +184,7 @@ int play(const std::vector<std::string>& args)
     Settings& s = ws.settings;
     if (!chooseDevice(deviceName, true, settingsFile.has_value(), deviceNameOf(s.playDeviceName), s.playUseMapper,
                      s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     device.deviceCount()))
+                     [&] { return device.deviceCount(); }))
         return kExitFailed;
     if (!openWavFile(ws, ui, absolutePath(parsed->operands[0])))
         return kExitFailed;
@@ -296,7 +297,7 @@ int record(const std::vector<std::string>& args)
     PulseWaveIn device(events.poster());
     if (!chooseDevice(deviceName, false, settingsFile.has_value(), deviceNameOf(s.recordDeviceName), s.recordUseMapper,
                      s.recordDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     device.deviceCount()))
+                     [&] { return device.deviceCount(); }))
         return kExitFailed;
 
     Recorder recorder(ws, ui, device);

@@ -235,24 +235,32 @@ bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc)
     return true;
 }
 
+namespace {
+
+// Opens writer for path, or shows why it cannot: a path the reader would refuse is not written either.
+bool openWavWriter(Ui& ui, SafeFileWriter& writer, const std::string& path)
+{
+    if (path.size() < kPathCapacity && writer.open())
+        return true;
+    showError(ui, path + kCannotSave);
+    return false;
+}
+
+} // namespace
+
 bool canWriteWavFile(Ui& ui, const std::string& path)
 {
     SafeFileWriter writer(path);
-    const bool can = path.size() < kPathCapacity && writer.open();
+    const bool can = openWavWriter(ui, writer, path);
     writer.discard();
-    if (!can)
-        showError(ui, path + kCannotSave);
     return can;
 }
 
 bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path)
 {
     SafeFileWriter writer(path);
-    // A path the reader would refuse is not written either.
-    if (path.size() >= kPathCapacity || !writer.open()) {
-        showError(ui, path + kCannotSave);
+    if (!openWavWriter(ui, writer, path))
         return false;
-    }
 
     std::size_t size = document.byteCount();
     // The reader takes chunk sizes as signed 32-bit values; a larger file could never be opened again.

@@ -110,7 +110,7 @@ void PreviewRender::setSettings(const Settings& settings)
 
 // The responses and weights of every region for the current settings, in target order: the reverb
 // draws each region's noise after the one before, from where the session's generator stands.
-bool PreviewRender::prepare()
+void PreviewRender::prepare()
 {
     SilentUi ui;  // the edits' step texts and messages belong to OK, not to listening
     std::uint32_t noise = noiseStart_;
@@ -136,7 +136,6 @@ bool PreviewRender::prepare()
         r.usable = r.usable && (commandId_ == cmd::Nonlinear || r.blocks > 0);
     }
     prepared_ = true;
-    return true;
 }
 
 bool PreviewRender::render(std::int64_t first, std::int64_t count)

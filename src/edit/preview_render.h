@@ -53,7 +53,7 @@ public:
 
 private:
     struct Region;
-    bool prepare();
+    void prepare();
     void renderNonlinear(std::int64_t from, std::int64_t to);
     bool renderBlocks(std::int64_t from, std::int64_t to);
     bool restartAt(std::int64_t frame);

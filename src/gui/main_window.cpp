@@ -343,16 +343,15 @@ void MainWindow::setMouseCapture(int, bool)
 
 bool MainWindow::askParametersFor(int commandId, int target, int slot)
 {
-    previewTarget_ = PreviewTarget{&player_, target, slot};
-    const bool answered = askParameters(commandId);
-    previewTarget_.reset();
-    return answered;
+    // The curve dialogs let the edit be heard when the target is known.
+    const PreviewTarget preview{&player_, target, slot};
+    return showParameterDialog(commandId, &preview);
 }
 
-bool MainWindow::askParameters(int commandId)
+bool MainWindow::askParameters(int commandId) { return showParameterDialog(commandId, nullptr); }
+
+bool MainWindow::showParameterDialog(int commandId, const PreviewTarget* preview)
 {
-    // The curve dialogs let the edit be heard when the target is known.
-    const PreviewTarget* preview = previewTarget_ ? &*previewTarget_ : nullptr;
     switch (commandId) {
     case cmd::Nonlinear:
         return showNonlinearDialog(ws_, ui_, this, preview);

@@ -80,6 +80,8 @@ public:
     // EditHost
     bool askParameters(int commandId) override;
     bool askParametersFor(int commandId, int target, int slot) override;
+    // The command's dialog; preview lets a curve dialog play its edit (null: no "試聴").
+    bool showParameterDialog(int commandId, const PreviewTarget* preview);
     // Runs the analysis as a long edit (progress and "中止" as for the edits); each finished
     // spectrogram opens its window.
     void analyseRegions(const std::vector<EditRegion>& regions, int channelCount) override;
@@ -143,8 +145,6 @@ private:
     Player player_;
     Recorder recorder_;
     QTimer playLineTimer_;
-    // The target of the edit whose dialog is open, for its "試聴".
-    std::optional<PreviewTarget> previewTarget_;
     MainArea* area_ = nullptr;
     std::array<WaveView*, 2> waveViews_{};
     std::array<BigButton*, 6> bigButtons_{};

@@ -762,6 +762,16 @@ struct PulseWaveOut::Impl : DeviceCore {
         deliver(std::move(finished));
     }
 
+    // Lock held: every buffer not yet done comes back, as reset() and replaceQueued() promise.
+    void returnQueue()
+    {
+        std::vector<Finished> queued;
+        for (const Entry& e : queue)
+            queued.push_back({e.buffer, 0});
+        queue.clear();
+        returnAll(std::move(queued));
+    }
+
     static void onWritable(pa_stream* s, std::size_t, void* self)
     {
         auto* d = static_cast<Impl*>(self);
@@ -866,11 +876,7 @@ int PulseWaveOut::reset()
     LoopLock lock(d.connection.loop());
     // Stops at once: the server drops what it holds with the stream; the next write connects again.
     d.dropStream();
-    std::vector<Finished> queued;
-    for (const Impl::Entry& e : d.queue)
-        queued.push_back({e.buffer, 0});
-    d.queue.clear();
-    d.returnAll(std::move(queued));
+    d.returnQueue();
     return mm::NoError;
 }
 
@@ -973,11 +979,7 @@ int PulseWaveOut::replaceQueued(std::uint64_t& resumeAt)
     d.seekPending = true;
     d.seekTo = at;
     d.writtenBytes = static_cast<std::uint64_t>(at);
-    std::vector<Finished> queued;
-    for (const Impl::Entry& e : d.queue)
-        queued.push_back({e.buffer, 0});
-    d.queue.clear();
-    d.returnAll(std::move(queued));
+    d.returnQueue();
     resumeAt = static_cast<std::uint64_t>(at);
     return mm::NoError;
 }

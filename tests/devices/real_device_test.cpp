@@ -93,6 +93,20 @@ void useDefaults(Workspace& ws)
     ws.pageSize = 4096;
 }
 
+// Default settings recording 16 bits at 44100 Hz from device source.
+void recordFrom(Workspace& ws, int source, int channels, int seconds, int packets)
+{
+    useDefaults(ws);
+    Settings& s = ws.settings;
+    s.recordUseMapper = 0;
+    s.recordDeviceIndex = source;
+    s.recordChannels = channels;
+    s.recordBits = 16;
+    s.recordRateIndex = 3;
+    s.recordSeconds = seconds;
+    s.recordPackets = packets;
+}
+
 // Stereo 16-bit noise at 44100 Hz, different in the two channels and never all zero in a frame.
 void makeNoise(SoundDocument& doc, int frames, unsigned seed)
 {
@@ -154,15 +168,7 @@ protected:
     // goes on for settle milliseconds after it. Every message of the recording lands in ui.
     void recordWhile(Workspace& ws, test::ScriptedUi& ui, int source, const std::function<void()>& during, int settle = 400)
     {
-        useDefaults(ws);
-        Settings& rs = ws.settings;
-        rs.recordUseMapper = 0;
-        rs.recordDeviceIndex = source;
-        rs.recordChannels = 2;
-        rs.recordBits = 16;
-        rs.recordRateIndex = 3;
-        rs.recordSeconds = 60;
-        rs.recordPackets = 1;
+        recordFrom(ws, source, 2, 60, 1);
         PulseWaveIn in(postToQt());
         Recorder recorder(ws, ui, in);
         recorder.hooks.settingsDialog = [] { return true; };
@@ -287,15 +293,7 @@ TEST_F(RealDevices, VolumesPerChannelAndThePlaybackRateReachTheSound)
 TEST_F(RealDevices, RecordingFromTheSineSourceKeepsEveryFrameThroughAStall)
 {
     Workspace ws;
-    useDefaults(ws);
-    Settings& s = ws.settings;
-    s.recordUseMapper = 0;
-    s.recordDeviceIndex = sineIndex_;
-    s.recordChannels = 1;
-    s.recordBits = 16;
-    s.recordRateIndex = 3;
-    s.recordSeconds = 5;
-    s.recordPackets = 4;
+    recordFrom(ws, sineIndex_, 1, 5, 4);
     test::ScriptedUi ui;
     PulseWaveIn in(postToQt());
     Recorder recorder(ws, ui, in);
