@@ -33,6 +33,9 @@ install_packages() {
 build_tree() {
     local dir=$1 type=$2
     shift 2
-    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
+    local launcher=()
+    # A compiler cache, where the machine has one, makes rebuilds of other checkouts quick.
+    command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }
