@@ -228,7 +228,8 @@ template <bool Forward, class V>
         double* down2 = block + h - j0;
         double* up3 = block + h + j0;
         double* down4 = block + b - j0;
-        forLanes<V>(count, [&]<class U>(std::size_t i) {
+        // Inlined, as the helpers of tiledBitReverse are: out of line a lambda loses the target attribute.
+        forLanes<V>(count, [&]<class U>(std::size_t i) __attribute__((always_inline)) {
             U a1, a2, a3, a4, cv, sv;
             load(a1, up1 + i);
             loadReversed(a2, down2 - i);
@@ -289,7 +290,7 @@ template <bool Forward, class V>
                 inverseButterfly(a1, a2, a3, a4, c2[q], s2[q]);
             x0[q] = a1, x0[h + q] = a2, x1[q] = a3, x1[h + q] = a4;
         }
-        forLanes<V>(q - 1, [&]<class U>(std::size_t i) {
+        forLanes<V>(q - 1, [&]<class U>(std::size_t i) __attribute__((always_inline)) {
             const std::size_t j = i + 1;
             U e1, e2, e3, e4, f1, f2, f3, f4, wc, ws, uc, us, vc, vs;
             load(e1, x0 + j);
@@ -481,6 +482,9 @@ struct Kernels {
         [](std::size_t n, double* x, Eighth w) attributes { tiledBitReverse<Forward, V>(n, x, w); },             \
     }
 
+// Butterflies per block from which the AVX-512 kernels use eight lanes.
+constexpr std::size_t kWideCount = 64;
+
 #if defined(__x86_64__) || defined(__i386__)
 #define SONAVIK_FFT_AVX2 __attribute__((target("avx2,fma")))
 #define SONAVIK_FFT_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma")))
@@ -540,7 +544,25 @@ const Kernels& kernels()
         SONAVIK_FFT_KERNELS(Forward, V2, ),
 #ifdef SONAVIK_FFT_AVX2
         SONAVIK_FFT_KERNELS(Forward, V4, SONAVIK_FFT_AVX2),
-        SONAVIK_FFT_KERNELS(Forward, V8, SONAVIK_FFT_AVX512),
+        // Eight lanes only where a block has many butterflies: in the small stages the leftovers after
+        // the last whole vector cost more than the wider vectors save, and the tiles of the bit
+        // reversal transpose faster in halves.
+        Kernels{
+            [](double* x, std::size_t length, std::size_t b, std::size_t j0, std::size_t count, const double* c,
+               const double* s, bool pairs) SONAVIK_FFT_AVX512 {
+                if (count >= kWideCount)
+                    stageBlocks<Forward, V8>(x, length, b, j0, count, c, s, pairs);
+                else
+                    stageBlocks<Forward, V4>(x, length, b, j0, count, c, s, pairs);
+            },
+            [](double* x, std::size_t length, std::size_t b, const double* tb, const double* t2b) SONAVIK_FFT_AVX512 {
+                if (b / 4 >= kWideCount)
+                    pairedStages<Forward, V8>(x, length, b, tb, t2b);
+                else
+                    pairedStages<Forward, V4>(x, length, b, tb, t2b);
+            },
+            [](std::size_t n, double* x, Eighth w) SONAVIK_FFT_AVX512 { tiledBitReverse<Forward, V4>(n, x, w); },
+        },
 #else
         SONAVIK_FFT_KERNELS(Forward, V2, ),
         SONAVIK_FFT_KERNELS(Forward, V2, ),
