@@ -43,6 +43,24 @@ void collectDefaults(pa_context*, const pa_server_info* info, void* query)
     q->connection->signal();
 }
 
+// Devices of the same description are told apart in the lists, and chosen by, the later ones
+// numbered in the server's order: "Null Output", "Null Output (2)".
+void tellApart(std::vector<PulseDeviceInfo>& list)
+{
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        int same = 1;
+        for (std::size_t j = 0; j < i; ++j)
+            same += list[j].description == list[i].description ? 1 : 0;
+        if (same > 1) {
+            std::string numbered = list[i].description + " (" + std::to_string(same) + ")";
+            // A device whose own description reads so already gets a further number.
+            while (std::any_of(list.begin(), list.end(), [&](const PulseDeviceInfo& d) { return d.description == numbered; }))
+                numbered = list[i].description + " (" + std::to_string(++same) + ")";
+            list[i].description = numbered;
+        }
+    }
+}
+
 } // namespace
 
 // The devices of one direction with the default marked; nothing when the server does not answer.
@@ -63,6 +81,7 @@ std::optional<std::vector<PulseDeviceInfo>> queryDevices(Connection& c, bool sin
     const std::string& wanted = sinks ? defaults.sink : defaults.source;
     for (PulseDeviceInfo& d : list)
         d.isDefault = d.name == wanted;
+    tellApart(list);
     return list;
 }
 

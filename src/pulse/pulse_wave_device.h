@@ -100,6 +100,10 @@ public:
     int close() override;
     std::uint64_t lostBytes() const override;
 
+    // What the input holds for a program that does not take its buffers back, from the next open on:
+    // bytes (whole frames of them); 0, the default, is a minute of sound and at least 4 MiB.
+    void setHeldLimit(std::size_t bytes);
+
     bool isOpen() const;
     // The name of the source the stream records from now; empty while none.
     std::string sourceName() const;

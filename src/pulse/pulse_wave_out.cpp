@@ -214,12 +214,17 @@ struct PulseWaveOut::Impl : DeviceCore {
             d->pump();
     }
 
-    static void onDrained(pa_stream* s, int, void* self)
+    static void onDrained(pa_stream* s, int success, void* self)
     {
         auto* d = static_cast<Impl*>(self);
         if (s != d->stream || !d->draining)
             return;
         d->draining = false;
+        // The server could not play the end (the stream was killed): the sound was not all heard.
+        if (!success) {
+            d->lost();
+            return;
+        }
         d->drained = true;
         d->finishEntries();
     }
