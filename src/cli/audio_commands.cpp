@@ -125,11 +125,16 @@ bool readSettingsOption(const std::optional<std::string>& file, Settings& settin
 // chose by name, as the dialogs pick it; else the default. Sets useMapper and index; false after the message.
 bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fromSettings, const std::string& storedName,
                  std::int32_t& useMapper, std::int32_t& index, Ui& ui, const std::function<int(int, WaveDeviceCaps&)>& capabilities,
-                 const std::function<int()>& count)
+                 const std::function<int()>& count, const std::function<bool()>& notAnswering)
 {
     if (wanted) {
-        const auto lists = listPulseDevices();
+        bool silent = false;
+        const auto lists = listPulseDevices(&silent);
         const int n = lists ? pulseDeviceNumber(sinks ? lists->sinks : lists->sources, *wanted) : -1;
+        if (silent) {
+            std::cerr << "sonavik2-cli: " << kServerNotAnsweringText << '\n';
+            return false;
+        }
         if (n < 0) {
             std::cerr << "sonavik2-cli: no sound " << (sinks ? "output" : "input") << " \"" << *wanted
                       << "\" (sonavik2-cli devices lists them)\n";
@@ -145,6 +150,10 @@ bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fro
     }
     // The server is asked for its list only when the settings choose a device by name.
     const std::vector<std::string> names = deviceListNames(ui, count(), capabilities);
+    if (names.empty() && notAnswering()) {
+        std::cerr << "sonavik2-cli: " << kServerNotAnsweringText << '\n';
+        return false;
+    }
     index = entryForName(storedName, names.data(), static_cast<int>(names.size()));
     return true;
 }
@@ -187,7 +196,7 @@ int play(const std::vector<std::string>& args)
     Settings& s = ws.settings;
     if (!chooseDevice(deviceName, true, settingsFile.has_value(), deviceNameOf(s.playDeviceName), s.playUseMapper,
                      s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     [&] { return device.deviceCount(); }))
+                     [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
     if (!openWavFile(ws, ui, absolutePath(parsed->operands[0])))
         return kExitFailed;
@@ -328,7 +337,7 @@ int record(const std::vector<std::string>& args)
     PulseWaveIn device(events.poster());
     if (!chooseDevice(deviceName, false, settingsFile.has_value(), deviceNameOf(s.recordDeviceName), s.recordUseMapper,
                      s.recordDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     [&] { return device.deviceCount(); }))
+                     [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
     if (stopRequested != 0) {
         std::cerr << "sonavik2-cli: interrupted before recording started; nothing recorded\n";
@@ -374,9 +383,13 @@ int record(const std::vector<std::string>& args)
 
 int devices()
 {
-    const auto lists = listPulseDevices();
+    bool notAnswering = false;
+    const auto lists = listPulseDevices(&notAnswering);
     if (!lists) {
-        std::cerr << "sonavik2-cli: no sound server answers\n";
+        if (notAnswering)
+            std::cerr << "sonavik2-cli: " << kServerNotAnsweringText << '\n';
+        else
+            std::cerr << "sonavik2-cli: no sound server answers\n";
         return kExitFailed;
     }
     const auto show = [](const char* heading, const std::vector<PulseDeviceInfo>& list) {
@@ -427,7 +440,7 @@ int playPreview(Workspace& ws, int commandId, int target, std::optional<double> 
     Settings& s = ws.settings;
     if (!chooseDevice(deviceName, true, settingsFromFile, deviceNameOf(s.playDeviceName), s.playUseMapper,
                      s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     [&] { return device.deviceCount(); }))
+                     [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
     Player player(ws, ui, device);
     if (loopSeconds) {

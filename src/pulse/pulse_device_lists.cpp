@@ -120,7 +120,7 @@ int lookUp(Connection& c, bool sinks, int device, const WaveDeviceFormat& format
 
 int deviceCountOf(Connection& c, bool sinks)
 {
-    LoopLock lock(c.loop());
+    CallLock lock(c);
     const auto list = queryDevices(c, sinks);
     return list ? static_cast<int>(list->size()) : 0;
 }
@@ -129,7 +129,7 @@ int capabilitiesOf(Connection& c, bool sinks, int device, std::uint32_t support,
 {
     if (!c.works())
         return mm::NoDriver;
-    LoopLock lock(c.loop());
+    CallLock lock(c);
     std::string name, description;
     if (const int code = resolveDevice(c, sinks, device, name, &description); code != mm::NoError)
         return code;
@@ -153,16 +153,21 @@ int checkPcmFormat(const WaveDeviceFormat& f)
     return ok ? mm::NoError : mm::BadFormat;
 }
 
-std::optional<PulseDeviceLists> listPulseDevices()
+std::optional<PulseDeviceLists> listPulseDevices(bool* notAnswering)
 {
+    if (notAnswering)
+        *notAnswering = false;
     Connection c;
     if (!c.works())
         return std::nullopt;
-    LoopLock lock(c.loop());
+    CallLock lock(c);
     auto sinks = queryDevices(c, true);
-    auto sources = queryDevices(c, false);
-    if (!sinks || !sources)
+    auto sources = sinks ? queryDevices(c, false) : std::nullopt;
+    if (!sinks || !sources) {
+        if (notAnswering)
+            *notAnswering = c.unanswered();
         return std::nullopt;
+    }
     return PulseDeviceLists{std::move(*sinks), std::move(*sources)};
 }
 

@@ -158,7 +158,7 @@ int PulseWaveIn::queryFormat(int device, const WaveDeviceFormat& format)
     Impl& d = *impl_;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     std::string target;
     if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
@@ -172,7 +172,7 @@ int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallba
         return mm::Allocated;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     std::string target;
     if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
@@ -204,7 +204,7 @@ int PulseWaveIn::addBuffer(WaveBuffer& buffer)
     if (const int refused = enterQueue(d.open, buffer); refused != mm::NoError)
         return refused;
     buffer.bytesRecorded = 0;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.queue.push_back({&buffer, capacity, 0});
     d.fill();
     return mm::NoError;
@@ -215,7 +215,7 @@ int PulseWaveIn::start()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     if (d.stream)
         return mm::NoError;
     d.failed = false;
@@ -227,7 +227,7 @@ int PulseWaveIn::reset()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.dropStream();
     const std::size_t frame = std::max<std::size_t>(pa_frame_size(&d.spec), 1);
     std::vector<Finished> queued;
@@ -249,16 +249,18 @@ std::uint64_t PulseWaveIn::lostBytes() const
     Impl& d = *impl_;
     if (!d.connection.works())
         return 0;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     return d.hold.lostBytes();
 }
 
 void PulseWaveIn::setHeldLimit(std::size_t bytes)
 {
     Impl& d = *impl_;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.heldLimit = bytes;
 }
+
+bool PulseWaveIn::serverNotAnswering() { return impl_->connection.unanswered(); }
 
 bool PulseWaveIn::isOpen() const { return impl_->open; }
 
