@@ -60,9 +60,23 @@ pa_context* Connection::ready()
 
 void Connection::beginCall()
 {
-    callEnds_ = pa_rtclock_now() + kServerWait;
+    callEnds_ = pa_rtclock_now() + kSlowServerWait;
     unanswered_ = false;
 }
+
+namespace {
+
+// The mainloop's time for a moment on the monotonic clock.
+timeval wallTimeOf(pa_usec_t at)
+{
+    const pa_usec_t now = pa_rtclock_now();
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, at > now ? at - now : 0);
+    return when;
+}
+
+} // namespace
 
 bool Connection::waitUntil(const std::function<bool()>& done)
 {
@@ -73,16 +87,20 @@ bool Connection::waitUntil(const std::function<bool()>& done)
         probe();
         return false;
     }
-    const pa_usec_t now = pa_rtclock_now();
-    const pa_usec_t ends = callEnds_ != 0 ? callEnds_ : now + kServerWait;
+    const pa_usec_t start = pa_rtclock_now();
+    const pa_usec_t cap = callEnds_ != 0 ? callEnds_ : start + kSlowServerWait;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, ends > now ? ends - now : 0);
+    timeval when = wallTimeOf(std::min(cap, start + kServerWait));
     Alarm alarm{this, false};
     pa_time_event* event = api->time_new(api, &when, &Connection::onAlarm, &alarm);
-    while (!done() && !alarm.rang)
+    while (!done() && !alarm.rang) {
         pa_threaded_mainloop_wait(loop_);
+        // Woken by a callback: the server answered something, so it is slow rather than gone.
+        if (!done() && !alarm.rang && event) {
+            when = wallTimeOf(std::min(cap, pa_rtclock_now() + kServerWait));
+            api->time_restart(event, &when);
+        }
+    }
     if (event)
         api->time_free(event);
     if (done())

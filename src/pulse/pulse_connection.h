@@ -17,10 +17,12 @@
 namespace sonavik::pulse {
 
 inline constexpr const char* kClientName = "Sonavik 2";
-// How long one call on the user-interface thread waits for the server, all its steps together, before
-// it gives up: a server that is there but does not answer (stopped, swapped out) must not freeze the
-// window.
+// How long a call on the user-interface thread waits for a server that gives no sign of life before it
+// gives up: one that is there but does not answer (stopped, swapped out) must not freeze the window.
 inline constexpr pa_usec_t kServerWait = PA_USEC_PER_SEC / 2;
+// How long one call waits for a server that answers, but slowly (a loaded machine), all its steps
+// together.
+inline constexpr pa_usec_t kSlowServerWait = 5 * PA_USEC_PER_SEC;
 
 class LoopLock {
 public:
@@ -50,12 +52,13 @@ public:
 
     pa_context* context() const { return context_; }
 
-    // Waits (the lock is given up meanwhile) until done() holds or the call's time is up. While the server
-    // has let a wait run out and not answered since, nothing is waited for: a question is sent instead,
-    // and its answer makes the server count as answering again.
+    // Waits (the lock is given up meanwhile) until done() holds, the server gave no sign of life for
+    // kServerWait, or the call's kSlowServerWait is up. While the server has let a wait run out and not
+    // answered since, nothing is waited for: a question is sent instead, and its answer makes the server
+    // count as answering again.
     bool waitUntil(const std::function<bool()>& done);
 
-    // A call on the user-interface thread begins (lock held): its waits share kServerWait from now on.
+    // A call on the user-interface thread begins (lock held): its waits share kSlowServerWait from now on.
     void beginCall();
     void endCall() { callEnds_ = 0; }
     // Whether the last call gave up waiting for a server that is there (as opposed to one that is gone).

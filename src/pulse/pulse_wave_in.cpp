@@ -55,11 +55,27 @@ struct PulseWaveIn::Impl : DeviceCore {
     // 0: a minute of sound, at least 4 MiB.
     std::size_t heldLimit = 0;
 
+    // When the stream was last read or timed, and whether that paused for long since the last report:
+    // the server's queue overflows only then, and an uneven source alone is never taken for a loss.
+    pa_usec_t lastRead = 0;
+    bool readPaused = false;
+
+    // Lock held, on the connection's thread: a second or more since it last ran for the stream means the
+    // whole program (or that thread) was held up.
+    void noteRunning()
+    {
+        const pa_usec_t now = pa_rtclock_now();
+        if (lastRead != 0 && now - lastRead > PA_USEC_PER_SEC)
+            readPaused = true;
+        lastRead = now;
+    }
+
     // Lock held: takes everything the server has sent, then fills the queued buffers from it.
     void take()
     {
         if (!stream)
             return;
+        noteRunning();
         hold.takeAll([this](const void*& data, std::size_t& n) { return pa_stream_peek(stream, &data, &n) >= 0; },
                      [this] { pa_stream_drop(stream); });
         fill();
@@ -111,6 +127,8 @@ struct PulseWaveIn::Impl : DeviceCore {
         const std::uint64_t piece = granted && granted->fragsize != static_cast<std::uint32_t>(-1) ? granted->fragsize : 0;
         const auto perSecond = static_cast<std::uint32_t>(pa_bytes_per_second(&spec));
         clock.reset(perSecond, static_cast<std::uint32_t>(pa_frame_size(&spec)), perSecond / 4 + 2 * piece);
+        lastRead = 0;
+        readPaused = false;
         return mm::NoError;
     }
 
@@ -120,11 +138,14 @@ struct PulseWaveIn::Impl : DeviceCore {
         if (s != d->stream)
             return;
         const pa_timing_info* t = pa_stream_get_timing_info(s);
+        d->noteRunning();
         if (!t || t->write_index_corrupt)
             return;
         const std::int64_t position = t->write_index + static_cast<std::int64_t>(pa_usec_to_bytes(t->source_usec, &d->spec));
-        if (const std::uint64_t lost = d->clock.report(pa_timeval_load(&t->timestamp), position); lost > 0)
+        const std::uint64_t lost = d->clock.report(pa_timeval_load(&t->timestamp), position);
+        if (lost > 0 && d->readPaused)
             d->hold.countLost(lost);
+        d->readPaused = false;
     }
 
     static void onSourceChanged(pa_stream* s, void* self)
