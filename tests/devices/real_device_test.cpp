@@ -364,6 +364,61 @@ TEST_F(RealDevices, RecordingFromTheSineSourceKeepsEveryFrameThroughAStall)
     EXPECT_LT(largestSpliceError(doc), 8.0);
 }
 
+// With room for 64 KiB held and the window's thread stalled for a second, the sine runs on through the
+// one queued buffer and exactly those 64 KiB; what came after, until buffers were queued again, is
+// counted lost.
+TEST_F(RealDevices, TheInputHoldsExactlyItsLimitAndCountsWhatIsOver)
+{
+    constexpr std::uint32_t kBuffer = 16384;
+    constexpr std::size_t kHeld = 65536;
+    PulseWaveIn in(postToQt());
+    in.setHeldLimit(kHeld);
+    std::vector<std::vector<unsigned char>> bytes(8, std::vector<unsigned char>(kBuffer));
+    std::vector<WaveBuffer> buffers(8);
+    std::vector<unsigned char> got;
+    bool taking = true;
+    const auto queue = [&](WaveBuffer& b) {
+        b.bufferLength = kBuffer;
+        ASSERT_EQ(in.prepare(b), mm::NoError);
+        ASSERT_EQ(in.addBuffer(b), mm::NoError);
+    };
+    const WaveDeviceFormat mono{1, 1, 44100, 88200, 2, 16};
+    ASSERT_EQ(in.open(sineIndex_, mono, [&](WaveBuffer* b) {
+        got.insert(got.end(), b->data, b->data + b->bytesRecorded);
+        if (taking)
+            queue(*b);
+    }, [](int) {}), mm::NoError);
+    for (std::size_t i = 0; i < buffers.size(); ++i)
+        buffers[i].data = bytes[i].data();
+    queue(buffers[0]);
+    ASSERT_EQ(in.start(), mm::NoError);
+    stall(1000);
+    for (std::size_t i = 1; i < buffers.size(); ++i)
+        queue(buffers[i]);
+    // The sine source hands its sound over in bursts: long enough for more to come after the loss.
+    ASSERT_TRUE(waitFor([&] { return got.size() > kBuffer + kHeld + 2 * kBuffer; }, 10000)) << got.size();
+    taking = false;
+    EXPECT_EQ(in.reset(), mm::NoError);
+    runFor(50);
+    EXPECT_EQ(in.close(), mm::NoError);
+    EXPECT_GT(in.lostBytes(), 0u);
+
+    SoundDocument doc;
+    doc.format = {1, 1, 44100, 88200, 2, 16, 0};
+    doc.frameCount = static_cast<std::int32_t>(got.size() / 2);
+    ASSERT_GT(doc.frameCount, static_cast<std::int32_t>((kBuffer + kHeld) / 2));
+    doc.samples = SampleBuffer::allocate(got.size());
+    std::memcpy(doc.samples.data(), got.data(), got.size());
+    // The first frame that does not run on from the two before it.
+    const auto* x = reinterpret_cast<const std::int16_t*>(doc.samples.data());
+    const double c = 2.0 * std::cos(2.0 * M_PI * 440.0 / 44100);
+    std::int32_t splice = -1;
+    for (std::int32_t i = 2; i < doc.frameCount && splice < 0; ++i)
+        if (std::abs(x[i] - c * x[i - 1] + x[i - 2]) > 100)
+            splice = i;
+    EXPECT_EQ(splice, static_cast<std::int32_t>((kBuffer + kHeld) / 2));
+}
+
 // "Use the audio mapper" is the server's default at the time of opening, following pactl.
 TEST_F(RealDevices, TheDefaultSinkAndSourceFollowTheServer)
 {
