@@ -5,7 +5,6 @@
 #include "pulse/record_hold.h"
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 
 namespace sonavik {
