@@ -543,6 +543,29 @@ Restore restoreBackup(const std::string& backupPath, std::string& target)
     return result;
 }
 
+// Copies this process kept of target that could not be put back after a failed save: once a later save
+// of it has succeeded they would only bring back older content at the next start.
+void dropEarlierCopies(const std::string& folder, const std::string& target, const std::string& own)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    const std::string tag = ownerTag() + "-";
+    while (const dirent* entry = readdir(dir)) {
+        const std::string path = folder + entry->d_name;
+        if (std::strncmp(entry->d_name, tag.c_str(), tag.size()) != 0 || path == own)
+            continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const std::optional<Backup> backup = readBackupHeader(fd);
+        ::close(fd);
+        if (backup && backup->target == target)
+            unlink(path.c_str());
+    }
+    closedir(dir);
+}
+
 } // namespace
 
 std::string savesFolder()
@@ -822,8 +845,10 @@ bool SafeFileWriter::commit()
         }
         inPlace_ = false;
         if (!backupPath_.empty()) {
+            const std::string folder = folderOf(backupPath_);
+            dropEarlierCopies(folder, targetPath_, backupPath_);
             unlink(backupPath_.c_str());
-            syncFolder(folderOf(backupPath_));
+            syncFolder(folder);
             backupPath_.clear();
         }
         return true;
