@@ -14,6 +14,7 @@
 #include "edit/preview_render.h"
 #include "edit/reverb.h"
 #include "platform/console_ui.h"
+#include "platform/os.h"
 #include "cli/audio_commands.h"
 #include "settings/settings.h"
 
@@ -232,6 +233,9 @@ int preview(const std::vector<std::string>& operands, const Options& options)
 
 int main(int argc, char** argv)
 {
+    // A save in place that an earlier run never finished is put back before anything reads the file.
+    for (const sonavik::UnfinishedSave& save : sonavik::restoreUnfinishedSaves())
+        std::cerr << "sonavik2-cli: " << sonavik::unfinishedSaveLine(save) << '\n';
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "play" || args[0] == "record" || args[0] == "devices"))
         return sonavik::cli::runAudioCommand(args);

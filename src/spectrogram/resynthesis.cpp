@@ -504,7 +504,7 @@ public:
 
     std::string doneText() const override { return kDone; }
     std::string stoppedText() const override { return "処理中： 逆FFT ( 中止 )"; }
-    void reportFailure(Ui& ui) const override { ui.beep(BeepKind::Error); }
+    void reportFailure(Ui& ui) const override { ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back"); }
 
 private:
     struct Run {
@@ -648,7 +648,7 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
     try {
         set = std::make_unique<InverseSetup>(settings, s);
     } catch (const std::bad_alloc&) {
-        ui.beep(BeepKind::Error);
+        ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back");
         return 0;
     }
     int written = 0;
@@ -660,7 +660,7 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
             writeFrames(*set, settings, selectionTable(doc, c), s.spectra.data(), samples, 0, set->frames,
                         [&](std::int64_t u) { progress.show(u, set->frames); });
         } catch (const std::bad_alloc&) {
-            ui.beep(BeepKind::Error);
+            ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back");
             break;
         }
         written |= c == 0 ? kWroteLeft : kWroteRight;

@@ -553,7 +553,7 @@ struct AnalysisWorker {
 // coloured while it is in cache, so the result does not depend on the threads.
 std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const EditRegion& region,
                                          const Settings& settings, std::int32_t n, std::int32_t frames, int threads,
-                                         EditControl* control)
+                                         EditControl* control, bool coloured)
 {
     auto result = std::make_unique<Spectrogram>();
     Spectrogram& s = *result;
@@ -598,7 +598,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     // The picture's pages are mapped by all threads at once, a share each. Its pixels are all written
     // by the colouring; only the padding at the end of each row is cleared here.
     const std::size_t stride = s.bitmapStride();
-    const std::size_t pictureSize = stride * static_cast<std::size_t>(s.binCount);
+    const std::size_t pictureSize = coloured ? stride * static_cast<std::size_t>(s.binCount) : 0;
     s.colourBitmap.resize(pictureSize);
     unsigned char* const picture = s.colourBitmap.data();
     adviseLargePages(picture, pictureSize);
@@ -608,7 +608,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
         prefaultForWriting(picture + from, to - from);
     });
     const std::size_t pixelBytes = 3 * static_cast<std::size_t>(frames);
-    if (stride > pixelBytes)
+    if (coloured && stride > pixelBytes)
         for (std::size_t row = 0; row < static_cast<std::size_t>(s.binCount); ++row)
             std::memset(picture + row * stride + pixelBytes, 0, stride - pixelBytes);
 
@@ -640,9 +640,11 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 fftForward(size, x);
                 float* const single = values + static_cast<std::size_t>(j - j0) * size;
                 singles(x, size, single, path);
-                w.colourer.frame(j0, j, single);
+                if (coloured)
+                    w.colourer.frame(j0, j, single);
             }
-            w.colourer.write(j0, j1);
+            if (coloured)
+                w.colourer.write(j0, j1);
             if (control)
                 control->framesWritten(static_cast<std::int64_t>(j1 - j0) * h);
         }
@@ -745,7 +747,8 @@ void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings)
 }
 
 std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
-                                                const Settings& settings, int threads, EditControl* control)
+                                                const Settings& settings, int threads, EditControl* control,
+                                                bool picture)
 {
     if (!doc.hasData()) {
         showError(ui, kNoData);
@@ -777,7 +780,7 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
     // An hour of sound at a large n asks for gigabytes: refuse before asking rather than let the
     // system run out while the spectra are filled.
     const std::size_t spectraCount = static_cast<std::size_t>(frames) * static_cast<std::size_t>(n);
-    const std::size_t bitmapSize = Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins);
+    const std::size_t bitmapSize = picture ? Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins) : 0;
     // Spectra, picture, the weights, and per thread one frame's samples and the colouring scratch.
     // Threads are given up before the analysis is refused.
     const double perThread = 8.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
@@ -791,7 +794,7 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
         return nullptr;
     }
     try {
-        return analyseInto(ui, doc, region, settings, n, frames, threadCount, control);
+        return analyseInto(ui, doc, region, settings, n, frames, threadCount, control, picture);
     } catch (const std::bad_alloc&) {
         // Whatever was allocated has been released on the way out.
         showError(ui, kNoMemory);

@@ -415,5 +415,56 @@ TEST(CliEdit, ThreadCountDoesNotChangeTheFile)
     }
 }
 
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own address space defeats the limit
+// Under a memory limit (an address-space limit here; a container's is read the same way) a copy of the
+// sound that does not fit is refused with its reason on stderr, exit 1 and OUT untouched, where the
+// process used to be killed or to end without a word: edit's undo copy, the long edit's working copy and
+// spectral's write-back, whose analysis no longer colours a picture it never uses.
+TEST(CliEdit, CopiesOfTheSoundThatDoNotFitAreRefusedWithTheirReason)
+{
+    TempDir dir;
+    constexpr unsigned long kSoundKiB = 32 << 10;  // 16 Mi frames of mono 16-bit
+    {
+        Bytes data(kSoundKiB << 10);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<unsigned char>((i * 2654435761u) >> 11);
+        test::writeBytes(dir.file("in.wav"), test::canonicalWav(1, 44100, 16, data));
+    }
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+    const Bytes before = {1, 2, 3};
+    test::writeBytes(out, before);
+    // The least limit under which the sound can be read at all, to within a mebibyte.
+    unsigned long low = 0;
+    unsigned long high = 2 * kSoundKiB + (256 << 10);
+    ASSERT_EQ(runCli(dir, {"info", in}, high).status, 0);
+    while (high - low > 1024) {
+        const unsigned long middle = (low + high) / 2;
+        (runCli(dir, {"info", in}, middle).status == 0 ? high : low) = middle;
+    }
+    struct Case {
+        std::vector<std::string> args;
+        unsigned long limitKiB;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{"edit", in, out, "halve", "--target", "1"}, high + kSoundKiB / 2,
+         "beep: not enough memory for the undo copy of the sound"},
+        {{"edit", in, out, "reverb", "--target", "1", "--threads", "1"}, high + kSoundKiB / 2,
+         "beep: not enough memory for the working copy of the sound"},
+        // Room for the spectra (four times the sound) but not for them and a copy of the sound.
+        {{"spectral", in, out, "erase:0:99:0:300Hz", "--target", "1", "--threads", "1"}, high + 9 * kSoundKiB / 2,
+         "beep: not enough memory for the working copy of the sound"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[3]);
+        const Result r = runCli(dir, c.args, c.limitKiB);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(test::readBytes(out), before);
+    }
+}
+#endif
+
 } // namespace
 } // namespace sonavik
