@@ -72,6 +72,36 @@ TEST_F(PlaybackTest, RedSelectionPlaysExactlyItsFramesOnceThenTheLabelReturns)
     EXPECT_TRUE(ui.messages.empty());
 }
 
+// A sound one frame longer than a whole number of buffers: its last frame is sent, alone in the last
+// buffer played once, and before the first frame again in a loop.
+TEST_F(PlaybackTest, TheFrameAfterWholeBuffersIsSentOnceAndInALoop)
+{
+    const std::int32_t bufferFrames = static_cast<std::int32_t>(ringBufferBytes(ws.settings.playPackets, ws.pageSize) / 2);
+    for (const std::int32_t k : {1, 3, 12}) {
+        SCOPED_TRACE(k);
+        const std::int32_t frames = k * bufferFrames + 1;
+        load(frames);
+        const std::vector<unsigned char> sound = framesBytes(0, frames - 1);
+        play(0);
+        ASSERT_EQ(ws.playing, 1);
+        device.completeAll();
+        EXPECT_EQ(device.played, sound);
+        EXPECT_EQ(ws.playing, 0);
+
+        device.played.clear();
+        play(1);
+        ASSERT_EQ(ws.playing, 1);
+        device.completeAll(2 * k + 2);
+        std::vector<unsigned char> twice = sound;
+        twice.insert(twice.end(), sound.begin(), sound.end());
+        ASSERT_GE(device.played.size(), twice.size());
+        EXPECT_TRUE(std::equal(twice.begin(), twice.end(), device.played.begin()));
+        player.playOrStop();
+        EXPECT_EQ(ws.playing, 0);
+        device.played.clear();
+    }
+}
+
 TEST_F(PlaybackTest, AnotherSoundPlaysWholeAndOnceWhateverTheRedSelectionAndLoopSay)
 {
     load(1000);
