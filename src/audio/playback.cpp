@@ -130,13 +130,21 @@ void Player::previewChanged()
     // The work that does not depend on the place (a reverb's response) is done before the place is
     // taken, so that the new frames reach the device before it plays there.
     preview_->prepareSettings();
+    const std::uint64_t block = playedFormat().nBlockAlign;
+    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
+    {
+        // So is the piece the device is about to play: it reads at most two rings behind what was handed to
+        // it (one held at the server, one on its way there).
+        const std::uint64_t behind = std::uint64_t{2} * kRingSize * capacity_;
+        const std::uint64_t guess = streamBytes_ > behind ? (streamBytes_ - behind) / block : 0;
+        std::vector<unsigned char> frame(block);
+        preview_->read(static_cast<std::int64_t>(guess % length), 1, frame.data());
+    }
     std::uint64_t resumeAt = 0;
     if (device_.replaceQueued(resumeAt) != mm::NoError)
         return;
     // The device plays on up to resumeAt; every buffer it held comes back and is filled again from the
     // frame that lands there.
-    const std::uint64_t block = playedFormat().nBlockAlign;
-    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
     const std::uint64_t frames = block ? resumeAt / block : 0;
     // What was handed to the device from there on is what the new sound fades in over, as far as it
     // reaches and is still kept.
