@@ -217,7 +217,7 @@ int main()
         player.playPreview(render);
         for (int i = 0; i < 20; ++i)
             out.playOne();
-        double worst = 0;
+        double worst = 0, worstLong = 0;
         int changes = 0;
         for (int round = 0; round < 2; ++round)
             for (int k = 1; k <= 5; ++k) {
@@ -227,12 +227,18 @@ int main()
                     s.eq.points[1].y = s.eq.points[1].yGray = 0.1 * k + 0.3 * round;
                 }
                 prepareParametersWithoutDialog(s, series.commandId);
-                worst = std::max(worst, changeLatency(out, player, *render, s));
+                const double ms = changeLatency(out, player, *render, s);
+                // The goal holds for responses of up to 131072 frames; longer ones are told apart.
+                const bool longer = series.commandId == cmd::Reverb && reverbResponseLength(s.reverbTimeStep()) > 131072;
+                (longer ? worstLong : worst) = std::max(longer ? worstLong : worst, ms);
                 ++changes;
             }
         player.playOrStop();
-        std::printf("%-26s %2d changes, the slowest heard after %7.1f ms (%.3f x copying the span)\n", series.name,
+        std::printf("%-26s %2d changes, the slowest heard after %7.1f ms (%.3f x copying the span)", series.name,
                     changes, worst, worst / copyMs);
+        if (worstLong > 0)
+            std::printf("; responses over 131072 frames %7.1f ms", worstLong);
+        std::printf("\n");
     }
     return 0;
 }

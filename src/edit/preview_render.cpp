@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace sonavik {
 
@@ -243,15 +245,35 @@ bool PreviewRender::renderPiece(std::int64_t first)
         for (const Region& r : regions_)
             nonlinearFrames(context, moved(r), r.channelCount, from - lo, to - lo);
     }
-    for (const Run& run : runs) {
+    auto work = [&](const Run& run) {
+        // Each run writes only its own channel's samples; the rest of what it uses is its own.
+        SilentUi quiet;
+        EditControl own;
+        EditContext mine{window_, quiet, settings_, &own};
         const Region& r = *run.region;
         const EditRegion m = moved(r);
-        const bool ok = r.equalizer
-                            ? equalizeBlocks(context, source_, m, m.channel, *r.equalizer, run.firstBlock, run.endBlock, nullptr)
-                            : convolveBlocks(context, source_, m, *r.convolution, run.firstBlock, run.endBlock, nullptr);
-        if (!ok)
-            return false;
+        return r.equalizer ? equalizeBlocks(mine, source_, m, m.channel, *r.equalizer, run.firstBlock, run.endBlock, nullptr)
+                           : convolveBlocks(mine, source_, m, *r.convolution, run.firstBlock, run.endBlock, nullptr);
+    };
+    // Long blocks of both channels are worked out side by side, so that a change is heard as soon.
+    bool ok = true;
+    std::size_t next = 0;
+    if (runs.size() == 2 && runs[0].region->step() >= kPieceFrames && std::thread::hardware_concurrency() > 1) {
+        bool second = false;
+        try {
+            std::thread other([&] { second = work(runs[1]); });
+            ok = work(runs[0]);
+            other.join();
+            ok = ok && second;
+            next = 2;
+        } catch (const std::system_error&) {
+            // No thread to be had: one after the other.
+        }
     }
+    for (; next < runs.size() && ok; ++next)
+        ok = work(runs[next]);
+    if (!ok)
+        return false;
     windowStart_ = lo;
     pieceFrom_ = first;
     pieceTo_ = to - first_;
