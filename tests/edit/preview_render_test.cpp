@@ -6,7 +6,11 @@
 #include "edit/reverb.h"
 #include "edit/spectral_test_support.h"
 
+#include "platform/os.h"
+
 #include <gtest/gtest.h>
+
+#include <sys/resource.h>
 
 #include <cstring>
 #include <vector>
@@ -147,6 +151,41 @@ TEST(PreviewRender, AfterAChangeTheFramesFollowTheNewSettings)
             ASSERT_TRUE(heard.read(preview, f, 4096));
         EXPECT_EQ(framesDiffering(preview, heard, edited, k, preview.frameCount()), 0);
     }
+}
+
+// A long span is heard without a copy of it: with room for a few pieces but not for another sound's
+// length, the pieces are worked out (a preview that copies the span finds no memory and plays nothing).
+TEST(PreviewRenderDeathTest, ALongSpanIsHeardWithRoomForAFewPiecesOnly)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto listen = [] {
+        // Ten minutes of stereo noise: 106 MB.
+        const std::int32_t frames = 44100 * 600;
+        Workspace ws = test::workspaceWith(test::randomDocument(16, 2, 1000, 7));
+        SoundDocument& doc = ws.document;
+        doc.frameCount = frames;
+        doc.samples = SampleBuffer::allocate(doc.byteCount());
+        for (std::size_t i = 0; i < doc.samples.size(); ++i)
+            doc.samples.data()[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
+        ws.settings.eqFftSize() = 4096;
+        test::setCurvePoint(ws.settings.eq, 1, 0.7, 0.9, 0.7, 0.6);
+        const rlimit limit{addressSpaceBytes() + (48u << 20), RLIM_INFINITY};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            std::_Exit(2);
+        PreviewRender preview(doc, ws.red, cmd::Equalize, 0, -1, 1);
+        preview.setSettings(ws.settings);
+        std::vector<unsigned char> piece(44100 * 4);
+        bool heard = !preview.empty();
+        for (std::int64_t first : {std::int64_t{0}, std::int64_t{frames / 2}, std::int64_t{frames - 44100}})
+            heard = heard && preview.read(first, 44100, piece.data()) &&
+                    std::memcmp(piece.data(), doc.samples.data() + first * 4, piece.size()) != 0;
+        std::_Exit(heard && !preview.failed() ? 0 : 1);
+    };
+    EXPECT_EXIT(listen(), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(PreviewRender, OnlyTheCurveEditsWithATargetInsideTheSoundHaveOne)
