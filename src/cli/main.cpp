@@ -224,6 +224,9 @@ int preview(const std::vector<std::string>& operands, const Options& options)
     sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
         return status;
+    // The target is checked as edit checks it: what edit refuses has nothing to hear.
+    if (!sonavik::editTargetAccepted(ws, ui, options.target.value_or(0), -1))
+        return kExitFailed;
     sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
     return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds, options.device,
                        options.settingsFile.has_value());

@@ -196,6 +196,24 @@ TEST(CliEdit, RefusalsExitOneWithoutWriting)
         EXPECT_EQ(r.err, c.message);
         EXPECT_FALSE(test::fileExists(dir.file("out.wav")));
     }
+    // preview checks as edit does, before it looks for a sound device.
+    const Case previews[] = {
+        {"nonlinear of both channels of a mono file", mono8({1, 2, 3}), {"nonlinear"},
+         "Sonavik 2: これはステレオのデータではありません\n"},
+        {"equalizer of the right channel of a mono file", mono8({1}), {"equalize", "--target", "2"},
+         "Sonavik 2: 右チャンネルがありません\n"},
+        {"reverb without a red selection", stereo16(kFrames), {"reverb", "--target", "12"}, "Sonavik 2: 赤がありません\n"},
+    };
+    for (const Case& c : previews) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        test::writeBytes(dir.file("in.wav"), c.input);
+        std::vector<std::string> args = {"preview", dir.file("in.wav")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = runCli(dir, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.message);
+    }
     TempDir dir;
     const Result missing = runCli(dir, {"edit", dir.file("none.wav"), dir.file("out.wav"), "invert"});
     EXPECT_EQ(missing.status, 1);

@@ -14,5 +14,9 @@ int settingsFile(const std::uint8_t* data, std::size_t size);
 // The bytes as a WAV file, opened with every question answered Yes; a file that opens must save, and the
 // saved copy must open again without a question and with the same format and samples.
 int wavFile(const std::uint8_t* data, std::size_t size);
+// The bytes as a small sound, its selections, a curve edit's target and settings, and the pieces a
+// preview of it is read in (with a change of the settings on the way): every piece must be, byte for
+// byte, the same frames of what the edit itself writes with the settings of the moment.
+int previewRender(const std::uint8_t* data, std::size_t size);
 
 } // namespace sonavik::fuzz
