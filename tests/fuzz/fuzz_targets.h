@@ -14,5 +14,10 @@ int settingsFile(const std::uint8_t* data, std::size_t size);
 // The bytes as a WAV file, opened with every question answered Yes; a file that opens must save, and the
 // saved copy must open again without a question and with the same format and samples.
 int wavFile(const std::uint8_t* data, std::size_t size);
+// A small spectrogram of random cells made from the first bytes, then the rest as lines of spectral OP
+// strings applied to it, and a repair and a snap of a rectangle the bytes choose: no cell outside the
+// bands an edit names changes, a repair of finite cells leaves them finite, bands stay sorted, apart and
+// inside the spectrogram, and a snapped band keeps its width.
+int spectralOps(const std::uint8_t* data, std::size_t size);
 
 } // namespace sonavik::fuzz
