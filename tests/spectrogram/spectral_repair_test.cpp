@@ -302,6 +302,12 @@ TEST(SnapToPeak, MovesTheBandOntoTheStrongestBinNearItKeepingItsWidth)
     const auto found = snappedToPeak(*away, {3, 6, 28, 32});
     ASSERT_TRUE(found);
     EXPECT_EQ(std::pair(found->binLo, found->binHi), std::pair(38, 42));
+    // Just beyond the search (8 ... 38 around bins 21 ... 25) the tone's main lobe makes bin 38 the
+    // strongest of the search, but it is no peak: the band is not centred on it.
+    const auto beyond = snappedToPeak(*away, {3, 6, 21, 25});
+    ASSERT_TRUE(beyond);
+    EXPECT_EQ(beyond->binHi - beyond->binLo, 4);
+    EXPECT_NE(beyond->binLo + 2, 38);
     Spectrogram silent = *s;
     std::fill(silent.spectra.begin(), silent.spectra.end(), 0.0f);
     EXPECT_EQ(snappedToPeak(silent, {3, 6, 60, 70})->binLo, 60);
