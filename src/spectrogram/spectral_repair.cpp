@@ -124,9 +124,9 @@ std::vector<BinRange> bandBins(const Spectrogram& s, std::int32_t lo, std::int32
     lo = std::max(lo, 0);
     hi = std::min(hi, top);
     std::vector<BinRange> bands{{lo, hi}};
-    // Twice the centre and the width less one have the same parity, so band k's lowest bin is a whole
-    // number or a half, taken upwards. Bands of the same width would only widen the k-th multiple of the
-    // band's ends (k lo ... k hi), which merge into one from some k on and take the whole treble away.
+    // Each band keeps the selected width: the multiples of its ends (k lo ... k hi) widen with k, merge
+    // from some k on and take the whole treble away. Twice the centre and the width less one have the same
+    // parity, so band k's lowest bin is a whole number or a half, taken upwards.
     const std::int64_t centre2 = std::int64_t{lo} + hi;
     const std::int64_t span = std::int64_t{hi} - lo;
     for (std::int64_t k = 2; k <= std::int64_t{harmonics} + 1; ++k) {
