@@ -3,6 +3,7 @@
 #include "app/file_flows.h"
 #include "cli/cli_options.h"
 #include "cli/long_edit_progress.h"
+#include "cli/spectral_ops.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
@@ -37,95 +38,6 @@ int usageError(const std::string& what)
 {
     std::cerr << "sonavik2-cli: " << what << "\n" << "usage:" << spectralSynopsis().substr(6) << spectralHelp();
     return kExitUsage;
-}
-
-// One end of a rectangle: a cell number, or seconds / hertz converted with the spectrogram's n and rate.
-struct CellValue {
-    enum class Unit { Cell, Seconds, Hertz } unit = Unit::Cell;
-    double value = 0.0;
-};
-
-std::optional<CellValue> parseCellValue(std::string_view text)
-{
-    CellValue v;
-    auto strip = [&](std::string_view suffix, CellValue::Unit unit) {
-        if (text.size() > suffix.size() && text.substr(text.size() - suffix.size()) == suffix) {
-            text.remove_suffix(suffix.size());
-            v.unit = unit;
-        }
-    };
-    strip("Hz", CellValue::Unit::Hertz);
-    if (v.unit == CellValue::Unit::Cell)
-        strip("s", CellValue::Unit::Seconds);
-    if (v.unit == CellValue::Unit::Cell) {
-        const auto whole = parseNumber<long long>(text);
-        if (!whole)
-            return std::nullopt;
-        v.value = static_cast<double>(*whole);
-        return v;
-    }
-    const auto real = parseNumber<double>(text);
-    if (!real)
-        return std::nullopt;
-    v.value = *real;
-    return v;
-}
-
-// Seconds count from the target's first frame and frames start a hop (n / 2 samples) apart; hertz are
-// bin x rate / n. As the window reads them out, a time or a frequency lies in the cell whose read-out is
-// at or below it.
-std::int32_t cellOf(const CellValue& v, const Spectrogram& s)
-{
-    const double n = s.fftSize;
-    const double rate = s.sampleRate;
-    double cell = v.value;
-    if (v.unit == CellValue::Unit::Seconds)
-        cell = std::floor(v.value * rate / s.hop());
-    else if (v.unit == CellValue::Unit::Hertz)
-        cell = std::floor(v.value * n / rate);
-    const double lo = std::numeric_limits<std::int32_t>::min();
-    const double hi = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(std::clamp(std::isnan(cell) ? 0.0 : cell, lo, hi));
-}
-
-struct RectOp {
-    std::string text;
-    SpectralEdit edit;
-    CellValue frame0, frame1, bin0, bin1;
-    bool harmonics = false;  // ":harmonics": the band's multiples too, as with 倍音も
-};
-
-std::optional<RectOp> parseRectOp(const std::string& text)
-{
-    auto f = splitFields(text);
-    const bool harmonics = f.size() == 6 && f[5] == "harmonics";
-    if (harmonics)
-        f.pop_back();
-    if (f.size() != 5)
-        return std::nullopt;
-    RectOp op{text, SpectralEdit::Erase, {}, {}, {}, {}, harmonics};
-    if (f[0] == "erase")
-        op.edit = SpectralEdit::Erase;
-    else if (f[0] == "double")
-        op.edit = SpectralEdit::Double;
-    else if (f[0] == "halve")
-        op.edit = SpectralEdit::Halve;
-    else if (f[0] == "keep")
-        op.edit = SpectralEdit::Keep;
-    else if (f[0] == "repair")
-        op.edit = SpectralEdit::Repair;
-    else
-        return std::nullopt;
-    auto f0 = parseCellValue(f[1]), f1 = parseCellValue(f[2]), b0 = parseCellValue(f[3]), b1 = parseCellValue(f[4]);
-    const bool framesOk = f0 && f1 && f0->unit != CellValue::Unit::Hertz && f1->unit != CellValue::Unit::Hertz;
-    const bool binsOk = b0 && b1 && b0->unit != CellValue::Unit::Seconds && b1->unit != CellValue::Unit::Seconds;
-    if (!framesOk || !binsOk)
-        return std::nullopt;
-    op.frame0 = *f0;
-    op.frame1 = *f1;
-    op.bin0 = *b0;
-    op.bin1 = *b1;
-    return op;
 }
 
 struct SpectralOptions {
@@ -411,13 +323,13 @@ int spectralCommand(const SpectralOptions& o)
         if (!s)
             return done = false;
         for (const RectOp& op : ops) {
-            const CellRect rect{cellOf(op.frame0, *s), cellOf(op.frame1, *s), cellOf(op.bin0, *s), cellOf(op.bin1, *s)};
+            const CellRect rect = rectOf(op, *s);
             if (!limitedRect(*s, rect)) {
                 std::cerr << "sonavik2-cli: " << op.text << " lies outside the spectrogram " << spectrogramTitle(*s)
                           << " (frames 0 to " << s->spectrumCount - 1 << ", bins 0 to " << s->binCount - 1 << ")\n";
                 return done = false;
             }
-            if (!applyHarmonicEdit(*s, op.edit, rect, op.harmonics)) {
+            if (!applyHarmonicEdit(*s, op.edit, rect, harmonicsOf(op, ws.settings))) {
                 std::cerr << "sonavik2-cli: " << op.text << " has no frame outside it to rebuild from\n";
                 return done = false;
             }
@@ -494,7 +406,9 @@ std::string spectralHelp()
            "                  and a bin as hertz (440Hz): the cell whose start is at or below that value\n"
            "  repair:...      修復: the rectangle's cells rebuilt from the frames just outside it (magnitude\n"
            "                  between the frame before and the frame after, phase run on from the frame before)\n"
-           "  OP:harmonics    any OP also on bins k*BIN0..k*BIN1, k = 2, 3, ... up to the top bin (倍音も)\n"
+           "  OP:harmonics=N  any OP also on the first N harmonics of its band (1 to 999; :harmonics alone\n"
+           "                  takes the settings' count, 8 by default): bands as wide as BIN0..BIN1 centred\n"
+           "                  on k times its centre, k = 2 ... N + 1, none past the top bin (倍音も)\n"
            "  --apply-alpha   weight the written sound by the alpha of the destination's blue, green or both\n"
            "                  selections (default: write fully)\n"
            "  --missing-alpha-full  with --apply-alpha, write fully where no selection lies\n"

@@ -3,6 +3,7 @@
 #include "app/desktop_hints.h"
 #include "document/workspace.h"
 #include "gui/buttons.h"
+#include "gui/dialogs/harmonics_dialog.h"
 #include "gui/dialogs/resynthesis_dialog.h"
 #include "gui/scroll_bar_action.h"
 #include "platform/ui.h"
@@ -264,6 +265,10 @@ void SpectrogramWindow::handle(SpectrogramAction action)
         break;
     case SpectrogramAction::PlaySelection:
         playSelection();
+        break;
+    case SpectrogramAction::AskHarmonics:
+        if (showHarmonicsDialog(ws_.settings, this))
+            view_->setHarmonics(true);
         break;
     case SpectrogramAction::None:
         break;

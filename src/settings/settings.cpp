@@ -246,6 +246,12 @@ bool saveSettings(const Settings& settings, const std::string& programDir, Ui& u
     return true;
 }
 
+int harmonicCount(const Settings& settings)
+{
+    const std::int32_t n = settings.spectralHarmonics;
+    return n >= 1 && n <= kMaxHarmonics ? n : kDefaultHarmonics;
+}
+
 WindowGeometry clampWindowGeometry(const Settings& settings)
 {
     return {std::clamp(settings.windowX, -kMaxWindowOffset, kMaxWindowOffset),

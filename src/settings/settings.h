@@ -119,7 +119,9 @@ struct Settings {
     std::int32_t unused1350[6];
     std::int32_t processingTarget;
     char responsePath[1024];
-    std::int32_t padding176C;
+    // Our own, in the record's last four bytes, which nothing else uses: how many harmonics "倍音も"
+    // takes. Zero (the defaults leave it so) or out of range stands for kDefaultHarmonics.
+    std::int32_t spectralHarmonics;
 
     // Fields that live inside the curve blocks, under the names the dialogs use.
     std::int32_t& eqGainLog() { return eq.verticalScale; }
@@ -176,6 +178,7 @@ static_assert(offsetof(Settings, reverb) + offsetof(CurveData, kindValue) == 0x1
 static_assert(offsetof(Settings, reverb) + offsetof(CurveData, further) == 0x1338);
 static_assert(offsetof(Settings, processingTarget) == 0x1368);
 static_assert(offsetof(Settings, responsePath) == 0x136C);
+static_assert(offsetof(Settings, spectralHarmonics) == 0x176C);
 
 inline constexpr const char* kSettingsFileName = "parameter.ini";
 
@@ -241,6 +244,12 @@ struct LayoutSizes {
 LayoutSizes layoutSizes(const Settings& settings);
 // Puts the default back into every layout field outside its range, so the file written at exit is sane.
 void limitLayoutFields(Settings& settings);
+
+// How many harmonics above the band "倍音も" takes: 1 ... kMaxHarmonics, kDefaultHarmonics for any
+// other stored value.
+inline constexpr int kDefaultHarmonics = 8;
+inline constexpr int kMaxHarmonics = 999;
+int harmonicCount(const Settings& settings);
 
 struct WindowGeometry {
     int x;

@@ -14,6 +14,8 @@ constexpr double kPi = std::numbers::pi;
 // A silent side of a repair is taken as this far below anything audible rather than as minus infinity
 // decibels.
 constexpr double kSilentLevel = 1e-30;
+// However narrow the band, the snap looks at least this far either side of its centre.
+constexpr double kPeakReachHertz = 50.0;
 
 // One bin of the packed frames as a complex number (real at b, the other part at n - b, none for DC and
 // Nyquist). The packed sign of the second part does not matter: everything here is linear in the phase.
@@ -112,7 +114,7 @@ void repairBin(Spectrogram& s, std::int32_t bin, std::int32_t frameLo, std::int3
 
 } // namespace
 
-std::vector<BinRange> bandBins(const Spectrogram& s, std::int32_t lo, std::int32_t hi, bool harmonics)
+std::vector<BinRange> bandBins(const Spectrogram& s, std::int32_t lo, std::int32_t hi, int harmonics)
 {
     const std::int32_t top = s.binCount - 1;
     if (lo > hi)
@@ -122,23 +124,21 @@ std::vector<BinRange> bandBins(const Spectrogram& s, std::int32_t lo, std::int32
     lo = std::max(lo, 0);
     hi = std::min(hi, top);
     std::vector<BinRange> bands{{lo, hi}};
-    if (!harmonics)
-        return bands;
-    if (lo == 0) {
-        // Every multiple starts at DC and reaches further up, so together they cover every bin; DC's own
-        // multiples are DC.
-        if (hi > 0)
-            bands.front().hi = top;
-        return bands;
-    }
-    for (std::int64_t k = 2; k * lo <= top; ++k) {
-        const auto klo = static_cast<std::int32_t>(k * lo);
-        const auto khi = static_cast<std::int32_t>(std::min<std::int64_t>(k * hi, top));
-        // The multiples come in rising order: a band that meets the one before joins it.
-        if (klo <= bands.back().hi + 1)
+    // Each band keeps the selected width: the multiples of its ends (k lo ... k hi) widen with k, merge
+    // from some k on and take the whole treble away. Twice the centre and the width less one have the same
+    // parity, so band k's lowest bin is a whole number or a half, taken upwards.
+    const std::int64_t centre2 = std::int64_t{lo} + hi;
+    const std::int64_t span = std::int64_t{hi} - lo;
+    for (std::int64_t k = 2; k <= std::int64_t{harmonics} + 1; ++k) {
+        const std::int64_t klo = (k * centre2 - span + 1) / 2;
+        if (klo > top)
+            break;
+        const auto khi = static_cast<std::int32_t>(std::min<std::int64_t>(klo + span, top));
+        // The bands come in rising order: one that meets the one before joins it.
+        if (klo <= std::int64_t{bands.back().hi} + 1)
             bands.back().hi = std::max(bands.back().hi, khi);
         else
-            bands.push_back({klo, khi});
+            bands.push_back({static_cast<std::int32_t>(klo), khi});
     }
     return bands;
 }
@@ -162,7 +162,7 @@ bool repairFrames(Spectrogram& s, std::int32_t frameLo, std::int32_t frameHi, co
     return true;
 }
 
-bool applyHarmonicEdit(Spectrogram& s, SpectralEdit edit, const CellRect& rect, bool harmonics)
+bool applyHarmonicEdit(Spectrogram& s, SpectralEdit edit, const CellRect& rect, int harmonics)
 {
     const std::optional<CellRect> r = limitedRect(s, rect);
     if (!r || !spectraComplete(s))
@@ -203,31 +203,44 @@ std::optional<CellRect> snappedToPeak(const Spectrogram& s, const CellRect& rect
     const std::int32_t width = r->binHi - r->binLo + 1;
     // Twice the centre, so that bands of even width stay in whole numbers.
     const std::int64_t centre2 = static_cast<std::int64_t>(r->binLo) + r->binHi;
-    const auto first = static_cast<std::int32_t>(std::max<std::int64_t>(0, (centre2 - 2 * std::int64_t{width} + 1) / 2));
-    const auto last = static_cast<std::int32_t>(std::min<std::int64_t>(top, (centre2 + 2 * std::int64_t{width}) / 2));
+    // A narrow band at a large FFT size spans a few hertz: a whistle drifting by a few tens of them is
+    // still meant.
+    std::int64_t reach = 3 * std::int64_t{width};
+    if (s.sampleRate > 0)
+        reach = std::max<std::int64_t>(reach, static_cast<std::int64_t>(std::ceil(kPeakReachHertz * s.fftSize / s.sampleRate)));
+    const auto first = static_cast<std::int32_t>(std::max<std::int64_t>(0, (centre2 - 2 * reach + 1) / 2));
+    const auto last = static_cast<std::int32_t>(std::min<std::int64_t>(top, (centre2 + 2 * reach) / 2));
+    // The strengths of the search and of one bin either side of it, to tell a peak from a slope.
+    const std::int32_t from = std::max(first - 1, 0);
+    const std::int32_t to = std::min(last + 1, top);
     const std::size_t n = static_cast<std::size_t>(s.fftSize);
-    std::vector<double> strength(static_cast<std::size_t>(last - first + 1), 0.0);
+    std::vector<double> strength(static_cast<std::size_t>(to - from + 1), 0.0);
     for (std::int32_t j = r->frameLo; j <= r->frameHi; ++j) {
         const float* f = s.spectra.data() + static_cast<std::size_t>(j) * n;
-        for (std::int32_t b = first; b <= last; ++b) {
+        for (std::int32_t b = from; b <= to; ++b) {
             const double im = b > 0 && b < s.fftSize / 2 ? f[n - static_cast<std::size_t>(b)] : 0.0;
-            strength[static_cast<std::size_t>(b - first)] += std::hypot(static_cast<double>(f[b]), im);
+            strength[static_cast<std::size_t>(b - from)] += std::hypot(static_cast<double>(f[b]), im);
         }
     }
-    // The strongest bin; of equals, the one nearest the centre.
+    const auto at = [&](std::int32_t b) { return strength[static_cast<std::size_t>(b - from)]; };
+    // The strongest peak; of equals, the one nearest the centre.
     const auto distance = [&](std::int32_t bin) { return std::abs(2 * std::int64_t{bin} - centre2); };
-    std::int32_t peak = first;
-    double best = strength.front();
-    double weakest = best;
-    for (std::int32_t b = first + 1; b <= last; ++b) {
-        const double v = strength[static_cast<std::size_t>(b - first)];
-        if (v > best || (v == best && distance(b) < distance(peak))) {
+    std::int32_t peak = -1;
+    double best = 0.0;
+    double strongest = at(first);
+    double weakest = strongest;
+    for (std::int32_t b = first; b <= last; ++b) {
+        const double v = at(b);
+        strongest = std::max(strongest, v);
+        weakest = std::min(weakest, v);
+        if ((b > from && at(b - 1) > v) || (b < to && at(b + 1) > v))
+            continue;
+        if (peak < 0 || v > best || (v == best && distance(b) < distance(peak))) {
             best = v;
             peak = b;
         }
-        weakest = std::min(weakest, v);
     }
-    if (!(best > weakest))
+    if (peak < 0 || !(strongest > weakest))
         return r;
     std::int32_t lo = peak - (width - 1) / 2;
     lo = std::clamp(lo, 0, top - width + 1);

@@ -2,6 +2,7 @@
 
 #include "document/workspace.h"
 #include "platform/ui.h"
+#include "settings/settings.h"
 #include "spectrogram/spectral_edits.h"
 #include "spectrogram/spectral_repair.h"
 #include "spectrogram/spectrogram.h"
@@ -303,11 +304,12 @@ void SpectrogramView::drawFrequencyLabels()
     const int h = plotHeight();
     const double rate = s_.sampleRate;
     const double n = s_.fftSize;
-    // Labels are centred on their column, but one wider than the strip would lose its first digits at the
-    // left edge ("22050.0 Hz" read as "2050.0 Hz"): it starts at the edge instead.
+    // Labels are centred on their column and their row, but one wider than the strip would lose its first
+    // digits at the left edge ("22050.0 Hz" read as "2050.0 Hz"), and one on a row near the top, zoomed
+    // and scrolled, the top of its digits: it starts at that edge instead.
     const auto label = [&](std::int64_t r, const std::string& text) {
         const int left = std::max(0, centredTextLeft(axisWidth_ - kFrequencyLabelOffset, text.size()));
-        frequencyStrip_.textLeft(left, toInt(h - 4 - r), text, kWhite);
+        frequencyStrip_.textLeft(left, toInt(std::max<std::int64_t>(0, h - 4 - r)), text, kWhite);
     };
     const auto tickAt = [&](std::int64_t r0, std::int64_t r1) {
         frequencyStrip_.fillRect(axisWidth_ - kTickColumns, toInt(h - 1 - r1), axisWidth_ - 1, toInt(h - 1 - r0), kTick);
@@ -605,7 +607,7 @@ std::vector<SpectrogramView::PixelRect> SpectrogramView::overlayPixels() const
             rects.push_back(*r);
         return rects;
     }
-    for (const BinRange& band : bandBins(s_, s_.selBinLo, s_.selBinHi, true)) {
+    for (const BinRange& band : bandBins(s_, s_.selBinLo, s_.selBinHi, harmonicCount(ws_.settings))) {
         const auto r = cellPixels(s_.selFrameLo, s_.selFrameHi, band.lo, band.hi);
         if (!r)
             continue;
@@ -746,6 +748,12 @@ bool SpectrogramView::rightRelease(int x, int y)
 
 void SpectrogramView::pointerLeft() { pointer_.reset(); }
 
+void SpectrogramView::setHarmonics(bool on)
+{
+    harmonics_ = on;
+    shownStale_ = true;
+}
+
 SpectrogramAction SpectrogramView::menuCommand(int id)
 {
     using namespace spectrogram_cmd;
@@ -754,8 +762,9 @@ SpectrogramAction SpectrogramView::menuCommand(int id)
     if (id == PlaySelection)
         return SpectrogramAction::PlaySelection;
     if (id == Harmonics) {
-        harmonics_ = !harmonics_;
-        shownStale_ = true;
+        if (!harmonics_)
+            return SpectrogramAction::AskHarmonics;
+        setHarmonics(false);
         return SpectrogramAction::None;
     }
     const auto edit = spectralEditOfCommand(id);
@@ -770,7 +779,7 @@ SpectrogramAction SpectrogramView::menuCommand(int id)
     }
     if (!edit || !rect)
         return SpectrogramAction::None;
-    const bool harmonics = std::exchange(harmonics_, false);
+    const int harmonics = std::exchange(harmonics_, false) ? harmonicCount(ws_.settings) : 0;
     shownStale_ = true;
     // A repair with no frame outside the rectangle has nothing to rebuild from.
     if (!applyHarmonicEdit(s_, *edit, *rect, harmonics)) {

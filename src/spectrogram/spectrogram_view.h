@@ -77,7 +77,9 @@ struct StripColours {
 };
 
 // What a button or a menu choice leaves for the window to do.
-enum class SpectrogramAction { None, SaveBitmap, SaveSpectra, Resynthesize, PlaySelection };
+// AskHarmonics: 倍音も was chosen while off; the window asks how many harmonics (harmonicCount of the
+// settings) and, on OK, turns it on with setHarmonics.
+enum class SpectrogramAction { None, SaveBitmap, SaveSpectra, Resynthesize, PlaySelection, AskHarmonics };
 
 struct ScrollBarState {
     int max = 32767;
@@ -140,8 +142,9 @@ public:
     SpectrogramAction menuCommand(int id);
     bool selectionShown() const;
     // Whether the next edit also takes the band's harmonics ("倍音も", shown ticked in the menu and as
-    // the extra bands of the overlay); the edit turns it off again.
+    // the extra bands of the overlay), as many as the settings' harmonicCount; the edit turns it off again.
     bool harmonicsOn() const { return harmonics_; }
+    void setHarmonics(bool on);
 
     // Whether the plot is drawn with the block sums: by default only where adding every cell would be
     // slow (they cost some 0.42 bytes per cell); always or never for comparisons.

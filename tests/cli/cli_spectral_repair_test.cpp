@@ -86,6 +86,16 @@ TEST(CliSpectralRepair, AClickIsRepairedAndAWhistleGoesWithItsHarmonics)
         for (int k = 1; k <= 4; ++k)
             EXPECT_LT(change(1000.0 * k), -30) << k << " kHz";
         EXPECT_NEAR(change(300), 0, 1);
+        if (bits != 16)
+            continue;
+        // Two harmonics: the fourth (4 kHz) stays.
+        const std::vector<double> two = spectral(dir, wavOf(whistle, bits), bits, {"erase:0:999:950Hz:1050Hz:harmonics=2"});
+        ASSERT_EQ(two.size(), before.size());
+        const auto kept = [&](double hz) {
+            return test::decibels(test::toneAmplitude(two, 11025, 16384, hz) / test::toneAmplitude(before, 11025, 16384, hz));
+        };
+        EXPECT_LT(kept(3000), -30);
+        EXPECT_NEAR(kept(4000), 0, 1);
     }
 }
 
@@ -102,6 +112,10 @@ TEST(CliSpectralRepair, TheSuffixAndTheNewOpAreCheckedLikeTheOthers)
         {"repair:0:1:0", 2, "sonavik2-cli: malformed edit"},
         {"repair:0:1:0:1s:harmonics", 2, "sonavik2-cli: malformed edit"},
         {"harmonics:0:1:0:1", 2, "sonavik2-cli: malformed edit"},
+        {"erase:0:1:0:1:harmonics=0", 2, "sonavik2-cli: malformed edit"},
+        {"erase:0:1:0:1:harmonics=1000", 2, "sonavik2-cli: malformed edit"},
+        {"erase:0:1:0:1:harmonics=", 2, "sonavik2-cli: malformed edit"},
+        {"erase:0:1:0:1:harmonics=2x", 2, "sonavik2-cli: malformed edit"},
         {"repair:900:999:0:1:harmonics", 1, "sonavik2-cli: repair:900:999:0:1:harmonics lies outside"},
         // Every frame: nothing around to rebuild from.
         {"repair:-5:999:0:10", 1, "sonavik2-cli: repair:-5:999:0:10 has no frame outside it to rebuild from"},

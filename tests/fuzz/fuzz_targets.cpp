@@ -3,6 +3,7 @@
 #include "app/layout.h"
 #include "app/view_scale.h"
 #include "app/file_flows.h"
+#include "cli/spectral_ops.h"
 #include "document/wav_file.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
@@ -12,12 +13,17 @@
 #include "edit/preview_render.h"
 #include "edit/reverb.h"
 #include "settings/settings.h"
+#include "spectrogram/spectral_repair.h"
+#include "spectrogram/spectrogram.h"
 #include "views/wave_views.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
+#include <string_view>
 #include <unistd.h>
 #include <vector>
 
@@ -141,7 +147,170 @@ SoundDocument editedBy(const Workspace& from, int commandId, int target, int slo
     return std::move(ws.document);
 }
 
+// Reads the bytes in order; zeros once they run out.
+class ByteReader {
+public:
+    ByteReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+    std::uint32_t word()
+    {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 4; ++i)
+            v |= static_cast<std::uint32_t>(byte()) << (8 * i);
+        return v;
+    }
+    std::string_view rest() const
+    {
+        return pos_ < size_ ? std::string_view(reinterpret_cast<const char*>(data_) + pos_, size_ - pos_) : std::string_view();
+    }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_ = 0;
+};
+
+// Up to 256 bins and 24 frames of cells from a fixed generator; with odd, some cells are not numbers,
+// infinite or the largest floats.
+Spectrogram randomSpectrogram(ByteReader& in, bool& odd)
+{
+    Spectrogram s;
+    s.fftSize = 2 << (in.byte() % 9);
+    s.binCount = s.fftSize / 2 + 1;
+    s.spectrumCount = 1 + in.byte() % 24;
+    constexpr std::uint32_t rates[] = {8000, 44100, 1, 192000, 11025, 4294967295u};
+    s.sampleRate = rates[in.byte() % std::size(rates)];
+    const std::uint8_t flags = in.byte();
+    odd = (flags & 1) != 0;
+    std::uint64_t state = in.word() | (std::uint64_t{in.word()} << 32);
+    const auto next = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<std::uint32_t>(state >> 32);
+    };
+    s.spectra.resize(static_cast<std::size_t>(s.spectrumCount) * static_cast<std::size_t>(s.fftSize));
+    for (float& v : s.spectra) {
+        const std::uint32_t r = next();
+        // Mostly quiet cells, some loud and some exactly zero.
+        v = (r & 7) == 0 ? 0.0f : static_cast<float>(static_cast<std::int32_t>(r) >> (r & 15)) * ((flags & 2) ? 1e25f : 1.0f);
+        if (odd && (r & 63) == 1) {
+            const float specials[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                                      -std::numeric_limits<float>::max(), std::numeric_limits<float>::denorm_min()};
+            v = specials[(r >> 8) % 4];
+        }
+    }
+    return s;
+}
+
+bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Whether (frame, bin) lies in the frames lo ... hi and one of the bands.
+bool inBands(const std::vector<BinRange>& bands, std::int32_t lo, std::int32_t hi, std::int32_t frame, std::int32_t bin)
+{
+    if (frame < lo || frame > hi)
+        return false;
+    for (const BinRange& b : bands)
+        if (bin >= b.lo && bin <= b.hi)
+            return true;
+    return false;
+}
+
+// Both packed parts of bin b in frame j.
+bool cellUnchanged(const Spectrogram& was, const Spectrogram& now, std::int32_t j, std::int32_t b)
+{
+    const std::size_t n = static_cast<std::size_t>(now.fftSize);
+    const std::size_t at = static_cast<std::size_t>(j) * n;
+    const bool complex = b > 0 && b < now.fftSize / 2;
+    return sameBits(was.spectra[at + b], now.spectra[at + b])
+           && (!complex || sameBits(was.spectra[at + n - b], now.spectra[at + n - b]));
+}
+
+void checkBands(const Spectrogram& s, const std::vector<BinRange>& bands, const CellRect& limited, int harmonics)
+{
+    require(!bands.empty() && bands.size() <= static_cast<std::size_t>(harmonics) + 1, "band count");
+    require(bands.front().lo == limited.binLo && bands.front().hi >= limited.binHi, "the band itself first");
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        require(bands[i].lo <= bands[i].hi && bands[i].lo >= 0 && bands[i].hi < s.binCount, "band outside the bins");
+        require(i == 0 || bands[i].lo > bands[i - 1].hi + 1, "bands not sorted and apart");
+    }
+}
+
+// One edit as the command line applies it, and what it may have changed.
+void checkEdit(Spectrogram& s, SpectralEdit edit, const CellRect& rect, int harmonics, bool odd)
+{
+    const Spectrogram was = s;
+    const bool changed = applyHarmonicEdit(s, edit, rect, harmonics);
+    const std::optional<CellRect> r = limitedRect(s, rect);
+    if (!r) {
+        require(!changed && std::memcmp(s.spectra.data(), was.spectra.data(), s.spectra.size() * sizeof(float)) == 0,
+                "an edit outside the spectrogram changed it");
+        return;
+    }
+    const std::vector<BinRange> bands = bandBins(s, r->binLo, r->binHi, harmonics);
+    checkBands(s, bands, *r, harmonics);
+    const bool spans = r->frameLo == 0 && r->frameHi == s.spectrumCount - 1;
+    require(changed == !(edit == SpectralEdit::Repair && spans), "an edit's result");
+    for (std::int32_t j = 0; j < s.spectrumCount; ++j)
+        for (std::int32_t b = 0; b < s.binCount; ++b) {
+            const bool inside = inBands(bands, r->frameLo, r->frameHi, j, b);
+            if (edit == SpectralEdit::Keep) {
+                const std::size_t at = static_cast<std::size_t>(j) * static_cast<std::size_t>(s.fftSize);
+                require(inside ? cellUnchanged(was, s, j, b) : s.spectra[at + b] == 0.0f, "keep");
+                continue;
+            }
+            if (!inside) {
+                require(cellUnchanged(was, s, j, b), "a cell outside the bands changed");
+            } else if (edit == SpectralEdit::Erase) {
+                require(s.spectra[static_cast<std::size_t>(j) * static_cast<std::size_t>(s.fftSize) + b] == 0.0f, "erase");
+            }
+        }
+    if (edit == SpectralEdit::Repair && !odd)
+        for (float v : s.spectra)
+            require(std::isfinite(v), "a repair of finite cells made one infinite or not a number");
+}
+
 } // namespace
+
+int spectralOps(const std::uint8_t* data, std::size_t size)
+{
+    ByteReader in(data, size);
+    bool odd = false;
+    Spectrogram s = randomSpectrogram(in, odd);
+    Settings settings;
+    applyDefaultSettings(settings);
+    settings.spectralHarmonics = static_cast<std::int32_t>(in.word());
+    const int stored = harmonicCount(settings);
+    require(stored >= 1 && stored <= kMaxHarmonics, "the stored harmonic count");
+    // A repair and a snap of a rectangle straight from the bytes, so that every input reaches them.
+    const auto cell = [&](std::int32_t count) { return static_cast<std::int32_t>(static_cast<std::int8_t>(in.byte())) % (count + 3); };
+    const CellRect rect{cell(s.spectrumCount), cell(s.spectrumCount), cell(s.binCount), cell(s.binCount)};
+    const int harmonics = in.byte() % 12;
+    checkEdit(s, SpectralEdit::Repair, rect, harmonics, odd);
+    if (const auto snapped = snappedToPeak(s, rect)) {
+        const CellRect r = *limitedRect(s, rect);
+        require(snapped->frameLo == r.frameLo && snapped->frameHi == r.frameHi, "a snap moved the frames");
+        require(snapped->binHi - snapped->binLo == r.binHi - r.binLo && snapped->binLo >= 0 && snapped->binHi < s.binCount,
+                "a snapped band's width or place");
+    } else {
+        require(!limitedRect(s, rect), "no snap of a rectangle inside");
+    }
+    // The rest: OP strings, one a line.
+    std::string_view text = in.rest();
+    for (int line = 0; line < 8 && !text.empty(); ++line) {
+        const std::size_t end = text.find('\n');
+        const std::string op(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        const std::optional<cli::RectOp> parsed = cli::parseRectOp(op);
+        if (!parsed)
+            continue;
+        const int n = cli::harmonicsOf(*parsed, settings);
+        require(parsed->harmonics ? n >= 1 && n <= kMaxHarmonics : n == 0, "an op's harmonic count");
+        // Doubling may overflow a float: only the cells it names are looked at for that.
+        checkEdit(s, parsed->edit, cli::rectOf(*parsed, s), n, odd || parsed->edit == SpectralEdit::Double);
+        // Whatever an edit leaves, the next ones see: no longer finite after a doubling.
+        odd = odd || parsed->edit == SpectralEdit::Double;
+    }
+    return 0;
+}
 
 int settingsFile(const std::uint8_t* data, std::size_t size)
 {

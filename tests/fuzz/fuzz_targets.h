@@ -19,4 +19,10 @@ int wavFile(const std::uint8_t* data, std::size_t size);
 // byte, the same frames of what the edit itself writes with the settings of the moment.
 int previewRender(const std::uint8_t* data, std::size_t size);
 
+// A small spectrogram of random cells made from the first bytes, then the rest as lines of spectral OP
+// strings applied to it, and a repair and a snap of a rectangle the bytes choose: no cell outside the
+// bands an edit names changes, a repair of finite cells leaves them finite, bands stay sorted, apart and
+// inside the spectrogram, and a snapped band keeps its width.
+int spectralOps(const std::uint8_t* data, std::size_t size);
+
 } // namespace sonavik::fuzz

@@ -21,6 +21,7 @@ TEST(FuzzReplay, KeptInputsPassTheirTargets)
         {"settings_file", fuzz::settingsFile},
         {"wav_file", fuzz::wavFile},
         {"preview_render", fuzz::previewRender},
+        {"spectral_ops", fuzz::spectralOps},
     };
     for (const Target& t : targets) {
         const std::filesystem::path dir = std::filesystem::path(SONAVIK_FUZZ_INPUTS) / t.folder;

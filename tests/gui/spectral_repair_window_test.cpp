@@ -4,6 +4,7 @@
 #include "gui/spectrogram_window.h"
 
 #include "document/workspace.h"
+#include "gui/dialogs/harmonics_dialog.h"
 #include "dsp/fft.h"
 #include "gui/widget_test_support.h"
 #include "keep_picture.h"
@@ -17,6 +18,9 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -36,12 +40,12 @@ class SpectralRepairWindowTest : public ::testing::Test {
 protected:
     SpectralRepairWindowTest()
     {
-        // 500 Hz with harmonics at 1000 and 1500 Hz over 200 Hz, at 8000 Hz: bins 16, 32, 48 and 6.4 of
-        // n = 256.
+        // 500 Hz with harmonics at 1000, 1500 and 2000 Hz over 200 Hz, at 8000 Hz: bins 16, 32, 48, 64
+        // and 6.4 of n = 256.
         ws = test::workspaceWith(test::makeDocument(16, 1, kFrames, [](std::int64_t p, int) {
             const double t = static_cast<double>(p) / 8000;
             double v = 6000 * std::sin(2 * std::numbers::pi * 200 * t);
-            for (int k = 1; k <= 3; ++k)
+            for (int k = 1; k <= 4; ++k)
                 v += 3000 * std::sin(2 * std::numbers::pi * 500 * k * t);
             return static_cast<int>(std::lround(v));
         }, 8000));
@@ -89,6 +93,27 @@ protected:
         return shown;
     }
 
+    // Answers the harmonics dialog once it is up (after the menu that opened it has closed): sets the
+    // count and presses OK or ｷｬﾝｾﾙ. seen is set when it was answered.
+    void answerHarmonics(int count, bool ok, const char* picture = nullptr)
+    {
+        QTimer::singleShot(10, [=, this] {
+            auto* dialog = qobject_cast<HarmonicsDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                answerHarmonics(count, ok, picture);
+                return;
+            }
+            answered = true;
+            EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8("倍音も"));
+            dialog->count()->setValue(count);
+            if (picture)
+                test::keepPicture(dialog->grab().toImage(), picture);
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->text() == (ok ? QString("OK") : QString::fromUtf8("ｷｬﾝｾﾙ")))
+                    b->click();
+        });
+    }
+
     void select(int frameLo, int frameHi, int binLo, int binHi)
     {
         Spectrogram& s = spectrogram();
@@ -105,6 +130,7 @@ protected:
     ScriptedUi ui;
     std::unique_ptr<QWidget> owner;
     SpectrogramWindow* window = nullptr;
+    bool answered = false;
 };
 
 TEST_F(SpectralRepairWindowTest, HarmonicsAreTickedShownAndTakenByTheNextEdit)
@@ -112,7 +138,16 @@ TEST_F(SpectralRepairWindowTest, HarmonicsAreTickedShownAndTakenByTheNextEdit)
     // A band of bins 14 ... 18 around the 500 Hz whistle.
     select(5, 55, 14, 18);
     const std::string plain = "消去|大きさを２倍|大きさを半分|トリミング|キャンセル|-|選択範囲を再生|-|修復|倍音も|ピークに合わせる";
+    // The dialog asks how many, 8 unless the settings hold another count; ｷｬﾝｾﾙ leaves both as they were.
+    answerHarmonics(1, false);
     EXPECT_EQ(choose(QString::fromUtf8("倍音も"), "spectral_repair_menu.png"), plain);
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(window->view().harmonicsOn());
+    EXPECT_EQ(harmonicCount(ws.settings), 8);
+    // Two: the whistle's first two harmonics (bins 32 and 48) and not the fourth (64).
+    answerHarmonics(2, true, "spectral_harmonics_dialog.png");
+    choose(QString::fromUtf8("倍音も"));
+    EXPECT_EQ(ws.settings.spectralHarmonics, 2);
     EXPECT_TRUE(window->view().harmonicsOn());
     test::keepPicture(window->clientPicture(), "spectral_repair_harmonics.png");
     EXPECT_EQ(choose(QString::fromUtf8("消去"), "spectral_repair_menu_ticked.png"),
@@ -121,6 +156,7 @@ TEST_F(SpectralRepairWindowTest, HarmonicsAreTickedShownAndTakenByTheNextEdit)
     test::keepPicture(window->clientPicture(), "spectral_repair_harmonics_erased.png");
     for (int bin : {16, 32, 48})
         EXPECT_EQ(test::magnitude(spectrogram(), 30, bin), 0.0) << bin;
+    EXPECT_GT(test::magnitude(spectrogram(), 30, 64), 1000.0);
     EXPECT_GT(test::magnitude(spectrogram(), 30, 6), 1000.0);
     EXPECT_GT(test::magnitude(spectrogram(), 60, 32), 1000.0);
 }

@@ -344,6 +344,24 @@ TEST(SettingsFile, LayoutFieldsOutOfRangeLoadAsTheirDefaults)
     }
 }
 
+TEST(SettingsFile, TheHarmonicCountLivesInTheLastFourBytesAndAnyOtherValueMeansEight)
+{
+    // The defaults leave it zero, so that every byte the record fixes stays as it was.
+    TempDir dir;
+    for (const auto& [stored, count] : {std::pair{0, 8}, {1, 1}, {12, 12}, {999, 999}, {1000, 8}, {-1, 8}, {INT32_MIN, 8}}) {
+        SCOPED_TRACE(stored);
+        Settings defaults;
+        applyDefaultSettings(defaults);
+        Bytes image = imageOf(defaults);
+        putI32(image, 0x176C, stored);
+        writeBytes(dir.file("parameter.ini"), image);
+        Settings settings;
+        ScriptedUi ui;
+        ASSERT_TRUE(loadSettings(settings, dir.path(), ui));
+        EXPECT_EQ(harmonicCount(settings), count);
+    }
+}
+
 // A real folder whose path, trailing separator included, is exactly length characters long.
 std::string makeDirOfLength(const std::string& base, std::size_t length)
 {

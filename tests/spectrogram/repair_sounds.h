@@ -72,6 +72,24 @@ inline std::vector<double> whistleOverTone(std::int64_t frames = kRepairRate)
     return x;
 }
 
+// A 1 kHz whistle with its harmonics up to 10 kHz (1500 each) over a 300 Hz tone (6000), and four
+// treble tones between 13 and 22 kHz that are no multiple of it (1000 each).
+inline constexpr double kTrebleTones[] = {13300, 15700, 18100, 21100};
+inline std::vector<double> whistleWithTreble(std::int64_t frames = kRepairRate)
+{
+    std::vector<double> x;
+    for (std::int64_t p = 0; p < frames; ++p) {
+        const double t = static_cast<double>(p) / kRepairRate;
+        double v = 6000 * std::sin(2 * std::numbers::pi * 300 * t);
+        for (int k = 1; k <= 10; ++k)
+            v += 1500 * std::sin(2 * std::numbers::pi * 1000 * k * t + 0.4 * k);
+        for (double f : kTrebleTones)
+            v += 1000 * std::sin(2 * std::numbers::pi * f * t + f / 1000);
+        x.push_back(v);
+    }
+    return x;
+}
+
 // The amplitude of frequency f (hertz) in samples first ... first + count - 1, Hanning weighted.
 inline double toneAmplitude(const std::vector<double>& x, std::int64_t first, std::int64_t count, double f)
 {

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <numbers>
@@ -76,7 +77,7 @@ TEST(SpectralRepair, AClickInNoiseIsRebuiltAroundTheToneWhereEraseLeavesAHole)
             ScriptedUi ui;
             auto s = analyse(ws, ui, regionOf(0, 0, ws.document.frameCount - 1), n, kFftWindowHanning);
             ASSERT_TRUE(s);
-            ASSERT_TRUE(applyHarmonicEdit(*s, edit, {lo, hi, 0, s->binCount - 1}, false));
+            ASSERT_TRUE(applyHarmonicEdit(*s, edit, {lo, hi, 0, s->binCount - 1}, 0));
             writeBackWhole(ws, ui, *s);
             const test::SpanMeasures m = test::measureSpan(samplesOf(ws.document), clean, first, count);
             if (edit == SpectralEdit::Erase) {
@@ -93,13 +94,14 @@ TEST(SpectralRepair, AClickInNoiseIsRebuiltAroundTheToneWhereEraseLeavesAHole)
 }
 
 // The spectrogram (n = 256, Hanning, 8000 Hz) of a 1234.5 Hz tone, between the centres of bins 39 and
-// 40, whose amplitude starts at start and grows by growth from frame to frame.
-std::unique_ptr<Spectrogram> toneSpectrogram(Workspace& ws, int frames, double start = 3000, double growth = 1)
+// 40 (or at hz), whose amplitude starts at start and grows by growth from frame to frame.
+std::unique_ptr<Spectrogram> toneSpectrogram(Workspace& ws, int frames, double start = 3000, double growth = 1,
+                                             double hz = 1234.5)
 {
     const int samples = (frames + 1) * 128;
     ws = test::workspaceWith(test::makeDocument(16, 1, samples, [&](std::int64_t p, int) {
         const double a = start * std::pow(growth, static_cast<double>(p) / 128);
-        return static_cast<int>(std::lround(a * std::sin(2 * std::numbers::pi * 1234.5 * static_cast<double>(p) / 8000)));
+        return static_cast<int>(std::lround(a * std::sin(2 * std::numbers::pi * hz * static_cast<double>(p) / 8000)));
     }, 8000));
     ScriptedUi ui;
     return analyse(ws, ui, regionOf(0, 0, samples - 1), 256, kFftWindowHanning);
@@ -152,8 +154,8 @@ TEST(SpectralRepair, NothingToRebuildFromChangesNothing)
     ASSERT_EQ(s->spectrumCount, 1);
     const Spectrogram before = *s;
     EXPECT_FALSE(repairFrames(*s, 0, 0, {{0, 128}}));
-    EXPECT_FALSE(applyHarmonicEdit(*s, SpectralEdit::Repair, {-5, 5, 0, 1000}, true));
-    EXPECT_FALSE(applyHarmonicEdit(*s, SpectralEdit::Erase, {3, 5, 0, 10}, true));
+    EXPECT_FALSE(applyHarmonicEdit(*s, SpectralEdit::Repair, {-5, 5, 0, 1000}, 8));
+    EXPECT_FALSE(applyHarmonicEdit(*s, SpectralEdit::Erase, {3, 5, 0, 10}, 8));
     EXPECT_FALSE(snappedToPeak(*s, {0, 0, 200, 300}));
     EXPECT_EQ(s->spectra, before.spectra);
     // Only the frame before: the bin-centre advance, and every value a number.
@@ -163,61 +165,62 @@ TEST(SpectralRepair, NothingToRebuildFromChangesNothing)
         ASSERT_TRUE(std::isfinite(v));
 }
 
-TEST(HarmonicBands, MultiplesUpToTheTopBinEachBinOnce)
+TEST(HarmonicBands, TheFirstNHarmonicsAsWideAsTheBandUpToTheTopBinEachBinOnce)
 {
     Spectrogram s;
     s.binCount = 1025;  // top bin 1024
     struct Case {
         const char* name;
-        int lo, hi;
+        int lo, hi, harmonics;
         std::vector<BinRange> bands;
     };
     const Case cases[] = {
-        {"apart", 300, 310, {{300, 310}, {600, 620}, {900, 930}}},
-        {"the last cut at the top", 250, 300, {{250, 300}, {500, 600}, {750, 900}, {1000, 1024}}},
-        {"overlapping multiples merged", 10, 30, {{10, 1024}}},
-        {"later multiples overlapping", 100, 149, {{100, 149}, {200, 298}, {300, 1024}}},
-        {"a multiple right after the band", 200, 399, {{200, 1024}}},
-        {"ends in either order", 310, 300, {{300, 310}, {600, 620}, {900, 930}}},
-        {"from DC: every bin", 0, 5, {{0, 1024}}},
-        {"DC alone", 0, 0, {{0, 0}}},
-        {"past the top: limited", 1000, 5000, {{1000, 1024}}},
-        {"the top bin", 1024, 1024, {{1024, 1024}}},
-        {"below 0", -20, -1, {}},
-        {"above the top", 1025, 2000, {}},
+        {"apart, centred on the multiples", 300, 310, 8, {{300, 310}, {605, 615}, {910, 920}}},
+        {"ends in either order", 310, 300, 8, {{300, 310}, {605, 615}, {910, 920}}},
+        {"the last cut at the top", 335, 345, 8, {{335, 345}, {675, 685}, {1015, 1024}}},
+        {"N of them", 10, 12, 3, {{10, 12}, {21, 23}, {32, 34}, {43, 45}}},
+        {"one", 10, 12, 1, {{10, 12}, {21, 23}}},
+        {"none", 10, 12, 0, {{10, 12}}},
+        {"even width: the upper middle", 10, 11, 2, {{10, 11}, {21, 22}, {31, 32}}},
+        {"overlapping bands merged, the treble left", 10, 30, 8, {{10, 190}}},
+        {"the most harmonics", 1, 1, kMaxHarmonics, {{1, kMaxHarmonics + 1}}},
+        {"from DC", 0, 5, 8, {{0, 25}}},
+        {"DC alone", 0, 0, 8, {{0, 0}}},
+        {"past the top: limited", 1000, 5000, 8, {{1000, 1024}}},
+        {"the top bin", 1024, 1024, 8, {{1024, 1024}}},
+        {"below 0", -20, -1, 8, {}},
+        {"above the top", 1025, 2000, 8, {}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(bandBins(s, c.lo, c.hi, true), c.bands) << c.name;
-        // Without harmonics, the band alone.
-        if (!c.bands.empty()) {
-            const BinRange band{std::max(0, std::min(c.lo, c.hi)), std::min(1024, std::max(c.lo, c.hi))};
-            EXPECT_EQ(bandBins(s, c.lo, c.hi, false), std::vector<BinRange>{band}) << c.name;
-        }
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(bandBins(s, c.lo, c.hi, c.harmonics), c.bands) << c.name;
 }
 
-TEST(HarmonicEdit, OneEraseTakesAWhistleAndItsHarmonicsAndLeavesTheTone)
+TEST(HarmonicEdit, OneEraseTakesAWhistleAndItsFirstHarmonicsAndLeavesTheToneAndTheTreble)
 {
     for (int bits : {16, 8}) {
         SCOPED_TRACE(bits);
-        const std::vector<double> sound = test::whistleOverTone();
+        const std::vector<double> sound = test::whistleWithTreble();
         Workspace ws = workspaceOf(sound, bits);
         ScriptedUi ui;
         const int n = 4096;
         auto s = analyse(ws, ui, regionOf(0, 0, ws.document.frameCount - 1), n, kFftWindowHanning);
         ASSERT_TRUE(s);
-        const auto bin = [&](double hz) { return static_cast<int>(hz * n / test::kRepairRate); };
-        ASSERT_TRUE(applyHarmonicEdit(*s, SpectralEdit::Erase, {0, s->spectrumCount - 1, bin(950), bin(1050)}, true));
+        // Eleven bins centred on 1 kHz; eight harmonics, up to 9 kHz.
+        const int bin = static_cast<int>(std::lround(1000.0 * n / test::kRepairRate));
+        ASSERT_TRUE(applyHarmonicEdit(*s, SpectralEdit::Erase, {0, s->spectrumCount - 1, bin - 5, bin + 5}, 8));
         const std::vector<double> before = samplesOf(ws.document);
         writeBackWhole(ws, ui, *s);
         const std::vector<double> after = samplesOf(ws.document);
-        const std::int64_t first = 11025, count = 16384;
-        for (int k = 1; k <= 4; ++k)
-            EXPECT_LT(test::decibels(test::toneAmplitude(after, first, count, 1000.0 * k)
-                                     / test::toneAmplitude(before, first, count, 1000.0 * k)), -30)
-                << k << " kHz";
-        EXPECT_NEAR(test::decibels(test::toneAmplitude(after, first, count, 300) / test::toneAmplitude(before, first, count, 300)),
-                    0, 1);
+        const auto change = [&](double hz) {
+            const std::int64_t first = 11025, count = 16384;
+            return test::decibels(test::toneAmplitude(after, first, count, hz) / test::toneAmplitude(before, first, count, hz));
+        };
+        for (int k = 1; k <= 9; ++k)
+            EXPECT_LT(change(1000.0 * k), -30) << k << " kHz";
+        EXPECT_NEAR(change(10000), 0, 1);
+        EXPECT_NEAR(change(300), 0, 1);
+        for (double hz : test::kTrebleTones)
+            EXPECT_NEAR(change(hz), 0, 1) << hz << " Hz";
     }
 }
 
@@ -226,28 +229,32 @@ TEST(HarmonicEdit, EveryEditActsOnceOnEachBandAndNowhereElse)
     Workspace ws;
     auto original = toneSpectrogram(ws, 12);
     ASSERT_TRUE(original);
-    // Bands 10 ... 30 and its multiples reach every bin from 10 up; 50 ... 52 leaves gaps.
-    const CellRect overlapping{4, 6, 10, 30}, apart{4, 6, 50, 52};
-    const auto inBands = [](const CellRect& r, int j, int b) {
-        const int k = b / r.binLo;
-        return j >= r.frameLo && j <= r.frameHi && b >= r.binLo && (b <= k * r.binHi || r.binLo <= 30);
+    // Eight harmonics of bins 10 ... 30 reach every bin from 10 to the top (128); of 50 ... 52 there is
+    // room for one.
+    struct Rect {
+        CellRect cells;
+        std::vector<BinRange> bands;
+    };
+    const Rect overlapping{{4, 6, 10, 30}, {{10, 128}}}, apart{{4, 6, 50, 52}, {{50, 52}, {101, 103}}};
+    const auto inBands = [](const Rect& r, int j, int b) {
+        if (j < r.cells.frameLo || j > r.cells.frameHi)
+            return false;
+        return std::any_of(r.bands.begin(), r.bands.end(), [&](const BinRange& band) { return b >= band.lo && b <= band.hi; });
     };
     struct Case {
         SpectralEdit edit;
-        double inside, outside;  // the factor on cells in the bands and elsewhere; -1: cleared outside the frames only
+        double inside, outside;  // the factor on cells in the bands and elsewhere
     };
-    for (const CellRect& r : {overlapping, apart}) {
+    for (const Rect& r : {overlapping, apart}) {
         for (const Case& c : {Case{SpectralEdit::Double, 2, 1}, Case{SpectralEdit::Halve, 0.5, 1},
                               Case{SpectralEdit::Erase, 0, 1}, Case{SpectralEdit::Keep, 1, 0}}) {
             Spectrogram s = *original;
-            ASSERT_TRUE(applyHarmonicEdit(s, c.edit, r, true));
+            ASSERT_TRUE(applyHarmonicEdit(s, c.edit, r.cells, 8));
             for (int j = 0; j < s.spectrumCount; ++j)
                 for (int b = 0; b < s.binCount; ++b) {
-                    const double factor = inBands(r, j, b) ? c.inside
-                                          : (c.edit == SpectralEdit::Keep) ? 0.0
-                                                                           : c.outside;
+                    const double factor = inBands(r, j, b) ? c.inside : c.outside;
                     ASSERT_EQ(cellOf(s, j, b), cellOf(*original, j, b) * factor)
-                        << "edit " << static_cast<int>(c.edit) << " band " << r.binLo << " frame " << j << " bin " << b;
+                        << "edit " << static_cast<int>(c.edit) << " band " << r.cells.binLo << " frame " << j << " bin " << b;
                 }
         }
     }
@@ -280,13 +287,27 @@ TEST(SnapToPeak, MovesTheBandOntoTheStrongestBinNearItKeepingItsWidth)
     EXPECT_EQ(peak(top + 1, top + 5), std::pair(top - 2, top + 2));
     // An even width keeps it; the centre is the lower middle.
     EXPECT_EQ(peak(top + 1, top + 4), std::pair(top - 1, top + 2));
-    // More than one width away the tone is not seen: the band stays on the strongest of its own noise.
-    const auto far = snappedToPeak(*s, {3, 6, top + 20, top + 22});
+    // More than three widths away the tone is not seen: the band goes onto a peak of its own noise,
+    // never onto the tone's slope at the edge of the search (top + 21).
+    const auto far = snappedToPeak(*s, {3, 6, top + 30, top + 32});
     ASSERT_TRUE(far);
     EXPECT_EQ(far->binHi - far->binLo, 2);
-    EXPECT_GE(far->binLo, top + 17);
+    EXPECT_GT(far->binLo, top + 20);
     // Frames kept, ends swapped, limited; bands near the ends stay inside.
     EXPECT_EQ(snappedToPeak(*s, {6, 3, top + 1, top - 3})->frameLo, 3);
+    // A tone 9.6 bins (300 Hz) from the centre of a band of 5 bins: the band is centred on its bin.
+    Workspace toneWs;
+    auto away = toneSpectrogram(toneWs, 12, 3000, 1, 39.6 * 8000 / 256);
+    ASSERT_TRUE(away);
+    const auto found = snappedToPeak(*away, {3, 6, 28, 32});
+    ASSERT_TRUE(found);
+    EXPECT_EQ(std::pair(found->binLo, found->binHi), std::pair(38, 42));
+    // Just beyond the search (8 ... 38 around bins 21 ... 25) the tone's main lobe makes bin 38 the
+    // strongest of the search, but it is no peak: the band is not centred on it.
+    const auto beyond = snappedToPeak(*away, {3, 6, 21, 25});
+    ASSERT_TRUE(beyond);
+    EXPECT_EQ(beyond->binHi - beyond->binLo, 4);
+    EXPECT_NE(beyond->binLo + 2, 38);
     Spectrogram silent = *s;
     std::fill(silent.spectra.begin(), silent.spectra.end(), 0.0f);
     EXPECT_EQ(snappedToPeak(silent, {3, 6, 60, 70})->binLo, 60);

@@ -198,9 +198,18 @@ TEST_F(SpectrogramViewTest, HarmonicsShowInTheOverlayAndGoWithTheNextEdit)
     };
     EXPECT_TRUE(red(3, 2));
     EXPECT_FALSE(red(3, 4));
-    EXPECT_EQ(view->menuCommand(Harmonics), SpectrogramAction::None);
+    // Turning it on asks how many first: the window turns it on after OK.
+    EXPECT_EQ(view->menuCommand(Harmonics), SpectrogramAction::AskHarmonics);
+    EXPECT_FALSE(view->harmonicsOn());
+    // As many harmonics as the settings hold: one takes bin 4.
+    ws.settings.spectralHarmonics = 1;
+    view->setHarmonics(true);
+    for (int bin = 0; bin <= 8; ++bin)
+        EXPECT_EQ(red(3, bin), bin == 2 || bin == 4) << bin;
+    // Eight: bins 4, 6 and 8 (the top) join bin 2, over the same frames, and none past the top.
+    ws.settings.spectralHarmonics = 8;
+    view->setHarmonics(true);
     EXPECT_TRUE(view->harmonicsOn());
-    // Bins 4, 6 and 8 (the top) join bin 2, over the same frames.
     for (int bin = 0; bin <= 8; ++bin) {
         EXPECT_EQ(red(3, bin), bin % 2 == 0 && bin > 0) << bin;
         EXPECT_FALSE(red(7, bin)) << bin;
@@ -212,8 +221,9 @@ TEST_F(SpectrogramViewTest, HarmonicsShowInTheOverlayAndGoWithTheNextEdit)
         EXPECT_EQ(red(3, bin), bin == 2) << bin;
     }
     EXPECT_EQ(test::magnitude(s, 1, 4), std::sqrt(2.0));
-    view->menuCommand(Harmonics);
-    view->menuCommand(Harmonics);
+    // Chosen while on, it turns off without asking.
+    view->setHarmonics(true);
+    EXPECT_EQ(view->menuCommand(Harmonics), SpectrogramAction::None);
     EXPECT_FALSE(view->harmonicsOn());
 
     // The band of two bins moves onto bin 7, the strongest within two bins of it.
@@ -297,7 +307,7 @@ struct BlackView {
     std::unique_ptr<SpectrogramView> view;
 };
 
-TEST(SpectrogramViewLabels, WideFrequencyLabelsStartAtTheStripsLeftEdge)
+TEST(SpectrogramViewLabels, FrequencyLabelsStartAtTheStripsLeftAndTopEdgesRatherThanBeCut)
 {
     // n = 16 at 44100 Hz: 9 bins of 2756.25 Hz, ten rows each in a plot 40 x 90.
     BlackView black(20, 16, 40, 90);
@@ -323,6 +333,16 @@ TEST(SpectrogramViewLabels, WideFrequencyLabelsStartAtTheStripsLeftEdge)
     // Labels that fit stay centred.
     EXPECT_TRUE(shows(4, 82, "0.0 Hz"));
     EXPECT_FALSE(shows(0, 82, "0.0 Hz"));
+
+    // Zoomed to 40 rows a bin (every bin labelled) and scrolled so that only the lowest two rows of bin 5
+    // show at the top: its label, on row 88, would start two rows above the strip. It starts at the top;
+    // bin 4's, on row 67, stays where it was.
+    black.s.zoomY = 40;
+    black.s.originY = 2.8;
+    black.view->render(true);
+    EXPECT_TRUE(shows(0, 0, "13781.2 Hz"));
+    EXPECT_FALSE(shows(0, -2, "13781.2 Hz"));
+    EXPECT_TRUE(shows(0, 90 - 4 - 67, "11025.0 Hz"));
 }
 
 TEST(SpectrogramViewReadout, StatusTextsGiveCellsSecondsAndHertz)
