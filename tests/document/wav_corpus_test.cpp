@@ -36,7 +36,7 @@ struct CorpusCase {
 const CorpusCase kCases[] = {
     {"hound/crash-24728523ef4be15c838293b676f6853e73723bf4.wav", kUnsupported},
     {"hound/crash-e5471f5b58397287b509db7d026e95f1724454f5.wav", kUnsupported},
-    {"hound/nonstandard-01.wav", kNotWave},
+    {"hound/nonstandard-01.wav", kUnsupported},  // a chunk before "fmt ", then a 24-bit format
     {"hound/nonstandard-02.wav", kUnsupported},
     {"hound/oom-48ae4cd061ff8578ad3f23dc87624bd365cf5216.wav", kNotWave},
     {"hound/pcmwaveformat-16bit-44100Hz-mono-extra.wav", nullptr, 1, 44100, 16, 4},
