@@ -106,7 +106,7 @@ void addWavExtension(std::string& path)
 
 FileDialogRequest wavFileDialog(const char* title, const std::string& initialDir, bool confirmOverwrite)
 {
-    return {title, initialDir, kFilterName, kFilterPattern, confirmOverwrite};
+    return {title, initialDir, kFilterName, kFilterPattern, confirmOverwrite, {}, {}};
 }
 
 FormatCheck validateFormat(const WaveFormat& f)
@@ -245,6 +245,14 @@ bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc)
 }
 
 void showLoadFailed(Ui& ui, const std::string& path) { showError(ui, path + kLoadFailed); }
+
+void showWavRefusal(Ui& ui, WavHeaderRefusal refusal)
+{
+    if (refusal == WavHeaderRefusal::NotWave)
+        showError(ui, kNotWave);
+    else if (refusal == WavHeaderRefusal::Unsupported)
+        showError(ui, kUnsupported);
+}
 
 bool readWavSamples(Ui& ui, std::FILE* file, SoundDocument& doc)
 {

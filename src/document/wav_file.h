@@ -28,6 +28,8 @@ bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& fr
 // Shown: every other failure, its message shown (or the repair declined).
 enum class WavHeaderRefusal { None, NotWave, Unsupported, Shown };
 WavHeaderRefusal readWavHeaderQuietly(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount);
+// The message readWavHeader shows for NotWave or Unsupported.
+void showWavRefusal(Ui& ui, WavHeaderRefusal refusal);
 
 // Reads the header and the samples of an open file into doc, whose path names the file in messages.
 bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc);

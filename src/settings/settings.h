@@ -119,7 +119,8 @@ struct Settings {
     std::int32_t unused1350[6];
     std::int32_t processingTarget;
     char responsePath[1024];
-    std::int32_t padding176C;
+    // Room the record leaves after the last field: the lossy export quality + 1 (0: the default).
+    std::int32_t exportQualityPlusOne;
 
     // Fields that live inside the curve blocks, under the names the dialogs use.
     std::int32_t& eqGainLog() { return eq.verticalScale; }

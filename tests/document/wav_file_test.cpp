@@ -146,7 +146,7 @@ TEST_F(WavFileTest, HeaderLayouts)
         {"not RIFF", cat({text("RIFX"), le32(36), text("WAVE"), chunk("fmt ", fmt), data}), kNotWave},
         {"fmt size 15", riff({chunk("fmt ", fmt, 15), data}), kBadFormatSize},
         {"negative fmt size", riff({chunk("fmt ", fmt, 0xFFFFFFF0), data}), kBadFormatSize},
-        {"24 bits", riff({chunk("fmt ", fmtBody(1, 8000, 24)), data}), kUnsupported},
+        {"unknown format tag", riff({chunk("fmt ", fmtBody(1, 8000, 16, -1, -1, 0x1234)), data}), kUnsupported},
         {"fmt size past the end", riff({chunk("fmt ", fmt, 1000), data}), kCut},
         {"fmt block cut", riff({cat({text("fmt "), le32(16), ramp(10)})}), kCut},
         {"negative chunk size", riff({chunk("fmt ", fmt), chunk("JUNK", {}, 0xFFFFFFF8), data}), kCut},
@@ -367,7 +367,7 @@ TEST_F(WavFileTest, FailedOpenLeavesThePreviousDocumentToUndo)
 {
     ws.document = makeDocument(2, 16, 3, "/prev.wav");
     ws.document.modified = 1;
-    std::string path = put("bad.wav", riff({chunk("fmt ", fmtBody(1, 8000, 24)), chunk("data", ramp(6))}));
+    std::string path = put("bad.wav", riff({chunk("fmt ", fmtBody(1, 8000, 16, -1, -1, 0x1234)), chunk("data", ramp(6))}));
     EXPECT_FALSE(open(path));
     EXPECT_FALSE(ws.document.hasData());
     EXPECT_EQ(ws.document.path, path);
