@@ -220,7 +220,7 @@ std::string conversionText(const SourceFormat& source, const Coding& coding, con
         const std::string from = "、" + std::to_string(source.channels) + " チャンネルから";
         switch (plan.choice.kind) {
         case ChannelChoice::Kind::Pair:
-            text += from + std::to_string(plan.choice.left) + "・" + std::to_string(plan.choice.right)
+            text += from + " " + std::to_string(plan.choice.left) + "・" + std::to_string(plan.choice.right)
                     + " チャンネルを選びました";
             break;
         case ChannelChoice::Kind::MixMono:
