@@ -125,44 +125,59 @@ struct Plan {
     ChannelChoice choice;
 };
 
-// Converts one block of float frames to the editor's samples; returns the clipped count.
-std::int64_t convertFloatBlock(const float* in, sf_count_t frames, const Plan& plan, unsigned char* out,
-                               TpdfDither& dither)
+// Rounds count values (full scale ±1) to the editor's samples with dither; returns how many of them lay
+// beyond full scale (clipped, and counted where the source could hold them).
+std::int64_t quantize(const float* in, std::size_t count, const Plan& plan, unsigned char* out, TpdfDither& dither)
 {
     const float scale = plan.outBits == 8 ? 128.0f : 32768.0f;
     const int low = plan.outBits == 8 ? -128 : -32768;
     const int high = plan.outBits == 8 ? 127 : 32767;
-    const bool count = plan.route == Route::Float;
-    const int n = plan.sourceChannels;
-    std::int64_t clipped = 0;
-    auto store = [&](float x, sf_count_t index) {
-        int q;
+    std::int64_t beyond = 0;
+    auto sample = [&](float x) {
         if (x > 1.0f || x < -1.0f) {
-            clipped += count;
-            q = x > 0 ? high : low;
-        } else {
-            q = static_cast<int>(std::lrintf(x * scale + dither.next()));
-            q = q < low ? low : (q > high ? high : q);
+            ++beyond;
+            return x > 0 ? high : low;
         }
-        if (plan.outBits == 8)
-            out[index] = static_cast<unsigned char>(q + 128);
-        else
-            reinterpret_cast<std::int16_t*>(out)[index] = static_cast<std::int16_t>(q);
+        const int q = static_cast<int>(std::lrintf(x * scale + dither.next()));
+        return q < low ? low : (q > high ? high : q);
     };
+    if (plan.outBits == 8) {
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = static_cast<unsigned char>(sample(in[i]) + 128);
+    } else {
+        auto* out16 = reinterpret_cast<std::int16_t*>(out);
+        for (std::size_t i = 0; i < count; ++i)
+            out16[i] = static_cast<std::int16_t>(sample(in[i]));
+    }
+    return plan.route == Route::Float ? beyond : 0;
+}
+
+// Converts one block of float frames to the editor's samples; returns the clipped count. picked holds
+// a block of output values where the channels have to be chosen or mixed first.
+std::int64_t convertFloatBlock(const float* in, sf_count_t frames, const Plan& plan, unsigned char* out,
+                               TpdfDither& dither, std::vector<float>& picked)
+{
+    const int n = plan.sourceChannels;
+    const std::size_t count = static_cast<std::size_t>(frames) * plan.outChannels;
+    const bool asTheyAre = plan.choice.kind == ChannelChoice::Kind::Pair && n == plan.outChannels
+                           && (n == 1 || (plan.choice.left == 1 && plan.choice.right == 2));
+    if (asTheyAre)
+        return quantize(in, count, plan, out, dither);
+    picked.resize(count);
+    float* to = picked.data();
     const float* frame = in;
-    sf_count_t index = 0;
     for (sf_count_t f = 0; f < frames; ++f, frame += n) {
         switch (plan.choice.kind) {
         case ChannelChoice::Kind::Pair:
-            store(frame[plan.choice.left - 1], index++);
+            *to++ = frame[plan.choice.left - 1];
             if (plan.outChannels == 2)
-                store(frame[plan.choice.right - 1], index++);
+                *to++ = frame[plan.choice.right - 1];
             break;
         case ChannelChoice::Kind::MixMono: {
             float sum = 0;
             for (int c = 0; c < n; ++c)
                 sum += frame[c];
-            store(sum / static_cast<float>(n), index++);
+            *to++ = sum / static_cast<float>(n);
             break;
         }
         case ChannelChoice::Kind::MixStereo: {
@@ -170,13 +185,13 @@ std::int64_t convertFloatBlock(const float* in, sf_count_t frames, const Plan& p
             float sum[2] = {0, 0};
             for (int c = 0; c < n; ++c)
                 sum[c % 2] += frame[c];
-            store(sum[0] / static_cast<float>((n + 1) / 2), index++);
-            store(sum[1] / static_cast<float>(n / 2), index++);
+            *to++ = sum[0] / static_cast<float>((n + 1) / 2);
+            *to++ = sum[1] / static_cast<float>(n / 2);
             break;
         }
         }
     }
-    return clipped;
+    return quantize(picked.data(), count, plan, out, dither);
 }
 
 // Copies the chosen pair (or the one or two channels) of 16-bit frames, as 8 or 16 bits.
@@ -336,6 +351,7 @@ ImportResult importSoundFile(Ui& ui, SoundDocument& doc, const std::optional<Cha
     const bool direct = plan.route == Route::Exact16 && info.channels <= 2;
     std::vector<float> floats;
     std::vector<short> shorts;
+    std::vector<float> picked;
     if (plan.route == Route::Dither || plan.route == Route::Float)
         floats.resize(static_cast<std::size_t>(kBlockFrames) * info.channels);
     else if (!direct)
@@ -353,7 +369,7 @@ ImportResult importSoundFile(Ui& ui, SoundDocument& doc, const std::optional<Cha
         } else if (!floats.empty()) {
             got = sf_readf_float(sf.get(), floats.data(), want);
             if (got > 0)
-                clipped += convertFloatBlock(floats.data(), got, plan, out, dither);
+                clipped += convertFloatBlock(floats.data(), got, plan, out, dither, picked);
         } else {
             got = sf_readf_short(sf.get(), shorts.data(), want);
             if (got > 0)
