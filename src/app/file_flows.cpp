@@ -84,6 +84,12 @@ bool saveWavFileAs(Workspace& ws, Ui& ui)
         return false;
     std::string path = *answer;
     const SaveKind kind = completeSaveName(path, ui.lastFilterIndex());
+    if (kind == SaveKind::OggVorbis || kind == SaveKind::Mp3) {
+        const std::optional<int> quality = ui.askExportQuality(exportQuality(ws.settings));
+        if (!quality)
+            return false;
+        setExportQuality(ws.settings, *quality);
+    }
     if (!writeSoundFile(ui, ws.document, path, kind, exportQuality(ws.settings)))
         return false;
     ws.document.modified = 0;

@@ -7,6 +7,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QGridLayout>
+#include <QInputDialog>
 #include <QRadioButton>
 #include <QFileDialog>
 #include <QLabel>
@@ -127,6 +128,16 @@ std::optional<ChannelChoice> QtUi::chooseChannels(int channelCount)
     choice.left = sides[0]->currentIndex() + 1;
     choice.right = sides[1]->currentIndex() + 1;
     return choice;
+}
+
+std::optional<int> QtUi::askExportQuality(int current)
+{
+    bool ok = false;
+    const int quality = QInputDialog::getInt(window_, "音質", "音質 (0 = 最小のファイル, 10 = 最高の音質):", current, 0, 10,
+                                             1, &ok);
+    if (!ok)
+        return std::nullopt;
+    return quality;
 }
 
 void QtUi::setCursor(CursorKind cursor)

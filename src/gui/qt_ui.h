@@ -27,6 +27,7 @@ public:
     void setTitle(const std::string& title) override;
     int lastFilterIndex() const override { return lastFilter_; }
     std::optional<ChannelChoice> chooseChannels(int channelCount) override;
+    std::optional<int> askExportQuality(int current) override;
 
 private:
     int lastFilter_ = 0;

@@ -70,6 +70,9 @@ public:
     virtual void setTitle(const std::string& title) = 0;
     // Which of the request's filters the last save dialog ended on (0 = the first).
     virtual int lastFilterIndex() const { return 0; }
+    // Asked before a lossy save: the quality, 0 (smallest) to 10 (best), starting from current; nullopt
+    // cancels the save.
+    virtual std::optional<int> askExportQuality(int current) { return current; }
     // Asked when a file of more than two channels opens; nullopt cancels the open.
     virtual std::optional<ChannelChoice> chooseChannels(int channelCount)
     {
