@@ -98,22 +98,37 @@ Coding codingOf(int subtype)
     }
 }
 
-// Triangular dither of ±1 step from a fixed seed, so the same file always gives the same samples.
+} // namespace
+
+// Outside the unnamed namespace: there GCC 12 leaves the dither loop one sample at a time.
+namespace dither {
+
+// Triangular dither of ±1 step: the sum of two uniform values from a hash of the sample's position
+// (seeded, so the same file always gives the same samples, and without a chain from one sample to
+// the next, so that a block is dithered many samples at a time).
 class TpdfDither {
 public:
-    float next()
+    float at(std::uint32_t position) const
     {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        const auto a = static_cast<std::uint32_t>(state_);
-        const auto b = static_cast<std::uint32_t>(state_ >> 32);
-        constexpr float kScale = 1.0f / 4294967296.0f;
-        return (static_cast<float>(a) + static_cast<float>(b)) * kScale - 1.0f;
+        std::uint32_t h = (position + kSeed) * 0x9E3779B1u;
+        h ^= h >> 16;
+        h *= 0x85EBCA6Bu;
+        h ^= h >> 13;
+        h *= 0xC2B2AE35u;
+        h ^= h >> 16;
+        return static_cast<float>(static_cast<int>((h & 0xFFFFu) + (h >> 16))) * (1.0f / 65536.0f) - 1.0f;
+    }
+    float next() { return at(position_++); }
+    std::uint32_t take(std::size_t count)
+    {
+        const std::uint32_t first = position_;
+        position_ += static_cast<std::uint32_t>(count);
+        return first;
     }
 
 private:
-    std::uint64_t state_ = 0x9E3779B97F4A7C15ull;
+    static constexpr std::uint32_t kSeed = 0x2545F491u;
+    std::uint32_t position_ = 0;
 };
 
 // What the decode loop does with each block.
@@ -126,29 +141,45 @@ struct Plan {
 };
 
 // Rounds count values (full scale ±1) to the editor's samples with dither; returns how many of them lay
-// beyond full scale (clipped, and counted where the source could hold them).
+// beyond full scale (clipped, and counted where the source could hold them). Written without branches
+// so that the compiler handles many samples at a time.
+template <typename Out>
+[[gnu::noinline]] std::int64_t quantizeTo(const float* __restrict in, std::size_t count, float scale, int offset, Out* __restrict out,
+                        TpdfDither& dither)
+{
+    const float low = -scale;
+    const float high = scale - 1.0f;
+    const std::uint32_t first = dither.take(count);
+    int beyond = 0;  // a block holds far fewer than 2^31 samples
+    for (std::size_t i = 0; i < count; ++i) {
+        const float x = in[i];
+        const int over = x > 1.0f;
+        const int under = x < -1.0f;
+        beyond += over + under;
+        // Beyond full scale no dither: the value goes to the limit.
+        float v = x * scale + dither.at(first + static_cast<std::uint32_t>(i)) * static_cast<float>(1 - over - under);
+        v = std::min(high, v);  // in this order a NaN becomes the highest value, not an undefined one
+        v = std::max(low, v);
+        // Adding and taking away 1.5 × 2^23 rounds to the nearest integer, half to even, as lrint does.
+        const float rounded = (v + 12582912.0f) - 12582912.0f;
+        out[i] = static_cast<Out>(static_cast<int>(rounded) + offset);
+    }
+    return beyond;
+}
+
+} // namespace dither
+
+namespace {
+
+using dither::quantizeTo;
+using dither::Plan;
+using dither::TpdfDither;
+
 std::int64_t quantize(const float* in, std::size_t count, const Plan& plan, unsigned char* out, TpdfDither& dither)
 {
-    const float scale = plan.outBits == 8 ? 128.0f : 32768.0f;
-    const int low = plan.outBits == 8 ? -128 : -32768;
-    const int high = plan.outBits == 8 ? 127 : 32767;
-    std::int64_t beyond = 0;
-    auto sample = [&](float x) {
-        if (x > 1.0f || x < -1.0f) {
-            ++beyond;
-            return x > 0 ? high : low;
-        }
-        const int q = static_cast<int>(std::lrintf(x * scale + dither.next()));
-        return q < low ? low : (q > high ? high : q);
-    };
-    if (plan.outBits == 8) {
-        for (std::size_t i = 0; i < count; ++i)
-            out[i] = static_cast<unsigned char>(sample(in[i]) + 128);
-    } else {
-        auto* out16 = reinterpret_cast<std::int16_t*>(out);
-        for (std::size_t i = 0; i < count; ++i)
-            out16[i] = static_cast<std::int16_t>(sample(in[i]));
-    }
+    const std::int64_t beyond = plan.outBits == 8
+                                    ? quantizeTo(in, count, 128.0f, 128, out, dither)
+                                    : quantizeTo(in, count, 32768.0f, 0, reinterpret_cast<std::int16_t*>(out), dither);
     return plan.route == Route::Float ? beyond : 0;
 }
 
@@ -329,7 +360,7 @@ ImportResult importSoundFile(Ui& ui, SoundDocument& doc, const std::optional<Cha
     std::uint64_t frames = info.frames > 0 ? static_cast<std::uint64_t>(info.frames) : 0;
     if (frames == 0 || info.frames == SF_COUNT_MAX)
         return refuse(ui, kNoSound);
-    if (frames * blockAlign > kMostBytes)
+    if (frames > kMostBytes / blockAlign)
         return refuse(ui, kTooLong);
     frames = std::min(frames, static_cast<std::uint64_t>(fileSize(doc.path)) * kMostFramesPerByte);
     const std::size_t bytes = frames * blockAlign;

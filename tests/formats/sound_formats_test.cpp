@@ -2,6 +2,7 @@
 
 #include "app/file_flows.h"
 #include "document/workspace.h"
+#include "edit/convolution.h"
 #include "formats/sound_export.h"
 #include "formats/sound_files.h"
 #include "formats/sound_import.h"
@@ -337,6 +338,23 @@ TEST_F(SoundFormats, DamagedInputsAreRefusedOrOpenAsFarAsTheyDecode)
     EXPECT_EQ(ws.document.samples.size(), ws.document.byteCount());
     const std::vector<short> got = samples16(ws.document);
     EXPECT_TRUE(std::equal(got.begin(), got.end(), stereo.begin()));
+}
+
+TEST_F(SoundFormats, ConvolutionTakesAResponseOfAnyKind)
+{
+    const std::vector<short> values = noise16(500);
+    writeSound(dir.file("r.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 44100, values);
+    writeSound(dir.file("r.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 1, 44100, values);
+    const auto wav = loadResponse(ui, dir.file("r.wav"), dir.path());
+    const auto flac = loadResponse(ui, dir.file("r.flac"), dir.path());
+    ASSERT_TRUE(wav && flac) << ::testing::PrintToString(ui.texts());
+    EXPECT_EQ(flac->frames, 500);
+    EXPECT_EQ(flac->values, wav->values);
+    writeSound(dir.file("st.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100, values);
+    ui.clear();
+    EXPECT_FALSE(loadResponse(ui, dir.file("st.flac"), dir.path()));
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_EQ(ui.messages[0].text.rfind(dir.file("st.flac") + " はモノラルではありません", 0), 0u);
 }
 
 TEST(SoundFileNames, SoundExtensionsKeepTheirNamesOthersGetWav)
