@@ -46,7 +46,7 @@ std::string usage()
     return "usage: sonavik2-cli info [--yes] [--channels L,R | --mix mono|stereo] FILE\n"
            "       sonavik2-cli edit IN OUT COMMAND [options]\n"
            "       sonavik2-cli convert IN OUT [--bits 8|16] [--channels L,R | --mix mono|stereo] [--quality Q]\n"
-           "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS]\n"
+           "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS] [--device NAME]\n"
            + std::string(sonavik::cli::audioUsage()) + spectralSynopsis()
            + "\n"
              "commands:\n"
@@ -59,7 +59,8 @@ std::string usage()
            "                  (canonical 44-byte header, written through a temporary file)\n"
            "  preview IN CMD  play what edit would write for nonlinear, equalize or reverb: the span from the\n"
            "                  target's first region start to its last region end, both channels, once on the\n"
-           "                  default output (or over and over for --loop SECONDS); nothing is written\n"
+           "                  default output (or over and over for --loop SECONDS); nothing is written;\n"
+           "                  the output is chosen as play chooses it (--device NAME, or --settings)\n"
            "\n"
            "edit commands:\n  "
            + names
@@ -133,9 +134,10 @@ struct Options {
     std::optional<double> loopSeconds;
     std::optional<sonavik::ChannelChoice> channels;
     std::optional<int> quality;
+    std::optional<std::string> device;
     bool editOnly() const
     {
-        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads || loopSeconds;
+        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads || loopSeconds || device;
     }
 };
 
@@ -173,7 +175,7 @@ int convert(const std::vector<std::string>& operands, const Options& options)
     if (operands.size() != 2)
         return usageError("convert takes IN OUT");
     if (options.target || !options.selects.empty() || options.red || options.response || options.preset
-        || options.threads || options.loopSeconds)
+        || options.threads || options.loopSeconds || options.device)
         return usageError("convert takes only --bits, --channels, --mix, --quality, --settings and --yes");
     if (options.bits && *options.bits != 8 && *options.bits != 16)
         return usageError("convert: --bits takes 8 or 16");
@@ -244,6 +246,8 @@ int edit(const std::vector<std::string>& operands, const Options& options)
         return usageError("unknown edit command " + operands[2]);
     if (options.loopSeconds)
         return usageError("--loop goes with preview");
+    if (options.device)
+        return usageError("--device goes with preview");
     sonavik::Workspace ws;
     sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
@@ -275,7 +279,8 @@ int preview(const std::vector<std::string>& operands, const Options& options)
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
         return status;
     sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
-    return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds);
+    return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds, options.device,
+                       options.settingsFile.has_value());
 }
 
 } // namespace
@@ -307,7 +312,7 @@ int main(int argc, char** argv)
         // Options with a value: "--name VALUE" or "--name=VALUE".
         auto option = takeValuedOption(
             args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads", "--loop",
-                      "--channels", "--mix", "--quality"});
+                      "--device", "--channels", "--mix", "--quality"});
         if (const std::string* error = std::get_if<std::string>(&option))
             return usageError(*error);
         const std::string& name = std::get<OptionValue>(option).name;
@@ -352,6 +357,8 @@ int main(int argc, char** argv)
             options.quality = parseNumber<int>(*value);
             if (!options.quality || *options.quality < 0 || *options.quality > 10)
                 return usageError("--quality takes 0 to 10, not " + *value);
+        } else if (name == "--device") {
+            options.device = *value;
         } else if (name == "--loop") {
             options.loopSeconds = parseNumber<double>(*value);
             if (!options.loopSeconds || *options.loopSeconds <= 0 || *options.loopSeconds > 86400)
