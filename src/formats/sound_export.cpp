@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <vector>
@@ -129,6 +130,10 @@ bool encode(const SoundDocument& doc, SaveKind kind, int quality, MemoryFile& fi
     info.channels = doc.format.nChannels;
     info.format = formatOf(kind, doc.format.wBitsPerSample);
     if (info.samplerate <= 0 || !sf_format_check(&info))
+        return false;
+    // MPEG audio knows nine rates; libsndfile's MP3 encoder, refused another, does not free what it set up.
+    static constexpr int kMp3Rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+    if (kind == SaveKind::Mp3 && std::find(std::begin(kMp3Rates), std::end(kMp3Rates), info.samplerate) == std::end(kMp3Rates))
         return false;
     SF_VIRTUAL_IO io = memoryIo();
     SNDFILE* sf = sf_open_virtual(&io, SFM_WRITE, &info, &file);
