@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # tools/fuzz.sh [TARGET [SECONDS]] — builds the fuzz targets with clang's libFuzzer (build-fuzz/) and runs
-# one (settingsFile, wavFile or soundImport, default wavFile) for SECONDS (default 60), starting from its kept inputs.
+# one (settingsFile, wavFile, previewRender or soundImport; default wavFile) for SECONDS (default 60), starting from its kept inputs.
 # A crash input it finds belongs in tests/fuzz/inputs/<folder>/, where ./test replays it. FUZZ_JOBS limits
 # the build jobs.
 set -euo pipefail
@@ -14,8 +14,9 @@ fi
 case "$target" in
     settingsFile) folder=settings_file ;;
     wavFile) folder=wav_file ;;
+    previewRender) folder=preview_render ;;
     soundImport) folder=sound_import ;;
-    *) echo "unknown target $target (settingsFile, wavFile or soundImport)" >&2; exit 2 ;;
+    *) echo "unknown target $target (settingsFile, wavFile, previewRender or soundImport)" >&2; exit 2 ;;
 esac
 CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONAVIK_FUZZ=ON \
     -DSONAVIK_BUILD_BENCH=OFF >/dev/null

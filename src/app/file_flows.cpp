@@ -120,4 +120,24 @@ bool saveWavFile(Workspace& ws, Ui& ui)
     return saveWavFileAs(ws, ui);
 }
 
+std::string unfinishedSaveStatus(const UnfinishedSave& save)
+{
+    if (save.restored)
+        return save.path + " の保存が途中で止まっていたため、保存前の内容に戻しました";
+    return save.path + " の保存が途中で止まっています。保存前の内容は " + save.backup + " にあります";
+}
+
+std::string unfinishedSaveLine(const UnfinishedSave& save)
+{
+    if (save.restored)
+        return "restored " + save.path + " as it was before a save that did not finish";
+    return "could not restore " + save.path + " after a save that did not finish; its old content is in " + save.backup;
+}
+
+void showUnfinishedSaves(Ui& ui, const std::vector<UnfinishedSave>& saves)
+{
+    for (const UnfinishedSave& save : saves)
+        ui.setStatusText(0, unfinishedSaveStatus(save));
+}
+
 } // namespace sonavik

@@ -5,10 +5,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sonavik {
 
 struct Settings;
+struct UnfinishedSave;
 struct Workspace;
 
 // Loads a WAV file into the current document; chosenPath stands in for the open dialog's answer. Once the
@@ -25,5 +27,11 @@ void setExportQuality(Settings& settings, int quality);
 bool saveWavFileAs(Workspace& ws, Ui& ui);
 // Asks for a name (through saveWavFileAs) when the document's path has no folder or its write failed.
 bool saveWavFile(Workspace& ws, Ui& ui);
+
+// What restoreUnfinishedSaves (platform/os.h) found at start-up, for the status bar and for stderr.
+std::string unfinishedSaveStatus(const UnfinishedSave& save);
+std::string unfinishedSaveLine(const UnfinishedSave& save);
+// Shows the editor's text for each in the left half of the status bar (the last stays).
+void showUnfinishedSaves(Ui& ui, const std::vector<UnfinishedSave>& saves);
 
 } // namespace sonavik

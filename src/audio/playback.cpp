@@ -4,6 +4,8 @@
 #include "platform/ui.h"
 
 #include <algorithm>
+#include <cmath>
+#include <new>
 #include <cstring>
 
 namespace sonavik {
@@ -29,11 +31,34 @@ Player::~Player()
         finish(false);
 }
 
-const SoundDocument& Player::source() const
+const SoundDocument& Player::source() const { return other_ ? *other_ : ws_.document; }
+
+const WaveFormat& Player::playedFormat() const { return preview_ ? preview_->format() : source().format; }
+
+void crossfadeFrames(const unsigned char* old, unsigned char* fresh, std::size_t frames, std::size_t first,
+                     std::size_t count, const WaveFormat& format)
 {
-    if (preview_)
-        return preview_->sound();
-    return other_ ? *other_ : ws_.document;
+    const bool eight = format.wBitsPerSample == 8;
+    const std::size_t channels = format.nChannels;
+    const std::size_t sampleBytes = eight ? 1 : 2;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const double turn = (static_cast<double>(first + f) + 0.5) / static_cast<double>(count) * (M_PI / 2.0);
+        const double keep = std::cos(turn);
+        const double take = std::sin(turn);
+        for (std::size_t c = 0; c < channels; ++c) {
+            const std::size_t at = f * format.nBlockAlign + c * sampleBytes;
+            if (eight) {
+                const double v = (old[at] - 128) * keep + (fresh[at] - 128) * take;
+                fresh[at] = static_cast<unsigned char>(std::clamp(std::lround(v), -128L, 127L) + 128);
+            } else {
+                const auto a = static_cast<std::int16_t>(old[at] | old[at + 1] << 8);
+                const auto b = static_cast<std::int16_t>(fresh[at] | fresh[at + 1] << 8);
+                const auto v = static_cast<std::int16_t>(std::clamp(std::lround(a * keep + b * take), -32768L, 32767L));
+                fresh[at] = static_cast<unsigned char>(static_cast<std::uint16_t>(v) & 0xFF);
+                fresh[at + 1] = static_cast<unsigned char>(static_cast<std::uint16_t>(v) >> 8);
+            }
+        }
+    }
 }
 
 bool Player::running() const { return ws_.playing == 1; }
@@ -41,7 +66,7 @@ bool Player::running() const { return ws_.playing == 1; }
 bool Player::loops() const
 {
     if (preview_)
-        return true;
+        return previewLoops_;
     if (other_)
         return false;
     return ws_.loopMode == -1 ? ws_.settings.playButtonLoops != 0 : ws_.loopMode != 0;
@@ -82,12 +107,13 @@ void Player::playSound(std::shared_ptr<const SoundDocument> sound)
         other_.reset();
 }
 
-void Player::playPreview(std::shared_ptr<PreviewRender> preview)
+void Player::playPreview(std::shared_ptr<PreviewRender> preview, bool loop)
 {
     if (refuseOrStop())
         return;
     other_.reset();
     preview_ = std::move(preview);
+    previewLoops_ = loop;
     if (!preview_ || preview_->empty()) {
         preview_.reset();
         return;
@@ -101,31 +127,76 @@ void Player::previewChanged()
 {
     if (ws_.playing != 1 || !preview_ || !open_)
         return;
+    // The work that does not depend on the place (a reverb's response) is done before the place is
+    // taken, so that the new frames reach the device before it plays there.
+    preview_->prepareSettings();
+    const std::uint64_t block = playedFormat().nBlockAlign;
+    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
+    {
+        // So is the piece the device is about to play: it reads at most two rings behind what was handed to
+        // it (one held at the server, one on its way there).
+        const std::uint64_t behind = std::uint64_t{2} * kRingSize * capacity_;
+        const std::uint64_t guess = streamBytes_ > behind ? (streamBytes_ - behind) / block : 0;
+        std::vector<unsigned char> frame(block);
+        preview_->read(static_cast<std::int64_t>(guess % length), 1, frame.data());
+    }
     std::uint64_t resumeAt = 0;
     if (device_.replaceQueued(resumeAt) != mm::NoError)
         return;
     // The device plays on up to resumeAt; every buffer it held comes back and is filled again from the
     // frame that lands there.
-    const std::uint64_t block = source().format.nBlockAlign;
-    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
     const std::uint64_t frames = block ? resumeAt / block : 0;
-    playPos_ = playFirst_ + static_cast<std::int32_t>(frames % length);
+    // What was handed to the device from there on is what the new sound fades in over, as far as it
+    // reaches and is still kept.
+    fadeLength_ = fadeDone_ = 0;
+    if (streamBytes_ > resumeAt && streamBytes_ - resumeAt <= history_.size() && block) {
+        fadeLength_ = std::min<std::size_t>(fadeOld_.size() / block, (streamBytes_ - resumeAt) / block);
+        for (std::size_t i = 0; i < fadeLength_ * block; ++i)
+            fadeOld_[i] = history_[(resumeAt + i) % history_.size()];
+    }
+    streamBytes_ = resumeAt;
+    if (!previewLoops_ && frames >= length) {
+        playPos_ = playLast_ + 1;
+    } else {
+        playPos_ = playFirst_ + static_cast<std::int32_t>(frames % length);
+    }
     framesPlayed_ = static_cast<std::int64_t>(frames);
+}
+
+void Player::copyFrames(std::int32_t first, std::size_t count, unsigned char* out)
+{
+    const std::size_t frameBytes = playedFormat().nBlockAlign;
+    // A preview works out its frames as they are needed; one that cannot keeps the sound as it is.
+    if (preview_)
+        preview_->read(first, static_cast<std::int64_t>(count), out);
+    else
+        std::memcpy(out, source().samples.data() + static_cast<std::size_t>(first) * frameBytes, count * frameBytes);
+}
+
+void Player::crossfade(unsigned char* data, std::size_t bytes)
+{
+    const WaveFormat& format = playedFormat();
+    if (fadeDone_ >= fadeLength_ || format.nBlockAlign == 0)
+        return;
+    const std::size_t frames = std::min(bytes / format.nBlockAlign, fadeLength_ - fadeDone_);
+    crossfadeFrames(fadeOld_.data() + fadeDone_ * format.nBlockAlign, data, frames, fadeDone_, fadeLength_, format);
+    fadeDone_ += frames;
 }
 
 void Player::start()
 {
-    const SoundDocument& doc = source();
+    const WaveFormat& format = playedFormat();
+    const std::int32_t frameCount = preview_ ? preview_->frameCount() : source().frameCount;
+    const bool hasData = preview_ ? !preview_->empty() : source().hasData();
     // The red selection belongs to the document; another sound plays whole.
     const RedSelection red = other_ || preview_ ? RedSelection{} : ws_.red;
-    if (!doc.hasData() || doc.frameCount <= 0 || doc.format.nBlockAlign == 0 ||
-        (red.exists() && red.redStart >= red.redEnd)) {
+    if (!hasData || frameCount <= 0 || format.nBlockAlign == 0 || (red.exists() && red.redStart >= red.redEnd)) {
         ui_.beep(BeepKind::Error);
         return;
     }
     // A red selection reaching past the sound plays what there is of it.
     const std::int32_t first = red.exists() ? std::max<std::int32_t>(red.redStart, 0) : 0;
-    const std::int32_t last = red.exists() ? std::min(red.redEnd, doc.frameCount - 1) : doc.frameCount - 1;
+    const std::int32_t last = red.exists() ? std::min(red.redEnd, frameCount - 1) : frameCount - 1;
     if (first > last) {
         ui_.beep(BeepKind::Error);
         return;
@@ -143,10 +214,26 @@ void Player::start()
     }
     capacity_ = ringBufferBytes(ws_.settings.playPackets, ws_.pageSize);
     // A buffer always holds at least one frame.
-    capacity_ = std::max<std::uint32_t>(capacity_, doc.format.nBlockAlign);
+    capacity_ = std::max<std::uint32_t>(capacity_, format.nBlockAlign);
     if (!ring_.allocate(ui_, capacity_)) {
         showError(ui_, "mem not allo!");
         return;
+    }
+    history_.clear();
+    fadeOld_.clear();
+    fadeLength_ = fadeDone_ = 0;
+    streamBytes_ = 0;
+    if (preview_) {
+        // What the device can hold beyond what it plays: the ring at the server and the ring on its way.
+        const std::size_t fade = static_cast<std::size_t>(std::lround(format.nSamplesPerSec * kPreviewFadeSeconds));
+        try {
+            history_.assign(std::size_t{3} * kRingSize * capacity_, 0);
+            fadeOld_.assign(std::max<std::size_t>(fade, 1) * format.nBlockAlign, 0);
+        } catch (const std::bad_alloc&) {
+            ring_.release();
+            showError(ui_, "mem not allo!");
+            return;
+        }
     }
 
     if (open_) {
@@ -158,7 +245,7 @@ void Player::start()
     }
     const int device = ws_.settings.playUseMapper == 1 ? kWaveMapper : ws_.settings.playDeviceIndex;
     const int opened = device_.open(
-        device, toDeviceFormat(doc.format), [this](WaveBuffer* b) { onPlayBufferDone(b); },
+        device, toDeviceFormat(format), [this](WaveBuffer* b) { onPlayBufferDone(b); },
         [this](int code) { deviceFailed(code); });
     if (opened != mm::NoError) {
         showError(ui_, device_.serverNotAnswering() ? kServerNotAnsweringText : mmErrorText(opened));
@@ -208,19 +295,15 @@ int Player::fillAndQueue(WaveBuffer& buffer)
 {
     const bool loop = loops();
     device_.prepare(buffer);
-    const SoundDocument& doc = source();
-    const std::size_t frameBytes = doc.format.nBlockAlign;
-    const unsigned char* src = doc.samples.data();
+    const std::size_t frameBytes = playedFormat().nBlockAlign;
     std::size_t used = 0;
     for (;;) {
         // Whole frames from playPos while they lie in the range and fit.
         std::size_t frames = 0;
         if (playPos_ >= playFirst_ && playPos_ <= playLast_)
             frames = std::min<std::size_t>(static_cast<std::size_t>(playLast_ - playPos_) + 1, (capacity_ - used) / frameBytes);
-        // A preview works out its frames as they are needed; one that cannot keeps the sound as it is.
-        if (preview_ && frames > 0)
-            preview_->render(playPos_, static_cast<std::int64_t>(frames));
-        std::memcpy(buffer.data + used, src + static_cast<std::size_t>(playPos_) * frameBytes, frames * frameBytes);
+        if (frames > 0)
+            copyFrames(playPos_, frames, buffer.data + used);
         used += frames * frameBytes;
         playPos_ += static_cast<std::int32_t>(frames);
         if (!loop || used + frameBytes > capacity_)
@@ -229,6 +312,12 @@ int Player::fillAndQueue(WaveBuffer& buffer)
             playPos_ = playFirst_;
     }
     buffer.bufferLength = static_cast<std::uint32_t>(used);
+    if (preview_) {
+        crossfade(buffer.data, used);
+        for (std::size_t i = 0; i < used && !history_.empty(); ++i)
+            history_[(streamBytes_ + i) % history_.size()] = buffer.data[i];
+        streamBytes_ += used;
+    }
     return device_.write(buffer);
 }
 
@@ -236,7 +325,7 @@ void Player::onPlayBufferDone(WaveBuffer* buffer)
 {
     if (ws_.playing != 1 || !ring_.owns(buffer))
         return;
-    if (const int block = source().format.nBlockAlign)
+    if (const int block = playedFormat().nBlockAlign)
         framesPlayed_ += buffer->bufferLength / block;
     if (buffer->bufferLength != 0) {
         if (int code = fillAndQueue(*buffer); code != mm::NoError) {
@@ -280,6 +369,9 @@ void Player::finish(bool reportErrors)
     ring_.release();
     other_.reset();
     preview_.reset();
+    history_.clear();
+    history_.shrink_to_fit();
+    fadeOld_.clear();
     if (wasPlaying && stateChanged)
         stateChanged(false);
 }

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace sonavik {
 
@@ -44,12 +45,14 @@ public:
     void playSound(std::shared_ptr<const SoundDocument> sound);
     // The playback that runs is of such a sound, not of the document.
     bool playingOtherSound() const { return other_ != nullptr || preview_ != nullptr; }
-    // Plays a curve dialog's preview over and over, its frames worked out as they are queued; stops a
-    // playback that runs instead. The Player keeps the preview until the playback ends.
-    void playPreview(std::shared_ptr<PreviewRender> preview);
+    // Plays a curve dialog's preview over and over (or once), its frames worked out as they are queued;
+    // stops a playback that runs instead. The Player keeps the preview until the playback ends.
+    void playPreview(std::shared_ptr<PreviewRender> preview, bool loop = true);
     bool playingPreview() const { return preview_ != nullptr; }
     // The preview's settings changed: what the device holds but has not played yet is replaced by the
     // preview worked out anew from where it stands (a device that cannot replace plays it out first).
+    // The sound heard crossfades into the new one over kPreviewFadeSeconds (equal power); from the end of
+    // the crossfade on, the frames are the new settings' own.
     void previewChanged();
     // A buffer has been played: refill and queue it again, or end a playback that reached its end.
     void onPlayBufferDone(WaveBuffer* buffer);
@@ -67,9 +70,14 @@ private:
     // While recording: the notice; while playing: stops. True when either happened.
     bool refuseOrStop();
     void start();
-    // The sound being played: another sound, or the document.
+    // The sound being played: another sound, or the document (a preview has its own frames).
     const SoundDocument& source() const;
+    const WaveFormat& playedFormat() const;
     int fillAndQueue(WaveBuffer& buffer);
+    // Frames [first, first + count) of what plays, into out.
+    void copyFrames(std::int32_t first, std::size_t count, unsigned char* out);
+    // A preview's crossfade over the frames of buffer from byte from on, while one runs.
+    void crossfade(unsigned char* data, std::size_t bytes);
     // Ends playback: restores the device's values, resets and closes it, releases the ring.
     void finish(bool reportErrors);
     void deviceFailed(int code);
@@ -92,7 +100,24 @@ private:
     bool rateSaved_ = false;
     std::shared_ptr<const SoundDocument> other_;
     std::shared_ptr<PreviewRender> preview_;
+    bool previewLoops_ = true;
+    // A preview keeps the last bytes it handed to the device, by their place in the stream, so that
+    // the sound a change cuts into can be faded out.
+    std::vector<unsigned char> history_;
+    std::uint64_t streamBytes_ = 0;
+    // The frames heard before a change, fading out over the first fadeLength_ frames after it.
+    std::vector<unsigned char> fadeOld_;
+    std::size_t fadeLength_ = 0;
+    std::size_t fadeDone_ = 0;
 };
+
+// How long a change of a preview takes to fade in.
+inline constexpr double kPreviewFadeSeconds = 0.010;
+
+// Equal-power crossfade of 8-bit unsigned or 16-bit signed samples: frame i of count goes from old to
+// fresh as cos and sin of (i + 0.5) / count quarter turns, into fresh; frames from first on of count.
+void crossfadeFrames(const unsigned char* old, unsigned char* fresh, std::size_t frames, std::size_t first,
+                     std::size_t count, const WaveFormat& format);
 
 // The device format of a document's format fields.
 WaveDeviceFormat toDeviceFormat(const WaveFormat& format);

@@ -4,6 +4,7 @@
 #include "audio/record_settings.h"
 #include "document/sample_summary.h"
 #include "document/workspace.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 
 #include <algorithm>
@@ -234,7 +235,7 @@ void Recorder::takeRecording()
         showNotice(ui_, "録音は行なわれませんでした。");
         return;
     }
-    SampleBuffer samples = SampleBuffer::allocate(recordedBytes_);
+    SampleBuffer samples = memoryRoomFor(recordedBytes_) ? SampleBuffer::allocate(recordedBytes_) : SampleBuffer();
     if (samples.isNull()) {
         showError(ui_, "mem not allo!");
         return;

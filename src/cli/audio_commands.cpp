@@ -21,6 +21,7 @@
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <vector>
 #include <string_view>
 
 namespace sonavik::cli {
@@ -434,6 +435,12 @@ int playPreview(Workspace& ws, int commandId, int target, std::optional<double> 
         return kExitFailed;
     }
     render->setSettings(ws.settings);
+    // The first piece is worked out before the device opens: memory too short for it is told as such.
+    std::vector<unsigned char> first(ws.document.format.nBlockAlign);
+    if (!render->read(0, 1, first.data())) {
+        std::cerr << "sonavik2-cli: not enough memory to work out the preview\n";
+        return kExitFailed;
+    }
     TaskQueue events;
     PulseWaveOut device(events.poster());
     // The device is chosen as play chooses it: by its stored name, not by an index that may be stale.
@@ -443,26 +450,19 @@ int playPreview(Workspace& ws, int commandId, int target, std::optional<double> 
                      [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
     Player player(ws, ui, device);
-    if (loopSeconds) {
-        player.playPreview(render);
-        if (ws.playing != 1)
-            return kExitFailed;
-        events.runUntil([&] { return ws.playing == 0; }, *loopSeconds);
-        if (ws.playing == 1)
-            player.playOrStop();
-        return ui.failed ? kExitFailed : kExitOk;
-    }
-    // Once: the whole span worked out first, then played as any other sound is.
-    if (!render->render(0, render->frameCount())) {
+    player.playPreview(render, loopSeconds.has_value());
+    if (ws.playing != 1)
+        return kExitFailed;
+    const double seconds = loopSeconds ? *loopSeconds
+                                       : render->frameCount() / std::max<double>(ws.document.format.nSamplesPerSec, 1.0) + kGraceSeconds;
+    const bool ended = events.runUntil([&] { return ws.playing == 0; }, seconds);
+    if (ws.playing == 1)
+        player.playOrStop();
+    if (render->failed()) {
         std::cerr << "sonavik2-cli: not enough memory to work out the preview\n";
         return kExitFailed;
     }
-    player.playSound(std::make_shared<SoundDocument>(render->sound().copyWithSamples()));
-    if (ws.playing != 1)
-        return kExitFailed;
-    const double seconds = render->frameCount() / std::max<double>(ws.document.format.nSamplesPerSec, 1.0);
-    if (!events.runUntil([&] { return ws.playing == 0; }, seconds + kGraceSeconds)) {
-        player.playOrStop();
+    if (!loopSeconds && !ended) {
         std::cerr << "sonavik2-cli: the sound device stopped taking sound\n";
         return kExitFailed;
     }

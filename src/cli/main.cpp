@@ -15,6 +15,7 @@
 #include "edit/reverb.h"
 #include "formats/sound_import.h"
 #include "platform/console_ui.h"
+#include "platform/os.h"
 #include "cli/audio_commands.h"
 #include "settings/settings.h"
 
@@ -278,6 +279,9 @@ int preview(const std::vector<std::string>& operands, const Options& options)
     sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
         return status;
+    // The target is checked as edit checks it: what edit refuses has nothing to hear.
+    if (!sonavik::editTargetAccepted(ws, ui, options.target.value_or(0), -1))
+        return kExitFailed;
     sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
     return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds, options.device,
                        options.settingsFile.has_value());
@@ -287,6 +291,9 @@ int preview(const std::vector<std::string>& operands, const Options& options)
 
 int main(int argc, char** argv)
 {
+    // A save in place that an earlier run never finished is put back before anything reads the file.
+    for (const sonavik::UnfinishedSave& save : sonavik::restoreUnfinishedSaves())
+        std::cerr << "sonavik2-cli: " << sonavik::unfinishedSaveLine(save) << '\n';
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && (args[0] == "play" || args[0] == "record" || args[0] == "devices"))
         return sonavik::cli::runAudioCommand(args);

@@ -9,6 +9,7 @@
 #include "edit/edit_dispatcher.h"
 #include "edit/long_edit.h"
 #include "platform/console_ui.h"
+#include "platform/os.h"
 #include "settings/settings.h"
 #include "spectrogram/analysis_collector.h"
 #include "spectrogram/resynthesis.h"
@@ -229,8 +230,9 @@ public:
     // Each spectrogram (null where the analysis was refused, its message shown) goes to each; once it
     // returns false the later regions are left alone.
     using Each = std::function<bool(std::unique_ptr<Spectrogram>)>;
-    RegionByRegion(Workspace& ws, Ui& ui, int threads, Each each)
-        : AnalysisCollector(ws, ui), ws_(ws), ui_(ui), threads_(threads), each_(std::move(each))
+    // Without picture the spectrograms come without their colours (see analyseSpectrogram).
+    RegionByRegion(Workspace& ws, Ui& ui, int threads, bool picture, Each each)
+        : AnalysisCollector(ws, ui), ws_(ws), ui_(ui), threads_(threads), picture_(picture), each_(std::move(each))
     {
     }
 
@@ -243,13 +245,14 @@ public:
         if (stopped_)
             return;
         const SoundDocument& doc = source_ ? *source_ : ws_.document;
-        stopped_ = !each_(sonavik::analyseSpectrogram(ui_, doc, region, ws_.settings, threads_));
+        stopped_ = !each_(sonavik::analyseSpectrogram(ui_, doc, region, ws_.settings, threads_, nullptr, picture_));
     }
 
 private:
     Workspace& ws_;
     Ui& ui_;
     int threads_;
+    bool picture_;
     Each each_;
     const SoundDocument* source_ = nullptr;
     bool stopped_ = false;
@@ -306,7 +309,7 @@ int spectrogramCommand(const SpectralOptions& o)
     const std::size_t count = targetRegions(ws.document, ws.red, targetOf(o, ws), -1).size();
     std::size_t index = 0;
     int status = kExitOk;
-    RegionByRegion host(ws, ui, o.threads, [&](std::unique_ptr<Spectrogram> s) {
+    RegionByRegion host(ws, ui, o.threads, o.bmp.has_value(), [&](std::unique_ptr<Spectrogram> s) {
         const std::size_t i = index++;
         if (!s) {
             status = kExitFailed;
@@ -392,7 +395,7 @@ int spectralCommand(const SpectralOptions& o)
     // sound as it was loaded.
     std::optional<SoundDocument> loaded;
     if ((o.to || o.at) && targetRegions(ws.document, ws.red, target, -1).size() > 1) {
-        loaded = ws.document.copyWithSamples();
+        loaded = memoryRoomFor(ws.document.samples.size()) ? ws.document.copyWithSamples() : SoundDocument();
         if (!loaded->hasData()) {
             showError(ui, "メモリがたりません");
             return kExitFailed;
@@ -402,7 +405,8 @@ int spectralCommand(const SpectralOptions& o)
     threads.threads = o.threads;
     bool done = true;
     int regions = 0;
-    RegionByRegion host(ws, ui, o.threads, [&](std::unique_ptr<Spectrogram> s) {
+    // The write-back needs only the spectra: an hour's picture would take half a gigabyte for nothing.
+    RegionByRegion host(ws, ui, o.threads, false, [&](std::unique_ptr<Spectrogram> s) {
         ++regions;
         if (!s)
             return done = false;

@@ -1,5 +1,6 @@
 #include "document/sound_document.h"
 
+#include "platform/os.h"
 #include "platform/ui.h"
 
 #include <cstring>
@@ -112,10 +113,11 @@ bool snapshotForEdit(const SoundDocument& current, SoundDocument& undoStore, Ui&
         ui.beep(BeepKind::Default);
         return false;
     }
+    // The store's old buffer goes first; its memory is then part of the room for the copy.
     undoStore = current.copyWithoutSamples();
-    undoStore.samples = current.samples.clone();
-    if (undoStore.samples.isNull()) {
-        ui.beep(BeepKind::Default);
+    const std::size_t bytes = current.samples.size();
+    if (!memoryRoomFor(bytes) || (undoStore.samples = current.samples.clone()).isNull()) {
+        ui.beepWithReason(BeepKind::Default, noMemoryReason("the undo copy of the sound", bytes));
         return false;
     }
     undoStore.summary = summaryForCopy(current, undoStore);

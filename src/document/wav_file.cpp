@@ -264,7 +264,8 @@ bool readWavSamples(Ui& ui, std::FILE* file, SoundDocument& doc)
         showCaptionedError(ui, path, kReadFailedCaption);
         return false;
     }
-    doc.samples = SampleBuffer::allocate(size);
+    if (memoryRoomFor(size))
+        doc.samples = SampleBuffer::allocate(size);
     if (doc.samples.isNull()) {
         showCaptionedError(ui, path, kNoMemoryCaption);
         return false;

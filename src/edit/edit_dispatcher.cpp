@@ -215,22 +215,13 @@ bool targetsChannel(int target, int channel, const RedSelection& red)
     }
 }
 
-bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target, int slot)
+bool editTargetAccepted(const Workspace& ws, Ui& ui, int target, int slot)
 {
-    const EditCommand* command = findEditCommand(commandId);
-    if (!command)
-        return false;
-    if (refusedForLongEdit(ws, ui))
-        return false;
-    if (ws.busy()) {
-        showNotice(ui, "再生／録音中は、ファイルを編集できません");
-        return false;
-    }
     if ((target == 13 || target == 14) && (slot < 0 || slot >= kSelectionSlots)) {
         showError(ui, "処理対象αが指定されていません");
         return false;
     }
-    SoundDocument& doc = ws.document;
+    const SoundDocument& doc = ws.document;
     if (!doc.hasData()) {
         showError(ui, "処理対象データがありません");
         return false;
@@ -256,6 +247,23 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
         showError(ui, problem);
         return false;
     }
+    return true;
+}
+
+bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target, int slot)
+{
+    const EditCommand* command = findEditCommand(commandId);
+    if (!command)
+        return false;
+    if (refusedForLongEdit(ws, ui))
+        return false;
+    if (ws.busy()) {
+        showNotice(ui, "再生／録音中は、ファイルを編集できません");
+        return false;
+    }
+    if (!editTargetAccepted(ws, ui, target, slot))
+        return false;
+    SoundDocument& doc = ws.document;
     if (command->needsParameters && !host.askParametersFor(commandId, target, slot))
         return false;
 

@@ -55,6 +55,11 @@ public:
 // everything as it was. An id that is not an edit command returns false without a message.
 bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target, int slot);
 
+// The checks of the sound and the target that runEditCommand makes before it asks for parameters: true
+// when an edit of target may go ahead; otherwise false after the refusal's message (a mono sound with a
+// stereo target: "これはステレオのデータではありません").
+bool editTargetAccepted(const Workspace& ws, Ui& ui, int target, int slot);
+
 // The edit itself without any check or snapshot: every region of the target through its edit, or to the
 // analysis, as runEditCommand does once everything has been checked. For benchmarks and callers that
 // have checked already.

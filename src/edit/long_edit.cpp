@@ -11,6 +11,7 @@
 #include "edit/equalizer.h"
 #include "edit/progress.h"
 #include "edit/recorded_ui.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 
@@ -294,9 +295,11 @@ bool takeWorkingCopy(Workspace& ws, Ui& ui, SoundDocument& working)
 {
     // The old undo store is kept until the edit is done, so that a cancel or a failure leaves it as
     // it was; without memory for the copy beside it the edit does not start.
-    working = ws.document.copyWithSamples();
+    const std::size_t bytes = ws.document.samples.size();
+    if (memoryRoomFor(bytes))
+        working = ws.document.copyWithSamples();
     if (working.samples.isNull()) {
-        ui.beep(BeepKind::Default);
+        ui.beepWithReason(BeepKind::Default, noMemoryReason("the working copy of the sound", bytes));
         return false;
     }
     return true;
@@ -424,7 +427,7 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
             s.job->reportFailure(ui);
         } else if (!s.cancelled) {
             if (s.commandId == cmd::Equalize)
-                ui.beep(BeepKind::Error);
+                ui.beepWithReason(BeepKind::Error, "not enough memory for the equaliser's buffers");
             else
                 showError(ui, "メモリがたりません");
         }

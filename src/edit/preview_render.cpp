@@ -6,18 +6,21 @@
 #include "edit/edit_commands.h"
 #include "edit/edit_control.h"
 #include "edit/equalizer.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 namespace sonavik {
 
 namespace {
 
-// Worked out at least this far ahead, so that the block before a run, which every run works out again
-// for what carries over, is a small share of the work.
-constexpr std::int64_t kAheadFrames = 32768;
+// A piece is at least this long, so that the block before a run, which every run works out again for
+// what carries over, is a small share of the work.
+constexpr std::int64_t kPieceFrames = 32768;
 
 bool fits(const SoundDocument& doc, const EditRegion& r)
 {
@@ -25,6 +28,29 @@ bool fits(const SoundDocument& doc, const EditRegion& r)
 }
 
 bool unitLevel(double v) { return v >= 0.0 && v <= 1.0; }
+
+// Whether bytes more can be had without the process being killed for them.
+bool roomFor(std::size_t bytes)
+{
+    const std::uint64_t available = availableMemoryBytes();
+    return available == 0 || bytes + bytes / 4 <= available;
+}
+
+// window holds frames [0, frames) of its own; a larger buffer is kept. False when it cannot be had.
+bool reserve(SoundDocument& window, const SoundDocument& doc, std::int64_t frames)
+{
+    const std::size_t bytes = static_cast<std::size_t>(frames) * doc.format.nBlockAlign;
+    if (window.samples.isNull() || window.samples.size() < bytes) {
+        window.samples.reset();
+        if (!roomFor(bytes))
+            return false;
+        window.samples = SampleBuffer::allocate(bytes);
+        if (window.samples.isNull())
+            return false;
+    }
+    window.frameCount = static_cast<std::int32_t>(frames);
+    return true;
+}
 
 } // namespace
 
@@ -34,22 +60,22 @@ bool hasPreview(int commandId)
 }
 
 struct PreviewRender::Region {
-    EditRegion region;  // frames counted from the span's start
+    EditRegion region;  // in document frames
     int channelCount = 1;
-    // A run may start inside the region; otherwise every pass starts at its first block.
-    bool splittable = true;
     std::shared_ptr<EqualizerPlan> equalizer;
     std::shared_ptr<ConvolutionPlan> convolution;
     bool usable = false;
     std::int64_t blocks = 0;
-    std::int64_t nextBlock = 0;  // the next block to work out
+    std::int64_t step() const;
 };
+
+std::int64_t PreviewRender::Region::step() const { return equalizer ? equalizer->n : convolution ? convolution->n : 0; }
 
 PreviewRender::PreviewRender(const SoundDocument& doc, const RedSelection& red, int commandId, int target, int slot,
                              std::uint32_t noiseState)
-    : commandId_(commandId), noiseStart_(noiseState)
+    : doc_(doc), format_(doc.format), commandId_(commandId), noiseStart_(noiseState)
 {
-    if (!hasPreview(commandId) || !doc.hasData() || doc.frameCount <= 0)
+    if (!hasPreview(commandId) || !doc.hasData() || doc.frameCount <= 0 || doc.format.nBlockAlign == 0)
         return;
     std::vector<EditRegion> list = targetRegions(doc, red, target, slot);
     // Both whole channels of a stereo sound go through the nonlinear curve in one pass, as the edit does.
@@ -62,39 +88,26 @@ PreviewRender::PreviewRender(const SoundDocument& doc, const RedSelection& red, 
             continue;
         lo = std::min<std::int64_t>(lo, r.start);
         hi = std::max<std::int64_t>(hi, r.end);
+        Region w;
+        w.region = r;
+        w.channelCount = bothAtOnce ? 2 : 1;
+        whole_ = whole_ || (commandId != cmd::Nonlinear && !(unitLevel(r.alphaStart) && unitLevel(r.alphaEnd)));
+        regions_.push_back(std::move(w));
     }
     if (hi < lo)
         return;
-    const std::size_t block = doc.format.nBlockAlign;
-    const std::size_t bytes = static_cast<std::size_t>(hi - lo + 1) * block;
-    in_ = doc.copyWithoutSamples();
-    in_.samples = SampleBuffer::allocate(bytes);
-    out_ = doc.copyWithoutSamples();
-    out_.samples = SampleBuffer::allocate(bytes);
-    if (in_.samples.isNull() || out_.samples.isNull())
-        return;
-    std::memcpy(in_.samples.data(), doc.samples.data() + static_cast<std::size_t>(lo) * block, bytes);
-    std::memcpy(out_.samples.data(), in_.samples.data(), bytes);
-    in_.frameCount = out_.frameCount = static_cast<std::int32_t>(hi - lo + 1);
-    for (const EditRegion& r : list) {
-        if (!fits(doc, r))
-            continue;
-        Region w;
-        w.region = r;
-        w.region.start -= static_cast<std::int32_t>(lo);
-        w.region.end -= static_cast<std::int32_t>(lo);
-        w.channelCount = bothAtOnce ? 2 : 1;
-        w.splittable = unitLevel(r.alphaStart) && unitLevel(r.alphaEnd);
-        regions_.push_back(std::move(w));
-    }
-    for (std::size_t i = 0; i < regions_.size() && !overlapping_; ++i)
+    // The nonlinear curve works frame by frame: applied region after region in each piece, it reads what
+    // the region before wrote there, as the edit does.
+    for (std::size_t i = 0; i < regions_.size() && commandId != cmd::Nonlinear; ++i)
         for (std::size_t j = i + 1; j < regions_.size(); ++j) {
             const EditRegion& a = regions_[i].region;
             const EditRegion& b = regions_[j].region;
             if ((a.channel == b.channel || regions_[i].channelCount == 2 || regions_[j].channelCount == 2) &&
                 a.start <= b.end && b.start <= a.end)
-                overlapping_ = true;
+                whole_ = true;
         }
+    source_ = doc.copyWithoutSamples();
+    window_ = doc.copyWithoutSamples();
     first_ = static_cast<std::int32_t>(lo);
     frames_ = static_cast<std::int32_t>(hi - lo + 1);
 }
@@ -105,23 +118,24 @@ void PreviewRender::setSettings(const Settings& settings)
 {
     settings_ = settings;
     prepared_ = false;
-    validFrom_ = validTo_ = 0;
+    pieceFrom_ = pieceTo_ = 0;
 }
 
 // The responses and weights of every region for the current settings, in target order: the reverb
 // draws each region's noise after the one before, from where the session's generator stands.
-void PreviewRender::prepare()
+void PreviewRender::prepareSettings()
 {
+    if (prepared_)
+        return;
     SilentUi ui;  // the edits' step texts and messages belong to OK, not to listening
     std::uint32_t noise = noiseStart_;
     EditControl control;
-    EditContext context{out_, ui, settings_, &control, &noise};
+    EditContext context{window_, ui, settings_, &control, &noise};
     for (Region& r : regions_) {
         r.equalizer.reset();
         r.convolution.reset();
         r.usable = false;
         r.blocks = 0;
-        r.nextBlock = 0;
         if (commandId_ == cmd::Equalize) {
             r.equalizer = std::make_shared<EqualizerPlan>();
             r.usable = prepareEqualizer(context, r.region, *r.equalizer);
@@ -138,132 +152,159 @@ void PreviewRender::prepare()
     prepared_ = true;
 }
 
-bool PreviewRender::render(std::int64_t first, std::int64_t count)
+void PreviewRender::copySound(std::int64_t first, std::int64_t count, unsigned char* out) const
 {
-    if (empty() || count <= 0)
-        return true;
-    first = std::clamp<std::int64_t>(first, 0, frames_ - 1);
-    const std::int64_t to = std::min<std::int64_t>(frames_, first + count);
-    if (!prepared_)
-        prepare();
-    if (first < validFrom_ || first > validTo_ || validFrom_ == validTo_) {
-        if (!restartAt(first))
-            return false;
-    }
-    if (to <= validTo_)
-        return true;
-    const std::int64_t ahead = std::min<std::int64_t>(frames_, std::max(to, validTo_ + kAheadFrames));
-    if (commandId_ == cmd::Nonlinear) {
-        renderNonlinear(validTo_, ahead);
-        validTo_ = ahead;
-        return true;
-    }
-    return renderBlocks(validTo_, ahead);
+    const std::size_t block = format_.nBlockAlign;
+    std::memcpy(out, doc_.samples.data() + static_cast<std::size_t>(first_ + first) * block, static_cast<std::size_t>(count) * block);
 }
 
-// Forgets what was worked out and starts again at frame: each region at the block that writes it, or
-// at its first block where a run cannot start inside it.
-bool PreviewRender::restartAt(std::int64_t frame)
+bool PreviewRender::read(std::int64_t first, std::int64_t count, unsigned char* out)
 {
-    if (overlapping_ || commandId_ == cmd::Nonlinear) {
-        validFrom_ = validTo_ = overlapping_ ? 0 : frame;
-        if (overlapping_ && commandId_ != cmd::Nonlinear) {
-            // Each region reads what the one before wrote: one pass over everything, as the edit in place.
-            std::memcpy(out_.samples.data(), in_.samples.data(), out_.byteCount());
-            SilentUi ui;
-            EditControl control;
-            EditContext context{out_, ui, settings_, &control};
-            for (Region& r : regions_) {
-                if (!r.usable)
-                    continue;
-                const bool ok = r.equalizer ? equalizeBlocks(context, out_, r.region, r.region.channel, *r.equalizer, 0, r.blocks, nullptr)
-                                            : convolveBlocks(context, out_, r.region, *r.convolution, 0, r.blocks, nullptr);
-                if (!ok)
-                    return false;
-                r.nextBlock = r.blocks;
-            }
-            validTo_ = frames_;
-        }
+    if (empty() || count <= 0 || first < 0 || first >= frames_)
         return true;
+    count = std::min<std::int64_t>(count, frames_ - first);
+    prepareSettings();
+    const std::size_t block = format_.nBlockAlign;
+    while (count > 0) {
+        if (first < pieceFrom_ || first >= pieceTo_) {
+            if (!(whole_ ? renderWhole() : renderPiece(first))) {
+                failed_ = true;
+                copySound(first, count, out);
+                return false;
+            }
+        }
+        const std::int64_t n = std::min(count, pieceTo_ - first);
+        std::memcpy(out, window_.samples.data() + static_cast<std::size_t>(first_ + first - windowStart_) * block,
+                    static_cast<std::size_t>(n) * block);
+        out += static_cast<std::size_t>(n) * block;
+        first += n;
+        count -= n;
     }
-    std::int64_t earliest = frame;
-    for (Region& r : regions_) {
-        if (!r.usable)
-            continue;
-        const std::int64_t step = r.equalizer ? r.equalizer->n : r.convolution->n;
-        const std::int64_t into = frame - r.region.start;
-        r.nextBlock = r.splittable && into > 0 ? std::min(into / step, r.blocks) : 0;
-        if (r.region.end >= frame)
-            earliest = std::min(earliest, r.region.start + r.nextBlock * step);
-    }
-    validFrom_ = validTo_ = frame;
-    copiedTo_ = earliest;
     return true;
 }
 
-void PreviewRender::renderNonlinear(std::int64_t from, std::int64_t to)
+// Span frames from first on, as far as a piece reaches: every region runs the blocks that write them,
+// from the block that holds first, in a window of the document that holds what those blocks read and
+// write. Frames no block writes (a region's last few, those between regions) are the sound's own.
+bool PreviewRender::renderPiece(std::int64_t first)
 {
-    const std::size_t block = out_.format.nBlockAlign;
-    std::memcpy(out_.samples.data() + static_cast<std::size_t>(from) * block,
-                in_.samples.data() + static_cast<std::size_t>(from) * block, static_cast<std::size_t>(to - from) * block);
-    SilentUi ui;
-    EditContext context{out_, ui, settings_};
+    std::int64_t longest = kPieceFrames;
     for (const Region& r : regions_)
-        nonlinearFrames(context, r.region, r.channelCount, from, to);
-}
-
-// Works out every region's blocks until frames [from, to) are final. Frames of out_ that no pass has
-// written yet are copied from the sound first, so that frames no block writes (a region's last few,
-// those between regions) are the sound's own.
-bool PreviewRender::renderBlocks(std::int64_t from, std::int64_t to)
-{
-    struct Step {
-        Region* region;
+        if (r.usable)
+            longest = std::max(longest, r.step());
+    const std::int64_t from = first_ + first;
+    const std::int64_t to = first_ + std::min<std::int64_t>(frames_, first + longest);
+    struct Run {
+        const Region* region;
+        std::int64_t firstBlock;
         std::int64_t endBlock;
     };
-    std::vector<Step> steps;
-    std::int64_t writesFrom = from, writesTo = to;
-    for (Region& r : regions_) {
-        if (!r.usable || r.region.end < from || r.region.start >= to || r.nextBlock >= r.blocks + (r.equalizer ? 1 : 0))
+    std::vector<Run> runs;
+    std::int64_t lo = from, hi = to;
+    for (const Region& r : regions_) {
+        if (!r.usable || commandId_ == cmd::Nonlinear)
             continue;
         const std::int64_t s = r.region.start;
-        const std::int64_t step = r.equalizer ? r.equalizer->n : r.convolution->n;
-        // The block that writes frame to - 1; the equaliser's last block also writes the half after it.
-        std::int64_t endBlock = std::min(r.blocks, (to - 1 - s) / step + 1);
-        if (r.equalizer && to - 1 >= s + r.blocks * step)
-            endBlock = r.blocks;
-        if (endBlock <= r.nextBlock && !(r.equalizer && endBlock == r.blocks && r.nextBlock == r.blocks))
+        const std::int64_t step = r.step();
+        const bool eq = r.equalizer != nullptr;
+        // The equaliser's last block also fades the half after it back into the sound.
+        const std::int64_t writesTo = eq ? s + (r.blocks + 1) * step : static_cast<std::int64_t>(r.region.end) + 1;
+        if (writesTo <= from || s >= to)
             continue;
-        writesFrom = std::min(writesFrom, s + r.nextBlock * step);
-        const std::int64_t end = endBlock == r.blocks ? r.region.end + 1 : s + endBlock * step;
-        writesTo = std::max(writesTo, std::min<std::int64_t>(end, r.region.end + 1));
-        steps.push_back({&r, endBlock});
+        const std::int64_t firstBlock = from <= s ? 0 : std::min((from - s) / step, eq ? r.blocks : r.blocks - 1);
+        std::int64_t endBlock = std::min(r.blocks, (to - 1 - s) / step + 1);
+        if (eq && to - 1 >= s + r.blocks * step)
+            endBlock = r.blocks;
+        endBlock = std::max(endBlock, firstBlock);
+        // What the run reads: the block before it for what carries over, and (the equaliser) each
+        // block's second half.
+        lo = std::min(lo, s + std::max<std::int64_t>(firstBlock - 1, 0) * step);
+        hi = std::max(hi, eq ? s + (endBlock + 1) * step : std::min(s + endBlock * step, writesTo));
+        runs.push_back({&r, firstBlock, endBlock});
     }
-    // Frames a pass before this one wrote stay; the rest are the sound's own until a run writes them.
-    const std::int64_t copyFrom = std::max(writesFrom, copiedTo_);
-    const std::size_t block = out_.format.nBlockAlign;
-    if (writesTo > copyFrom) {
-        std::memcpy(out_.samples.data() + static_cast<std::size_t>(copyFrom) * block,
-                    in_.samples.data() + static_cast<std::size_t>(copyFrom) * block,
-                    static_cast<std::size_t>(writesTo - copyFrom) * block);
-        copiedTo_ = writesTo;
-    }
+    hi = std::min<std::int64_t>(hi, doc_.frameCount);
+    const std::size_t block = format_.nBlockAlign;
+    pieceFrom_ = pieceTo_ = 0;
+    if (!reserve(window_, doc_, hi - lo) || (!runs.empty() && !reserve(source_, doc_, hi - lo)))
+        return false;
+    std::memcpy(window_.samples.data(), doc_.samples.data() + static_cast<std::size_t>(lo) * block,
+                static_cast<std::size_t>(hi - lo) * block);
+    if (!runs.empty())
+        std::memcpy(source_.samples.data(), window_.samples.data(), static_cast<std::size_t>(hi - lo) * block);
     SilentUi ui;
     EditControl control;
-    EditContext context{out_, ui, settings_, &control};
-    for (const Step& st : steps) {
-        Region& r = *st.region;
-        const bool ok = r.equalizer
-                            ? equalizeBlocks(context, in_, r.region, r.region.channel, *r.equalizer, r.nextBlock, st.endBlock, nullptr)
-                            : convolveBlocks(context, in_, r.region, *r.convolution, r.nextBlock, st.endBlock, nullptr);
+    EditContext context{window_, ui, settings_, &control};
+    // The regions are moved into the window: the edits' weights depend only on frames' distances.
+    auto moved = [&](const Region& r) {
+        EditRegion m = r.region;
+        m.start = static_cast<std::int32_t>(m.start - lo);
+        m.end = static_cast<std::int32_t>(m.end - lo);
+        return m;
+    };
+    if (commandId_ == cmd::Nonlinear) {
+        for (const Region& r : regions_)
+            nonlinearFrames(context, moved(r), r.channelCount, from - lo, to - lo);
+    }
+    auto work = [&](const Run& run) {
+        // Each run writes only its own channel's samples; the rest of what it uses is its own.
+        SilentUi quiet;
+        EditControl own;
+        EditContext mine{window_, quiet, settings_, &own};
+        const Region& r = *run.region;
+        const EditRegion m = moved(r);
+        return r.equalizer ? equalizeBlocks(mine, source_, m, m.channel, *r.equalizer, run.firstBlock, run.endBlock, nullptr)
+                           : convolveBlocks(mine, source_, m, *r.convolution, run.firstBlock, run.endBlock, nullptr);
+    };
+    // Long blocks of both channels are worked out side by side, so that a change is heard as soon.
+    bool ok = true;
+    std::size_t next = 0;
+    if (runs.size() == 2 && runs[0].region->step() >= kPieceFrames && std::thread::hardware_concurrency() > 1) {
+        bool second = false;
+        try {
+            std::thread other([&] { second = work(runs[1]); });
+            ok = work(runs[0]);
+            other.join();
+            ok = ok && second;
+            next = 2;
+        } catch (const std::system_error&) {
+            // No thread to be had: one after the other.
+        }
+    }
+    for (; next < runs.size() && ok; ++next)
+        ok = work(runs[next]);
+    if (!ok)
+        return false;
+    windowStart_ = lo;
+    pieceFrom_ = first;
+    pieceTo_ = to - first_;
+    return true;
+}
+
+// The whole span in one pass, each region in place after the one before, as the edit in place.
+bool PreviewRender::renderWhole()
+{
+    const std::size_t block = format_.nBlockAlign;
+    pieceFrom_ = pieceTo_ = 0;
+    if (!reserve(window_, doc_, frames_))
+        return false;
+    std::memcpy(window_.samples.data(), doc_.samples.data() + static_cast<std::size_t>(first_) * block,
+                static_cast<std::size_t>(frames_) * block);
+    SilentUi ui;
+    EditControl control;
+    EditContext context{window_, ui, settings_, &control};
+    for (const Region& r : regions_) {
+        if (!r.usable)
+            continue;
+        EditRegion m = r.region;
+        m.start -= first_;
+        m.end -= first_;
+        const bool ok = r.equalizer ? equalizeBlocks(context, window_, m, m.channel, *r.equalizer, 0, r.blocks, nullptr)
+                                    : convolveBlocks(context, window_, m, *r.convolution, 0, r.blocks, nullptr);
         if (!ok)
             return false;
-        // The equaliser's pass that ends with the last block has written its fade too.
-        r.nextBlock = st.endBlock + (r.equalizer && st.endBlock == r.blocks ? 1 : 0);
     }
-    // Every region has run up to the block that writes to - 1; some have written further, but only
-    // frames before to are final for all of them.
-    validTo_ = to;
+    windowStart_ = first_;
+    pieceTo_ = frames_;
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/edit_dispatcher.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 
 #include <algorithm>
@@ -148,7 +149,8 @@ bool trimOrDelete(Workspace& ws, Ui& ui, int commandId, int target, int slot)
     doc.samples.reset();
     doc.summary.clear();
     const std::size_t bytes = static_cast<std::size_t>(source.format.nBlockAlign) * static_cast<std::size_t>(newFrames);
-    doc.samples = SampleBuffer::allocate(bytes);
+    if (memoryRoomFor(bytes))
+        doc.samples = SampleBuffer::allocate(bytes);
     if (doc.samples.isNull()) {
         showError(ui, "メモリ割り当てに失敗しました。undo してください。");
         return false;

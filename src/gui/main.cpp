@@ -1,6 +1,7 @@
 // sonavik2 [FILE.wav]
 // sonavik2 --screenshot OUT.png [FILE.wav] [--fft SPEC.png [--log] [--gain G]]
 
+#include "app/file_flows.h"
 #include "app/main_controller.h"
 #include "document/undo_store.h"
 #include "document/workspace.h"
@@ -134,6 +135,8 @@ int main(int argc, char** argv)
     sonavik::ConsoleUi consoleUi(std::cerr, sonavik::MessageAnswer::Yes);
     sonavik::Ui& bootUi = screenshot ? static_cast<sonavik::Ui&>(consoleUi) : startupUi;
 
+    // A save in place that an earlier run never finished (parameter.ini too) is put back first.
+    const std::vector<sonavik::UnfinishedSave> cutShort = sonavik::restoreUnfinishedSaves();
     ws.programDir = sonavik::findProgramDir(bootUi, sonavik::executablePath());
     sonavik::loadSettings(ws.settings, ws.programDir, bootUi);
     if (sonavik::fieldText(ws.settings.saveDir).empty())
@@ -157,6 +160,7 @@ int main(int argc, char** argv)
         }
         window->controller().refreshTitle();
         window->show();
+        sonavik::showUnfinishedSaves(screenshot ? static_cast<sonavik::Ui&>(*windowConsole) : window->qtUi(), cutShort);
         if (!filePath.empty())
             window->controller().openPath(absolutePath(filePath));
 

@@ -22,6 +22,13 @@ void ConsoleUi::beep(BeepKind kind)
         window_->beep(kind);
 }
 
+void ConsoleUi::beepWithReason(BeepKind kind, const std::string& why)
+{
+    out_ << "beep: " << why << '\n';
+    out_.flush();
+    beep(kind);
+}
+
 std::optional<std::string> ConsoleUi::openFileName(const FileDialogRequest&) { return std::nullopt; }
 std::optional<std::string> ConsoleUi::saveFileName(const FileDialogRequest&) { return std::nullopt; }
 

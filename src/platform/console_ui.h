@@ -15,6 +15,8 @@ public:
 
     MessageAnswer messageBox(const MessageRequest& request) override;
     void beep(BeepKind kind) override;
+    // Prints why as "beep: why".
+    void beepWithReason(BeepKind kind, const std::string& why) override;
     std::optional<std::string> openFileName(const FileDialogRequest& request) override;
     std::optional<std::string> saveFileName(const FileDialogRequest& request) override;
     void setCursor(CursorKind cursor) override;

@@ -1,14 +1,21 @@
 #include "platform/os.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <memory>
+#include <new>
 #include <utility>
+#include <dirent.h>
 #include <fcntl.h>
+#include <random>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -88,6 +95,27 @@ std::string userConfigDir()
     return dir;
 }
 
+std::string userStateDir()
+{
+    std::string base;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); isAbsolute(xdg))
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"); isAbsolute(home))
+        base = std::string(home) + "/.local/state";
+    if (base.empty()) {
+        if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); isAbsolute(runtime) && isPrivateFolder(runtime)) {
+            std::string dir = privateUserFolder(runtime);
+            if (!dir.empty())
+                return dir + "state/";
+        }
+        const std::string dir = privateUserFolder("/tmp");
+        return dir.empty() ? dir : dir + "state/";
+    }
+    std::string dir = base + "/sonavik2/";
+    makeDirs(dir);
+    return dir;
+}
+
 long long readRegularFile(const std::string& path, void* out, std::size_t size)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -157,8 +185,32 @@ std::uint64_t systemAvailableMemory()
 
 } // namespace
 
+namespace {
+std::atomic<std::uint64_t> roomOverride{0};
+} // namespace
+
+MemoryRoomOverride::MemoryRoomOverride(std::uint64_t room) { roomOverride = std::max<std::uint64_t>(room, 1); }
+MemoryRoomOverride::~MemoryRoomOverride() { roomOverride = 0; }
+
+bool memoryRoomFor(std::uint64_t bytes)
+{
+    const std::uint64_t room = availableMemoryBytes();
+    return room == 0 || bytes <= room;
+}
+
+std::string noMemoryReason(const std::string& what, std::uint64_t bytes)
+{
+    constexpr double kMiB = 1024.0 * 1024.0;
+    char text[160];
+    std::snprintf(text, sizeof text, "not enough memory for %s: %.1f MiB needed, %.1f MiB available", what.c_str(),
+                  static_cast<double>(bytes) / kMiB, static_cast<double>(availableMemoryBytes()) / kMiB);
+    return text;
+}
+
 std::uint64_t availableMemoryBytes()
 {
+    if (const std::uint64_t forced = roomOverride.load())
+        return forced;
     // In a container the machine's free memory says little: its control group's limit is where the
     // process would be killed, and an address-space limit makes allocations fail well before that.
     std::uint64_t room = systemAvailableMemory();
@@ -168,11 +220,14 @@ std::uint64_t availableMemoryBytes()
     if (read > 0) {
         cgroups.resize(static_cast<std::size_t>(read));
         if (const auto group = cgroupMemoryRoom(cgroups, "/sys/fs/cgroup"))
-            tighter(*group);
+            tighter(*group + keptLargeBufferBytes());
     }
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const std::uint64_t mapped = addressSpaceBytes();
+        // Kept buffers go before any new one is mapped.
+        const std::uint64_t kept = keptLargeBufferBytes();
+        const std::uint64_t all = addressSpaceBytes();
+        const std::uint64_t mapped = all > kept ? all - kept : 0;
         const auto cap = static_cast<std::uint64_t>(limit.rlim_cur);
         // Nothing known stays unknown; a process at its limit has no room (1 byte: known, and too little).
         tighter(mapped < cap ? cap - mapped : 1);
@@ -296,6 +351,368 @@ void adviseLargePages(void* data, std::size_t bytes)
 #endif
 }
 
+namespace {
+
+constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
+struct KeptBuffer {
+    unsigned char* data = nullptr;
+    std::size_t size = 0;  // whole large pages
+};
+
+std::mutex gKeptMutex;
+KeptBuffer gKept[2];  // newest first
+
+std::size_t wholeLargePages(std::size_t bytes)
+{
+    return bytes > std::numeric_limits<std::size_t>::max() - kLargePageBytes
+               ? 0
+               : (bytes + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+}
+
+void unmapKept(KeptBuffer& kept)
+{
+    if (kept.data)
+        munmap(kept.data, kept.size);
+    kept = {};
+}
+
+// Field 22 of /proc/PID/stat: when the process started, in clock ticks since boot. With the pid it
+// names one process, even after the pid has been given to another.
+std::optional<std::uint64_t> processStartTicks(pid_t pid)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    char text[1024];
+    const long long got = readRegularFile(path, text, sizeof text - 1);
+    if (got <= 0)
+        return std::nullopt;
+    text[got] = '\0';
+    // The command name in parentheses may hold spaces and parentheses: the fields follow the last ')'.
+    const char* at = std::strrchr(text, ')');
+    if (!at)
+        return std::nullopt;
+    for (int field = 2; field < 22 && at; ++field)
+        at = std::strchr(at + 1, ' ');
+    unsigned long long ticks = 0;
+    if (!at || std::sscanf(at + 1, "%llu", &ticks) != 1)
+        return std::nullopt;
+    return ticks;
+}
+
+// "<pid>-<start ticks>": what this process writes into the names of the files it may leave behind.
+std::string ownerTag()
+{
+    const pid_t pid = getpid();
+    return std::to_string(pid) + "-" + std::to_string(processStartTicks(pid).value_or(0));
+}
+
+// Reads "<pid>-<start ticks>-" at the front of name: whether that process still runs. An unreadable
+// tag counts as running, so that nothing of unknown origin is touched.
+bool ownerRunning(const char* name)
+{
+    int pid = 0;
+    unsigned long long start = 0;
+    int used = 0;
+    if (std::sscanf(name, "%d-%llu-%n", &pid, &start, &used) != 2 || used == 0 || pid <= 0)
+        return true;
+    if (kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    const auto now = processStartTicks(pid);
+    return !(now && start != 0 && *now != start);
+}
+
+bool syncFolder(const std::string& dir)
+{
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool writeFully(int fd, const void* data, std::size_t size)
+{
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Copies size bytes from offset from of in to the current position of out.
+bool copyBytes(int in, std::uint64_t from, std::uint64_t size, int out)
+{
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[kChunk]);
+    if (!buffer)
+        return false;
+    while (size > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, kChunk));
+        const ssize_t n = ::pread(in, buffer.get(), want, static_cast<off_t>(from));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0 || !writeFully(out, buffer.get(), static_cast<std::size_t>(n)))
+            return false;
+        from += static_cast<std::uint64_t>(n);
+        size -= static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
+constexpr const char kTempPrefix[] = ".sonavik-";
+constexpr const char kBackupMagic[] = "SONAVIK2-SAVE 1";
+
+// Removes the temporary files that saves into folder left when their process was killed: named after a
+// process that has ended, regular files of this user.
+void removeStaleTemporaries(const std::string& folder)
+{
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return;
+    const std::size_t prefix = sizeof kTempPrefix - 1;
+    while (const dirent* entry = readdir(dir)) {
+        if (std::strncmp(entry->d_name, kTempPrefix, prefix) != 0 || ownerRunning(entry->d_name + prefix))
+            continue;
+        struct stat st {};
+        if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && st.st_uid == geteuid())
+            unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+    closedir(dir);
+}
+
+// The copy of a file kept while it is overwritten in place: a line "SONAVIK2-SAVE 1 dev inode size
+// pathLength", the path, then the old content.
+struct Backup {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::string target;
+    std::uint64_t contentAt = 0;
+};
+
+std::optional<Backup> readBackupHeader(int fd)
+{
+    char line[256];
+    const ssize_t got = ::pread(fd, line, sizeof line - 1, 0);
+    if (got <= 0)
+        return std::nullopt;
+    line[got] = '\0';
+    const char* end = std::strchr(line, '\n');
+    Backup b;
+    unsigned long long device = 0, inode = 0, size = 0, length = 0;
+    if (!end || std::strncmp(line, kBackupMagic, sizeof kBackupMagic - 1) != 0
+        || std::sscanf(line + sizeof kBackupMagic - 1, "%llu %llu %llu %llu", &device, &inode, &size, &length) != 4
+        || length == 0 || length > PATH_MAX)
+        return std::nullopt;
+    b.device = device;
+    b.inode = inode;
+    b.size = size;
+    b.target.resize(static_cast<std::size_t>(length));
+    const off_t pathAt = static_cast<off_t>(end - line + 1);
+    if (::pread(fd, b.target.data(), b.target.size(), pathAt) != static_cast<ssize_t>(length))
+        return std::nullopt;
+    b.contentAt = static_cast<std::uint64_t>(pathAt) + length;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) != b.contentAt + b.size)
+        return std::nullopt;
+    return b;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+enum class Restore { Done, NotOurs, Failed };
+
+// Writes the old content kept in backupPath back over its file and removes the copy. NotOurs (the copy
+// removed) when another file stands at that path now; Failed (the copy kept) when it cannot be written.
+Restore restoreBackup(const std::string& backupPath, std::string& target)
+{
+    const int in = ::open(backupPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (in < 0)
+        return Restore::Failed;
+    const std::optional<Backup> backup = readBackupHeader(in);
+    if (!backup) {
+        ::close(in);
+        return Restore::Failed;
+    }
+    target = backup->target;
+    Restore result = Restore::Failed;
+    const int out = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (out < 0 && (errno == ENOENT || errno == ELOOP)) {
+        result = Restore::NotOurs;
+    } else if (out >= 0 && fstat(out, &st) == 0) {
+        if (!S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_dev) != backup->device
+            || static_cast<std::uint64_t>(st.st_ino) != backup->inode)
+            result = Restore::NotOurs;
+        else if (copyBytes(in, backup->contentAt, backup->size, out)
+                 && ftruncate(out, static_cast<off_t>(backup->size)) == 0 && fsync(out) == 0)
+            result = Restore::Done;
+    }
+    if (out >= 0)
+        ::close(out);
+    ::close(in);
+    if (result != Restore::Failed) {
+        unlink(backupPath.c_str());
+        syncFolder(folderOf(backupPath));
+    }
+    return result;
+}
+
+// Copies this process kept of target that could not be put back after a failed save: once a later save
+// of it has succeeded they would only bring back older content at the next start.
+void dropEarlierCopies(const std::string& folder, const std::string& target, const std::string& own)
+{
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return;
+    const std::string tag = ownerTag() + "-";
+    while (const dirent* entry = readdir(dir)) {
+        const std::string path = folder + entry->d_name;
+        if (std::strncmp(entry->d_name, tag.c_str(), tag.size()) != 0 || path == own)
+            continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const std::optional<Backup> backup = readBackupHeader(fd);
+        ::close(fd);
+        if (backup && backup->target == target)
+            unlink(path.c_str());
+    }
+    closedir(dir);
+}
+
+} // namespace
+
+void* allocateLargeBuffer(std::size_t bytes)
+{
+    const std::size_t size = wholeLargePages(bytes);
+    if (size == 0)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(gKeptMutex);
+        KeptBuffer* best = nullptr;
+        for (KeptBuffer& kept : gKept)
+            if (kept.data && kept.size >= size && (!best || kept.size < best->size))
+                best = &kept;
+        if (best) {
+            unsigned char* data = best->data;
+            // What the request does not need goes back now.
+            if (best->size > size)
+                munmap(data + size, best->size - size);
+            *best = {};
+            return data;
+        }
+        // None fits: the kept ones would only stand in the new mapping's way.
+        for (KeptBuffer& kept : gKept)
+            unmapKept(kept);
+    }
+    // One large page more than asked, so that the buffer can start on one; the ends are given back.
+    void* mapped = mmap(nullptr, size + kLargePageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    const auto at = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t start = (at + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+    if (start > at)
+        munmap(mapped, start - at);
+    if (at + kLargePageBytes > start)
+        munmap(reinterpret_cast<void*>(start + size), at + kLargePageBytes - start);
+#if defined(MADV_HUGEPAGE)
+    madvise(reinterpret_cast<void*>(start), size, MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<void*>(start);
+}
+
+void releaseLargeBuffer(void* data, std::size_t bytes) noexcept
+{
+    if (!data)
+        return;
+    const std::size_t size = wholeLargePages(bytes);
+#if defined(MADV_FREE)
+    const bool lazy = madvise(data, size, MADV_FREE) == 0;
+#else
+    const bool lazy = false;
+#endif
+    if (!lazy) {
+        munmap(data, size);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    unmapKept(gKept[1]);
+    gKept[1] = gKept[0];
+    gKept[0] = {static_cast<unsigned char*>(data), size};
+}
+
+std::size_t keptLargeBufferBytes()
+{
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    return gKept[0].size + gKept[1].size;
+}
+
+void dropKeptLargeBuffers()
+{
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    for (KeptBuffer& kept : gKept)
+        unmapKept(kept);
+}
+
+std::string savesFolder()
+{
+    const std::string state = userStateDir();
+    return state.empty() ? state : state + "saves/";
+}
+
+std::vector<UnfinishedSave> restoreUnfinishedSaves(const std::string& folder)
+{
+    std::vector<UnfinishedSave> found;
+    if (folder.empty())
+        return found;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir)
+        return found;
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir))
+        names.emplace_back(entry->d_name);
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const auto endsWith = [&](const char* tail) {
+            const std::size_t n = std::strlen(tail);
+            return name.size() > n && name.compare(name.size() - n, n, tail) == 0;
+        };
+        const bool backup = endsWith(".bak");
+        if ((!backup && !endsWith(".part")) || ownerRunning(name.c_str()))
+            continue;
+        const std::string path = folder + name;
+        if (!backup) {
+            // A copy that was still being made: its file had not been touched yet.
+            unlink(path.c_str());
+            continue;
+        }
+        UnfinishedSave save;
+        const Restore result = restoreBackup(path, save.path);
+        if (result == Restore::NotOurs)
+            continue;
+        save.restored = result == Restore::Done;
+        if (!save.restored)
+            save.backup = path;
+        found.push_back(save);
+    }
+    return found;
+}
+
 SafeFileWriter::SafeFileWriter(std::string path, Links links) : path_(std::move(path)), links_(links) {}
 
 SafeFileWriter::~SafeFileWriter() { discard(); }
@@ -305,6 +722,8 @@ bool SafeFileWriter::open()
     discard();
     failed_ = false;
     inPlace_ = false;
+    unnamed_ = false;
+    touched_ = false;
     written_ = 0;
     buffered_ = 0;
     targetPath_ = path_;
@@ -331,10 +750,22 @@ bool SafeFileWriter::open()
         mode = 0666 & ~mask;
     }
 
+    folder_ = folderOf(targetPath_);
+    removeStaleTemporaries(folder_);
+    // Without a name nothing is left behind when the process is killed; it gets one only to be renamed
+    // over the target, through /proc.
+#if defined(O_TMPFILE)
+    if (access("/proc/self/fd", X_OK) == 0) {
+        fd_ = ::open(folder_.empty() ? "." : folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+        if (fd_ >= 0) {
+            unnamed_ = true;
+            fchmod(fd_, mode);
+            return true;
+        }
+    }
+#endif
     // A short name, so that a target whose name is near the file-name limit still gets one beside it.
-    std::size_t slash = targetPath_.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string() : targetPath_.substr(0, slash + 1);
-    std::string buf = dir + ".sonavik-XXXXXX";
+    std::string buf = folder_ + kTempPrefix + ownerTag() + "-XXXXXX";
     fd_ = mkstemp(buf.data());
     if (fd_ >= 0) {
         tempPath_ = buf;
@@ -347,11 +778,8 @@ bool SafeFileWriter::open()
     if (!exists || (why != EACCES && why != EPERM && why != EROFS))
         return false;
     // The folder takes no new file but the file itself may be written: overwrite it in place. Read
-    // access too where there is any: the C library's reserve on a file system without one reads
-    // before it writes.
+    // access is needed to keep a copy of it first.
     fd_ = ::open(targetPath_.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0 && errno == EACCES)
-        fd_ = ::open(targetPath_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0)
         return false;
     if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -364,12 +792,53 @@ bool SafeFileWriter::open()
     return true;
 }
 
+bool SafeFileWriter::keepOldContent()
+{
+    if (!backupPath_.empty())
+        return true;
+    const std::string folder = savesFolder();
+    struct stat st {};
+    if (folder.empty() || !makeDirs(folder) || fstat(fd_, &st) != 0)
+        return false;
+    static std::atomic<unsigned> counter{0};
+    const std::string base = folder + ownerTag() + "-" + std::to_string(counter++);
+    const std::string part = base + ".part";
+    const int out = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0)
+        return false;
+    char head[160];
+    std::snprintf(head, sizeof head, "%s %llu %llu %llu %zu\n", kBackupMagic,
+                  static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+                  static_cast<unsigned long long>(oldSize_), targetPath_.size());
+    bool ok = writeFully(out, head, std::strlen(head)) && writeFully(out, targetPath_.data(), targetPath_.size())
+              && copyBytes(fd_, 0, oldSize_, out) && fsync(out) == 0;
+    ok = (::close(out) == 0) && ok;
+    // Only a complete copy has the name that is restored from.
+    ok = ok && std::rename(part.c_str(), (base + ".bak").c_str()) == 0;
+    if (!ok) {
+        unlink(part.c_str());
+        return false;
+    }
+    backupPath_ = base + ".bak";
+    if (!syncFolder(folder)) {
+        unlink(backupPath_.c_str());
+        backupPath_.clear();
+        return false;
+    }
+    return true;
+}
+
 bool SafeFileWriter::reserve(std::uint64_t size)
 {
     if (fd_ < 0 || failed_)
         return false;
     if (size == 0)
         return true;
+    // The copy comes first: a process killed while the room is set aside leaves a longer file.
+    if (inPlace_ && !keepOldContent()) {
+        failed_ = true;
+        return false;
+    }
     if (size <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())
         && posix_fallocate(fd_, 0, static_cast<off_t>(size)) == 0)
         return true;
@@ -378,13 +847,19 @@ bool SafeFileWriter::reserve(std::uint64_t size)
     struct stat st {};
     if (inPlace_ && fstat(fd_, &st) == 0 && static_cast<std::uint64_t>(st.st_size) != oldSize_) {
         const int shortened = ftruncate(fd_, static_cast<off_t>(oldSize_));
-        (void)shortened;  // nothing more can be done for it here
+        (void)shortened;  // the copy puts it right if this fails
+        touched_ = true;
     }
     return false;
 }
 
 bool SafeFileWriter::writeAll(const unsigned char* data, std::size_t size)
 {
+    if (inPlace_ && size > 0) {
+        if (!keepOldContent())
+            return false;
+        touched_ = true;
+    }
     while (size > 0) {
         ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
@@ -430,47 +905,89 @@ bool SafeFileWriter::writeU32(std::uint32_t value)
     return write(le, 4);
 }
 
+bool SafeFileWriter::linkTemporary()
+{
+    char fdPath[64];
+    std::snprintf(fdPath, sizeof fdPath, "/proc/self/fd/%d", fd_);
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = folder_ + kTempPrefix + ownerTag() + "-" + std::to_string(counter++);
+        if (linkat(AT_FDCWD, fdPath, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            tempPath_ = name;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 bool SafeFileWriter::commit()
 {
     if (fd_ < 0)
         return false;
     bool ok = !failed_ && flushBuffer();
     // In place, the old file may have been longer than what replaces it.
-    if (inPlace_)
+    if (inPlace_ && ok && written_ != oldSize_) {
+        ok = keepOldContent();
+        touched_ = touched_ || ok;
         ok = ok && ftruncate(fd_, static_cast<off_t>(written_)) == 0;
+    }
     ok = ok && fsync(fd_) == 0;
+    if (ok && unnamed_)
+        ok = linkTemporary();
     ok = (::close(fd_) == 0) && ok;
     fd_ = -1;
     if (inPlace_) {
+        if (!ok) {
+            discard();  // puts the old content back
+            return false;
+        }
         inPlace_ = false;
-        return ok;
+        if (!backupPath_.empty()) {
+            const std::string folder = folderOf(backupPath_);
+            dropEarlierCopies(folder, targetPath_, backupPath_);
+            unlink(backupPath_.c_str());
+            syncFolder(folder);
+            backupPath_.clear();
+        }
+        return true;
     }
     if (ok && std::rename(tempPath_.c_str(), targetPath_.c_str()) != 0)
         ok = false;
     if (!ok) {
-        unlink(tempPath_.c_str());
+        if (!tempPath_.empty())
+            unlink(tempPath_.c_str());
         tempPath_.clear();
         return false;
     }
     tempPath_.clear();
     // The rename itself must reach the disk too.
-    std::size_t slash = targetPath_.rfind('/');
-    std::string dir = slash == std::string::npos ? std::string(".") : targetPath_.substr(0, slash + 1);
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-        fsync(dfd);
-        ::close(dfd);
-    }
+    syncFolder(folder_);
     return true;
 }
 
 void SafeFileWriter::discard()
 {
     inPlace_ = false;
+    unnamed_ = false;
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
     }
+    if (!backupPath_.empty()) {
+        // A failed save in place: the old content goes back now. Where even that fails the copy stays
+        // for the next start.
+        std::string target;
+        if (!touched_) {
+            unlink(backupPath_.c_str());
+            syncFolder(folderOf(backupPath_));
+        } else {
+            restoreBackup(backupPath_, target);
+        }
+        backupPath_.clear();
+    }
+    touched_ = false;
     if (!tempPath_.empty()) {
         unlink(tempPath_.c_str());
         tempPath_.clear();

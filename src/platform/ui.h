@@ -61,6 +61,13 @@ public:
     virtual ~Ui() = default;
     virtual MessageAnswer messageBox(const MessageRequest& request) = 0;
     virtual void beep(BeepKind kind) = 0;
+    // A beep whose reason the window keeps to itself (it only beeps) but a front end without a speaker
+    // to hear it prints, such as a refusal for lack of memory.
+    virtual void beepWithReason(BeepKind kind, const std::string& why)
+    {
+        (void)why;
+        beep(kind);
+    }
     // Empty when the user cancels; otherwise a full path.
     virtual std::optional<std::string> openFileName(const FileDialogRequest& request) = 0;
     virtual std::optional<std::string> saveFileName(const FileDialogRequest& request) = 0;

@@ -13,6 +13,10 @@ using namespace pulse;
 
 namespace {
 
+// How far after the byte the server reads a replacement starts: the time it takes the new sound to be
+// worked out and handed over.
+constexpr pa_usec_t kReplaceLeadUsec = 30 * PA_USEC_PER_MSEC;
+
 pa_volume_t paVolume(std::uint32_t word)
 {
     const std::uint32_t v = word & 0xFFFFu;
@@ -35,7 +39,8 @@ struct PulseWaveOut::Impl : DeviceCore {
     std::deque<Entry> queue;
     bool paused = false;
     bool corked = true;
-    // The stream's target length has been set to the ring that was queued when it first played.
+    // The stream has been connected again with the ring that was queued when it first played as its target
+    // length, so that the server never holds more than the ring.
     bool tuned = false;
     bool draining = false;
     bool drained = false;
@@ -44,6 +49,9 @@ struct PulseWaveOut::Impl : DeviceCore {
     // The next write goes to this byte of the stream instead of after the last one.
     bool seekPending = false;
     std::int64_t seekTo = 0;
+    // Bytes replaced behind what was written: the server holds that much less than it asked for, and takes
+    // them at once instead of when it next asks.
+    std::size_t rewound = 0;
     std::uint32_t volume = 0xFFFFFFFFu;
     bool volumeSet = false;
     std::uint32_t rate = 0x10000;
@@ -53,8 +61,9 @@ struct PulseWaveOut::Impl : DeviceCore {
         return static_cast<std::uint32_t>(std::llround(static_cast<double>(spec.rate) * rate / 65536.0));
     }
 
-    // Lock held. Connects the stream, corked, and waits until the server has it.
-    int connectStream()
+    // Lock held. Connects the stream, corked, and waits until the server has it; tlength is the target
+    // length asked for (-1: the server's).
+    int connectStream(std::uint32_t tlength = static_cast<std::uint32_t>(-1))
     {
         pa_context* context = connection.ready();
         if (!context)
@@ -63,7 +72,8 @@ struct PulseWaveOut::Impl : DeviceCore {
             return mm::BadFormat;
         pa_stream_set_write_callback(stream, &Impl::onWritable, this);
         pa_buffer_attr attr{};
-        attr.maxlength = attr.tlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
+        attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
+        attr.tlength = tlength;
         // A variable rate puts a resampler in the way even at the device's own rate: only when asked for.
         variableRate = rate != 0x10000;
         auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING |
@@ -83,6 +93,7 @@ struct PulseWaveOut::Impl : DeviceCore {
         draining = drained = false;
         writtenBytes = 0;
         seekPending = false;
+        rewound = 0;
         if (variableRate)
             pa_operation_unref(pa_stream_update_sample_rate(stream, rateHz(), nullptr, nullptr));
         return mm::NoError;
@@ -103,26 +114,21 @@ struct PulseWaveOut::Impl : DeviceCore {
     {
         if (failed)
             return;
-        if (!stream || (variableRate != (rate != 0x10000) && writtenBytes == 0)) {
-            if (connectStream() != mm::NoError) {
+        std::size_t queued = 0;
+        for (const Entry& e : queue)
+            queued += e.length - e.written;
+        // The server keeps the whole ring: that much is ahead of what is heard, and a stall of the program
+        // shorter than the ring leaves no gap. It is asked for when the stream is made, before its first
+        // byte: a stream made with the server's length asks for seconds at once, and a length changed later
+        // holds what it asked for until that has played.
+        const bool untuned = !tuned && queued > 0 && writtenBytes == 0;
+        if (!stream || untuned || (variableRate != (rate != 0x10000) && writtenBytes == 0)) {
+            const auto length = static_cast<std::uint32_t>(queued > 0 ? std::min<std::size_t>(queued, 0x7FFFFFFF) : -1);
+            if (connectStream(length) != mm::NoError) {
                 lost();
                 return;
             }
-        }
-        if (!tuned) {
-            std::size_t queued = 0;
-            for (const Entry& e : queue)
-                queued += e.length - e.written;
-            if (queued > 0) {
-                // The server keeps the whole ring: that much is ahead of what is heard, and a stall of the
-                // program shorter than the ring leaves no gap.
-                pa_buffer_attr attr{};
-                attr.maxlength = attr.prebuf = attr.minreq = attr.fragsize = static_cast<std::uint32_t>(-1);
-                attr.tlength = static_cast<std::uint32_t>(std::min<std::size_t>(queued, 0x7FFFFFFF));
-                if (pa_operation* o = pa_stream_set_buffer_attr(stream, &attr, nullptr, nullptr))
-                    pa_operation_unref(o);
-                tuned = true;
-            }
+            tuned = queued > 0;
         }
         if (corked) {
             if (pa_operation* o = pa_stream_cork(stream, 0, nullptr, nullptr))
@@ -140,6 +146,7 @@ struct PulseWaveOut::Impl : DeviceCore {
         std::size_t room = pa_stream_writable_size(stream);
         if (room == static_cast<std::size_t>(-1))
             room = 0;
+        room = std::max(room, rewound);
         const std::size_t frame = pa_frame_size(&spec);
         for (Entry& e : queue) {
             // Only whole frames are played; a part-frame at the end of a buffer is left out.
@@ -159,6 +166,7 @@ struct PulseWaveOut::Impl : DeviceCore {
                 return;
             }
             seekPending = false;
+            rewound -= std::min(rewound, n);
             e.written += n;
             writtenBytes += n;
             room -= n;
@@ -411,13 +419,14 @@ int PulseWaveOut::replaceQueued(std::uint64_t& resumeAt)
     const pa_timing_info* timing = pa_stream_get_timing_info(d.stream);
     if (!timing || timing->read_index_corrupt || timing->read_index < 0)
         return mm::NotSupported;
-    // The new sound starts a little after the byte being read, for the time it takes to get there.
+    // The new sound starts a little after the byte being read, for the time it takes to get there; past
+    // what was written when the server has run out (it plays silence there), so that it is never behind.
     const std::int64_t frame = static_cast<std::int64_t>(pa_frame_size(&d.spec));
-    std::int64_t at = timing->read_index + static_cast<std::int64_t>(pa_usec_to_bytes(20 * PA_USEC_PER_MSEC, &d.spec));
-    at = std::min<std::int64_t>(at, static_cast<std::int64_t>(d.writtenBytes));
+    std::int64_t at = timing->read_index + static_cast<std::int64_t>(pa_usec_to_bytes(kReplaceLeadUsec, &d.spec));
     at -= at % frame;
     d.seekPending = true;
     d.seekTo = at;
+    d.rewound = d.writtenBytes > static_cast<std::uint64_t>(at) ? static_cast<std::size_t>(d.writtenBytes - at) : 0;
     d.writtenBytes = static_cast<std::uint64_t>(at);
     d.returnQueue();
     resumeAt = static_cast<std::uint64_t>(at);

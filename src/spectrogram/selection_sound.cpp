@@ -1,6 +1,7 @@
 #include "spectrogram/selection_sound.h"
 
 #include "document/workspace.h"
+#include "platform/os.h"
 #include "platform/ui.h"
 #include "spectrogram/resynthesis.h"
 #include "spectrogram/spectral_edits.h"
@@ -75,9 +76,10 @@ bool selectionSound(const Spectrogram& s, Ui& ui, SoundDocument& out)
     doc.format.nBlockAlign = static_cast<std::uint16_t>(bits / 8);
     doc.format.nAvgBytesPerSec = rate * doc.format.nBlockAlign;
     doc.frameCount = static_cast<std::int32_t>(length);
-    doc.samples = SampleBuffer::allocate(doc.byteCount());
+    if (memoryRoomFor(doc.byteCount()))
+        doc.samples = SampleBuffer::allocate(doc.byteCount());
     if (doc.samples.isNull()) {
-        ui.beep(BeepKind::Error);
+        ui.beepWithReason(BeepKind::Error, noMemoryReason("the selection's sound", doc.byteCount()));
         return false;
     }
     std::memset(doc.samples.data(), bits == 8 ? 128 : 0, doc.byteCount());

@@ -56,10 +56,12 @@ void colourSpectrogram(Ui& ui, Spectrogram& s, const Settings& settings);
 // "Mem Not Allo!" (the spectra would not fit in memory). The document is never changed. threads as for
 // colourSpectrogram: the spectra and the picture are the same for any number. Run as a long edit it
 // gets the edit's control: control->beforeBlock before each block of frames (it throws EditStopped
-// after a stop, which is passed on), and the sound frames of each block counted as written.
+// after a stop, which is passed on), and the sound frames of each block counted as written. Without
+// picture the colours are neither made nor given memory (colourBitmap stays empty): for spectra that
+// are only edited, written back or saved as numbers.
 std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc, const EditRegion& region,
                                                 const Settings& settings, int threads = 0,
-                                                EditControl* control = nullptr);
+                                                EditControl* control = nullptr, bool picture = true);
 
 // The window title: "[ L ] first ～ last ＝ ( n ÷ 2 ) × ( F ＋ 1 )", with the selection number after the
 // channel letter for a numbered selection.

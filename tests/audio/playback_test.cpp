@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace sonavik {
 namespace {
 
@@ -67,6 +70,36 @@ TEST_F(PlaybackTest, RedSelectionPlaysExactlyItsFramesOnceThenTheLabelReturns)
     EXPECT_EQ(states, (std::vector<bool>{true, false}));
     EXPECT_FALSE(device.isOpen);
     EXPECT_TRUE(ui.messages.empty());
+}
+
+// A sound one frame longer than a whole number of buffers: its last frame is sent, alone in the last
+// buffer played once, and before the first frame again in a loop.
+TEST_F(PlaybackTest, TheFrameAfterWholeBuffersIsSentOnceAndInALoop)
+{
+    const std::int32_t bufferFrames = static_cast<std::int32_t>(ringBufferBytes(ws.settings.playPackets, ws.pageSize) / 2);
+    for (const std::int32_t k : {1, 3, 12}) {
+        SCOPED_TRACE(k);
+        const std::int32_t frames = k * bufferFrames + 1;
+        load(frames);
+        const std::vector<unsigned char> sound = framesBytes(0, frames - 1);
+        play(0);
+        ASSERT_EQ(ws.playing, 1);
+        device.completeAll();
+        EXPECT_EQ(device.played, sound);
+        EXPECT_EQ(ws.playing, 0);
+
+        device.played.clear();
+        play(1);
+        ASSERT_EQ(ws.playing, 1);
+        device.completeAll(2 * k + 2);
+        std::vector<unsigned char> twice = sound;
+        twice.insert(twice.end(), sound.begin(), sound.end());
+        ASSERT_GE(device.played.size(), twice.size());
+        EXPECT_TRUE(std::equal(twice.begin(), twice.end(), device.played.begin()));
+        player.playOrStop();
+        EXPECT_EQ(ws.playing, 0);
+        device.played.clear();
+    }
 }
 
 TEST_F(PlaybackTest, AnotherSoundPlaysWholeAndOnceWhateverTheRedSelectionAndLoopSay)
@@ -296,8 +329,9 @@ namespace sonavik {
 namespace {
 
 // The nonlinear curve's preview of the red selection plays over and over; a change of the curve
-// replaces what the device held, so that from the next byte it plays the frames OK would write with
-// the new curve, at the place in the loop the device had reached.
+// replaces what the device held, so that from the next byte the old sound crossfades (equal power, 10 ms)
+// into the frames OK would write with the new curve, at the place in the loop the device had reached, and
+// from the end of the crossfade on those frames are played exactly.
 TEST_F(PlaybackTest, APreviewLoopsItsSpanAndAChangeIsHeardFromWhereTheDeviceStands)
 {
     load(30000);
@@ -331,6 +365,7 @@ TEST_F(PlaybackTest, APreviewLoopsItsSpanAndAChangeIsHeardFromWhereTheDeviceStan
     EXPECT_EQ(device.played, expected);
 
     test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.6, 0.3, 0.6);
+    test::setCurvePoint(ws.settings.nonlinear, 1, 0.5, 0.2, 0.5, 0.2);
     const std::vector<unsigned char> after = heard(ws.settings);
     preview->setSettings(ws.settings);
     player.previewChanged();
@@ -340,7 +375,30 @@ TEST_F(PlaybackTest, APreviewLoopsItsSpanAndAChangeIsHeardFromWhereTheDeviceStan
     const std::size_t at = 9 * 8192 - 40000;
     expected.assign(after.begin() + static_cast<std::ptrdiff_t>(at), after.end());
     expected.insert(expected.end(), after.begin(), after.begin() + static_cast<std::ptrdiff_t>(4 * 8192 - (40000 - at)));
-    EXPECT_EQ(std::vector<unsigned char>(device.played.begin() + 9 * 8192, device.played.end()), expected);
+    const std::vector<unsigned char> got(device.played.begin() + 9 * 8192, device.played.end());
+    ASSERT_EQ(got.size(), expected.size());
+    constexpr std::size_t kFade = 441;
+    EXPECT_TRUE(std::equal(got.begin() + 2 * kFade, got.end(), expected.begin() + 2 * kFade)) << "exact after the crossfade";
+    auto sample = [](const std::vector<unsigned char>& v, std::size_t i) {
+        return static_cast<std::int16_t>(v[2 * i] | v[2 * i + 1] << 8);
+    };
+    // Across the switch no step is larger than the two sounds' own steps and a share of their distance:
+    // a hard cut jumps by all of it.
+    int ownSteps = 0, distance = 0, worstStep = 0;
+    for (std::size_t i = 0; i <= kFade; ++i) {
+        const std::size_t f = at / 2 + i;
+        ownSteps = std::max({ownSteps, std::abs(sample(before, f) - sample(before, f - 1)), std::abs(sample(after, f) - sample(after, f - 1))});
+        distance = std::max(distance, std::abs(sample(before, f) - sample(after, f)));
+        const int previous = i == 0 ? sample(before, f - 1) : sample(got, i - 1);
+        worstStep = std::max(worstStep, std::abs(sample(got, i) - previous));
+        // Equal power: old times cos, new times sin of the fade's quarter turn.
+        if (i < kFade) {
+            const double turn = (i + 0.5) / kFade * (M_PI / 2);
+            EXPECT_NEAR(sample(got, i), sample(before, f) * std::cos(turn) + sample(after, f) * std::sin(turn), 0.51) << i;
+        }
+    }
+    ASSERT_GT(distance, 20 * ownSteps) << "the change is a step a cut would make heard";
+    EXPECT_LE(worstStep, ownSteps + distance / 100 + 2);
     EXPECT_EQ(ws.document.modified, 0);
     player.playOrStop();
     EXPECT_EQ(ws.playing, 0);

@@ -196,6 +196,24 @@ TEST(CliEdit, RefusalsExitOneWithoutWriting)
         EXPECT_EQ(r.err, c.message);
         EXPECT_FALSE(test::fileExists(dir.file("out.wav")));
     }
+    // preview checks as edit does, before it looks for a sound device.
+    const Case previews[] = {
+        {"nonlinear of both channels of a mono file", mono8({1, 2, 3}), {"nonlinear"},
+         "Sonavik 2: これはステレオのデータではありません\n"},
+        {"equalizer of the right channel of a mono file", mono8({1}), {"equalize", "--target", "2"},
+         "Sonavik 2: 右チャンネルがありません\n"},
+        {"reverb without a red selection", stereo16(kFrames), {"reverb", "--target", "12"}, "Sonavik 2: 赤がありません\n"},
+    };
+    for (const Case& c : previews) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        test::writeBytes(dir.file("in.wav"), c.input);
+        std::vector<std::string> args = {"preview", dir.file("in.wav")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Result r = runCli(dir, args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, c.message);
+    }
     TempDir dir;
     const Result missing = runCli(dir, {"edit", dir.file("none.wav"), dir.file("out.wav"), "invert"});
     EXPECT_EQ(missing.status, 1);
@@ -415,6 +433,57 @@ TEST(CliEdit, ThreadCountDoesNotChangeTheFile)
         EXPECT_NE(first, stereo16(frames));
     }
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's own address space defeats the limit
+// Under a memory limit (an address-space limit here; a container's is read the same way) a copy of the
+// sound that does not fit is refused with its reason on stderr, exit 1 and OUT untouched, where the
+// process used to be killed or to end without a word: edit's undo copy, the long edit's working copy and
+// spectral's write-back, whose analysis no longer colours a picture it never uses.
+TEST(CliEdit, CopiesOfTheSoundThatDoNotFitAreRefusedWithTheirReason)
+{
+    TempDir dir;
+    constexpr unsigned long kSoundKiB = 32 << 10;  // 16 Mi frames of mono 16-bit
+    {
+        Bytes data(kSoundKiB << 10);
+        for (std::size_t i = 0; i < data.size(); ++i)
+            data[i] = static_cast<unsigned char>((i * 2654435761u) >> 11);
+        test::writeBytes(dir.file("in.wav"), test::canonicalWav(1, 44100, 16, data));
+    }
+    const std::string in = dir.file("in.wav");
+    const std::string out = dir.file("out.wav");
+    const Bytes before = {1, 2, 3};
+    test::writeBytes(out, before);
+    // The least limit under which the sound can be read at all, to within a mebibyte.
+    unsigned long low = 0;
+    unsigned long high = 2 * kSoundKiB + (256 << 10);
+    ASSERT_EQ(runCli(dir, {"info", in}, high).status, 0);
+    while (high - low > 1024) {
+        const unsigned long middle = (low + high) / 2;
+        (runCli(dir, {"info", in}, middle).status == 0 ? high : low) = middle;
+    }
+    struct Case {
+        std::vector<std::string> args;
+        unsigned long limitKiB;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {{"edit", in, out, "halve", "--target", "1"}, high + kSoundKiB / 2,
+         "beep: not enough memory for the undo copy of the sound"},
+        {{"edit", in, out, "reverb", "--target", "1", "--threads", "1"}, high + kSoundKiB / 2,
+         "beep: not enough memory for the working copy of the sound"},
+        // Room for the spectra (four times the sound) but not for them and a copy of the sound.
+        {{"spectral", in, out, "erase:0:99:0:300Hz", "--target", "1", "--threads", "1"}, high + 9 * kSoundKiB / 2,
+         "beep: not enough memory for the working copy of the sound"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[3]);
+        const Result r = runCli(dir, c.args, c.limitKiB);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
+        EXPECT_EQ(test::readBytes(out), before);
+    }
+}
+#endif
 
 } // namespace
 } // namespace sonavik

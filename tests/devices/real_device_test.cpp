@@ -207,7 +207,9 @@ TEST_F(RealDevices, WhatIsPlayedComesBackWholeAndInOrderToItsLastFrameThroughASt
     for (const Case c : {Case{2, 0}, Case{64, 1500}}) {
         Workspace playWs;
         useDefaults(playWs);
-        makeNoise(playWs.document, 44100 * 3, 7 + c.packets);
+        // Whole buffers and one frame more: the last frame goes alone into the last buffer.
+        const int bufferFrames = static_cast<int>(ringBufferBytes(c.packets, playWs.pageSize) / 4);
+        makeNoise(playWs.document, 44100 * 3 / bufferFrames * bufferFrames + 1, 7 + c.packets);
         playWs.settings.playUseMapper = 0;
         playWs.settings.playDeviceIndex = playIndex_;
         playWs.settings.playPackets = c.packets;
@@ -883,8 +885,9 @@ TEST_F(RealDevices, AChangeDuringAPreviewIsHeardWithoutAGapAtItsPlaceInTheLoop)
     auto rendered = [&](const Settings& settings) {
         PreviewRender whole(ws.document, ws.red, cmd::Nonlinear, 1, -1, 1);
         whole.setSettings(settings);
-        whole.render(0, whole.frameCount());
-        return whole.sound().copyWithSamples();
+        SoundDocument heard = ws.document.copyWithSamples();
+        whole.read(0, whole.frameCount(), heard.samples.data());
+        return heard;
     };
     Settings changed = ws.settings;
     test::setCurvePoint(changed.nonlinear, 3, 0.3, 0.45, 0.3, 0.6);
@@ -926,12 +929,184 @@ TEST_F(RealDevices, AChangeDuringAPreviewIsHeardWithoutAGapAtItsPlaceInTheLoop)
     while (i < got.frameCount && g[i] == a[(i - start) % length])
         ++i;
     const int switchedAt = i;
+    // The old sound crossfades into the new one over 10 ms (441 frames) before the new one runs exactly.
+    auto runsOn = [&](int at) {
+        for (int j = 0; j < 64 && at + j < got.frameCount; ++j)
+            if (g[at + j] != b[(at + j - start) % length])
+                return false;
+        return true;
+    };
+    while (i < got.frameCount && i < switchedAt + 441 && !runsOn(i))
+        ++i;
     while (i < got.frameCount && g[i] == b[(i - start) % length])
         ++i;
     // The old curve for about the first 1.5 s, then the new one to the end of the playback.
     EXPECT_GT(switchedAt - start, 44100);
     EXPECT_LT(switchedAt - start, 44100 * 5 / 2);
     EXPECT_GT(i - switchedAt, 88200) << "the new curve's frames ran on for " << i - switchedAt;
+}
+
+// A preview of the nonlinear curve on the left channel of a second of noise, played into the null sink
+// while its monitor records, its curve changed at the times given (milliseconds from the start).
+class PreviewChanges : public RealDevices {
+protected:
+    static constexpr int kFade = 441;  // 10 ms at 44100 Hz
+    struct Change {
+        int variant;          // the curve now heard
+        std::int64_t heardAt;  // the stream's frame being heard when it was made
+        std::int64_t exactFrom = -1;  // the stream's frame from which the capture is its curve's own
+    };
+
+    // Curve k's frames for the sound.
+    SoundDocument variant(const Workspace& ws, int k)
+    {
+        PreviewRender whole(ws.document, ws.red, cmd::Nonlinear, 1, -1, 1);
+        whole.setSettings(curveOf(ws, k));
+        SoundDocument heard = ws.document.copyWithSamples();
+        whole.read(0, whole.frameCount(), heard.samples.data());
+        return heard;
+    }
+    static Settings curveOf(const Workspace& ws, int k)
+    {
+        Settings s = ws.settings;
+        test::setCurvePoint(s.nonlinear, 3, 0.3, 0.1 + 0.1 * k, 0.3, 0.6);
+        prepareParametersWithoutDialog(s, cmd::Nonlinear);
+        return s;
+    }
+
+    // Plays with curve 0, makes change i to curve variants[i] at times[i], stops at stopMs. Returns the
+    // changes with the frames from which each was heard exactly; stopHeard is the frame heard at the stop.
+    std::vector<Change> play(const std::vector<int>& times, const std::vector<int>& variants, int stopMs, int packets,
+                             std::int64_t& stopHeard, std::int64_t& lastExactRun)
+    {
+        Workspace ws;
+        useDefaults(ws);
+        makeNoise(ws.document, 44100, 21);
+        ws.settings = curveSettings();
+        ws.settings.playUseMapper = 0;
+        ws.settings.playDeviceIndex = playIndex_;
+        ws.settings.playPackets = packets;
+        std::vector<SoundDocument> sounds;
+        for (int k = 0; k < 8; ++k)
+            sounds.push_back(variant(ws, k));
+        test::ScriptedUi playUi, recordUi;
+        PulseWaveOut out(postToQt());
+        Player player(ws, playUi, out);
+        auto preview = std::make_shared<PreviewRender>(ws.document, ws.red, cmd::Nonlinear, 1, -1, 1);
+        preview->setSettings(curveOf(ws, 0));
+        std::vector<Change> changes;
+        Workspace recordWs;
+        recordWhile(recordWs, recordUi, monitorIndex_, [&] {
+            QElapsedTimer clock;
+            clock.start();
+            player.playPreview(preview);
+            ASSERT_EQ(ws.playing, 1) << ::testing::PrintToString(playUi.texts());
+            for (std::size_t i = 0; i < times.size(); ++i) {
+                waitFor([&] { return clock.elapsed() >= times[i]; }, 60000);
+                changes.push_back({variants[i], static_cast<std::int64_t>(out.playedBytes() / 4)});
+                preview->setSettings(curveOf(ws, variants[i]));
+                player.previewChanged();
+            }
+            waitFor([&] { return clock.elapsed() >= stopMs; }, 60000);
+            stopHeard = static_cast<std::int64_t>(out.playedBytes() / 4);
+            player.playOrStop();
+        }, 300);
+        EXPECT_TRUE(playUi.messages.empty()) << ::testing::PrintToString(playUi.texts());
+        const SoundDocument& got = recordWs.document;
+        if (!got.hasData())
+            return {};
+        const std::uint32_t* g = framesOf(got);
+        const std::int64_t n = got.frameCount;
+        const std::int64_t length = ws.document.frameCount;
+        std::int64_t start = 0;
+        while (start + 4 <= n && std::memcmp(g + start, framesOf(sounds[0]), 16) != 0)
+            ++start;
+        EXPECT_LT(start + 4, n) << "the preview never arrived";
+        // Whether the capture runs as curve k's own sound for a while from stream frame t, at its place.
+        auto isVariant = [&](int k, std::int64_t t, int frames) {
+            const std::uint32_t* v = framesOf(sounds[static_cast<std::size_t>(k)]);
+            for (std::int64_t j = t; j < t + frames; ++j)
+                if (start + j >= n || g[start + j] != v[j % length])
+                    return false;
+            return true;
+        };
+        std::int64_t from = 0;
+        for (Change& c : changes) {
+            for (std::int64_t t = std::max(from, c.heardAt - kFade); t < c.heardAt + 44100; ++t)
+                if (isVariant(c.variant, t, 256)) {
+                    c.exactFrom = t;
+                    from = t;
+                    break;
+                }
+        }
+        lastExactRun = 0;
+        if (!changes.empty() && changes.back().exactFrom >= 0) {
+            const std::uint32_t* v = framesOf(sounds[static_cast<std::size_t>(changes.back().variant)]);
+            for (std::int64_t t = changes.back().exactFrom; start + t < n && g[start + t] == v[t % length]; ++t)
+                ++lastExactRun;
+        }
+        return changes;
+    }
+};
+
+// Changes in the first two seconds, two changes 0.2 s apart, and a burst of changes 1 to 30 ms apart:
+// each spaced change is heard within 100 ms of when it was made, as its own curve at its place in the
+// loop, and from the last change to the stop the capture is exactly the last curve's frames.
+TEST_F(PreviewChanges, QuickChangesAreEachHeardSoonAtTheirPlaceAndTheLastToTheEnd)
+{
+    std::vector<int> times = {300, 1000, 1200, 1800};
+    std::vector<int> variants = {1, 2, 3, 4};
+    std::mt19937 random(5);
+    int at = 2200;
+    for (int i = 0; i < 30; ++i) {
+        at += std::uniform_int_distribution<int>(1, 30)(random);
+        times.push_back(at);
+        variants.push_back(1 + (5 + i) % 7);
+    }
+    std::int64_t stopHeard = 0, lastRun = 0;
+    const std::vector<Change> changes = play(times, variants, at + 2000, 2, stopHeard, lastRun);
+    ASSERT_EQ(changes.size(), times.size());
+    for (std::size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_GE(changes[i].exactFrom, 0) << "never heard";
+        // From the start of its crossfade, counted on the stream's own clock.
+        EXPECT_LE(changes[i].exactFrom - kFade - changes[i].heardAt, 4410);
+    }
+    ASSERT_GE(changes.back().exactFrom, 0) << "the last change was never heard";
+    EXPECT_LE(changes.back().exactFrom - kFade - changes.back().heardAt, 4410);
+    EXPECT_GE(changes.back().exactFrom + lastRun, stopHeard) << "the last curve ran on for " << lastRun << " frames";
+}
+
+// Not a check: the worst time from a change to its being heard, of 50 changes at random moments, as
+// the capture shows it (printed for the record).
+TEST_F(PreviewChanges, ChangeToHeardTimesOfFiftyRandomChangesArePrinted)
+{
+    std::vector<int> times, variants;
+    std::mt19937 random(11);
+    int at = 0;
+    for (int i = 0; i < 50; ++i) {
+        at += std::uniform_int_distribution<int>(150, 450)(random);
+        times.push_back(at);
+        variants.push_back(1 + i % 7);
+    }
+    std::int64_t stopHeard = 0, lastRun = 0;
+    const std::vector<Change> changes = play(times, variants, at + 1000, 2, stopHeard, lastRun);
+    ASSERT_EQ(changes.size(), times.size());
+    double worst = 0, sum = 0;
+    int heard = 0;
+    for (const Change& c : changes) {
+        if (c.exactFrom < 0)
+            continue;
+        const double ms = (c.exactFrom - kFade - c.heardAt) / 44.1;
+        worst = std::max(worst, ms);
+        sum += ms;
+        ++heard;
+    }
+    std::printf("preview change to heard (capture): %d of %zu changes heard, worst %.1f ms, mean %.1f ms "
+                "(to the start of the 10 ms crossfade)\n",
+                heard, changes.size(), worst, heard ? sum / heard : 0.0);
+    RecordProperty("worst_change_to_heard_ms", std::to_string(worst));
+    EXPECT_EQ(heard, static_cast<int>(changes.size()));
 }
 
 // The tool quits right after closing its stream, while the sound server may still be answering that

@@ -1,11 +1,14 @@
 #include "edit/long_edit.h"
 
+#include "app/file_flows.h"
 #include "document/sample_summary.h"
+#include "document/wav_file.h"
 #include "document/window_title.h"
 #include "edit/command_ids.h"
 #include "edit/edit_test_support.h"
 #include "edit/reverb.h"
 #include "edit/spectral_test_support.h"
+#include "platform/os.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
 
@@ -305,6 +308,45 @@ TEST_F(LongEditTest, NoWorkingCopyLeavesTheUndoStoreAlone)
     EXPECT_EXIT(startUnderCap(), ::testing::ExitedWithCode(0), "");
 }
 #endif
+
+// Where a container's limit would have the process killed for a copy of the sound (the copy itself
+// would be granted), it is not asked for: the undo snapshot and the long edit's working copy are refused
+// with the default beep, the sound and the undo store as they were; a file too large for the room is
+// refused as 開く refuses one it cannot hold.
+TEST_F(LongEditTest, CopiesOfTheSoundAskTheRoomCheckFirst)
+{
+    Workspace ws = workspace(16, 2);
+    const std::vector<unsigned char> sound = bytesOf(ws.document);
+    const std::string file = dir.file("large.wav");
+    {
+        ScriptedUi ui;
+        ASSERT_TRUE(writeWavFile(ui, ws.document, file));
+    }
+    const MemoryRoomOverride room(ws.document.byteCount() / 2);
+
+    ScriptedUi snapshotUi;
+    EditHost host;
+    EXPECT_FALSE(runEditCommand(ws, snapshotUi, host, cmd::Halve, 0, -1));
+    EXPECT_EQ(snapshotUi.beeps, std::vector<BeepKind>{BeepKind::Default});
+    EXPECT_EQ(bytesOf(ws.document), sound);
+    EXPECT_EQ(ws.document.modified, 0);
+
+    fillUndoStore(ws);
+    const std::vector<unsigned char> undo = bytesOf(ws.undoStore);
+    ScriptedUi longUi;
+    EXPECT_EQ(LongEdit::start(ws, longUi, cmd::Reverb, 0, -1), nullptr);
+    EXPECT_EQ(longUi.beeps, std::vector<BeepKind>{BeepKind::Default});
+    EXPECT_EQ(bytesOf(ws.document), sound);
+    EXPECT_EQ(bytesOf(ws.undoStore), undo);
+    EXPECT_FALSE(ws.busy());
+
+    ScriptedUi openUi;
+    Workspace other;
+    EXPECT_FALSE(openWavFile(other, openUi, file));
+    ASSERT_EQ(openUi.messages.size(), 1u);
+    EXPECT_EQ(openUi.messages[0].caption, "メモリ割り当て失敗");
+    EXPECT_EQ(openUi.messages[0].text, file);
+}
 
 // Blocks of 2^24 frames take seconds to set up and to filter: a stop request is still obeyed within
 // 0.2 s, whether it comes while the curve's weights are built or inside a block.

@@ -6,9 +6,14 @@
 #include "edit/reverb.h"
 #include "edit/spectral_test_support.h"
 
+#include "platform/os.h"
+
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstring>
+#include <vector>
 
 namespace sonavik {
 namespace {
@@ -58,14 +63,30 @@ SoundDocument offline(const Workspace& from, int commandId, int target)
     return std::move(ws.document);
 }
 
+// What the preview gave for its span, each frame at its place.
+struct Heard {
+    explicit Heard(const PreviewRender& preview)
+        : block(preview.format().nBlockAlign), bytes(static_cast<std::size_t>(preview.frameCount()) * block)
+    {
+    }
+    bool read(PreviewRender& preview, std::int64_t first, std::int64_t count)
+    {
+        count = std::min<std::int64_t>(count, preview.frameCount() - first);
+        return preview.read(first, count, bytes.data() + first * block);
+    }
+    std::size_t block;
+    std::vector<unsigned char> bytes;
+};
+
 // Frames [from, to) of the span against the same frames of the edited document.
-int framesDiffering(const PreviewRender& preview, const SoundDocument& edited, std::int64_t from, std::int64_t to)
+int framesDiffering(const PreviewRender& preview, const Heard& heard, const SoundDocument& edited, std::int64_t from,
+                    std::int64_t to)
 {
     const std::size_t block = edited.format.nBlockAlign;
     int differing = 0;
     for (std::int64_t f = from; f < to; ++f)
-        differing += std::memcmp(preview.sound().samples.data() + f * block,
-                                 edited.samples.data() + (f + preview.firstFrame()) * block, block) != 0;
+        differing += std::memcmp(heard.bytes.data() + f * block, edited.samples.data() + (f + preview.firstFrame()) * block,
+                                 block) != 0;
     return differing;
 }
 
@@ -94,13 +115,14 @@ TEST(PreviewRender, PiecesInAnyOrderAreTheFramesTheEditWrites)
                     ASSERT_FALSE(preview.empty());
                     preview.setSettings(ws.settings);
                     const std::int64_t n = preview.frameCount();
+                    Heard heard(preview);
                     // From the middle to the end, then from the start, as a loop that started in the middle plays.
                     for (std::int64_t f = n / 3; f < n; f += 2999)
-                        ASSERT_TRUE(preview.render(f, 2999));
-                    EXPECT_EQ(framesDiffering(preview, edited, n / 3, n), 0);
+                        ASSERT_TRUE(heard.read(preview, f, 2999));
+                    EXPECT_EQ(framesDiffering(preview, heard, edited, n / 3, n), 0);
                     for (std::int64_t f = 0; f < n; f += 1237)
-                        ASSERT_TRUE(preview.render(f, 1237));
-                    EXPECT_EQ(framesDiffering(preview, edited, 0, n), 0);
+                        ASSERT_TRUE(heard.read(preview, f, 1237));
+                    EXPECT_EQ(framesDiffering(preview, heard, edited, 0, n), 0);
                     // The noise of the session stays where it was: OK draws from the same place.
                     EXPECT_EQ(ws.reverbNoiseState, 12345u);
                 }
@@ -114,9 +136,10 @@ TEST(PreviewRender, AfterAChangeTheFramesFollowTheNewSettings)
         Workspace ws = workspace(16, 2);
         PreviewRender preview(ws.document, ws.red, commandId, 3, -1, ws.reverbNoiseState);
         preview.setSettings(ws.settings);
+        Heard heard(preview);
         const std::int64_t k = 12345 - preview.firstFrame();
         for (std::int64_t f = 0; f < k; f += 4096)
-            ASSERT_TRUE(preview.render(f, std::min<std::int64_t>(4096, k - f)));
+            ASSERT_TRUE(heard.read(preview, f, std::min<std::int64_t>(4096, k - f)));
         // The new curve and values.
         test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.5, 0.3, 0.1);
         test::setCurvePoint(ws.settings.eq, 1, 0.7, 0.2, 0.7, 0.3);
@@ -125,9 +148,44 @@ TEST(PreviewRender, AfterAChangeTheFramesFollowTheNewSettings)
         const SoundDocument edited = offline(ws, commandId, 3);
         preview.setSettings(ws.settings);
         for (std::int64_t f = k; f < preview.frameCount(); f += 4096)
-            ASSERT_TRUE(preview.render(f, 4096));
-        EXPECT_EQ(framesDiffering(preview, edited, k, preview.frameCount()), 0);
+            ASSERT_TRUE(heard.read(preview, f, 4096));
+        EXPECT_EQ(framesDiffering(preview, heard, edited, k, preview.frameCount()), 0);
     }
+}
+
+// A long span is heard without a copy of it: with room for a few pieces but not for another sound's
+// length, the pieces are worked out (a preview that copies the span finds no memory and plays nothing).
+TEST(PreviewRenderDeathTest, ALongSpanIsHeardWithRoomForAFewPiecesOnly)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "an address-space limit cannot hold the sanitizer's shadow memory";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto listen = [] {
+        // Ten minutes of stereo noise: 106 MB.
+        const std::int32_t frames = 44100 * 600;
+        Workspace ws = test::workspaceWith(test::randomDocument(16, 2, 1000, 7));
+        SoundDocument& doc = ws.document;
+        doc.frameCount = frames;
+        doc.samples = SampleBuffer::allocate(doc.byteCount());
+        for (std::size_t i = 0; i < doc.samples.size(); ++i)
+            doc.samples.data()[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
+        ws.settings.eqFftSize() = 4096;
+        test::setCurvePoint(ws.settings.eq, 1, 0.7, 0.9, 0.7, 0.6);
+        const rlimit limit{addressSpaceBytes() + (48u << 20), RLIM_INFINITY};
+        if (setrlimit(RLIMIT_AS, &limit) != 0)
+            std::_Exit(2);
+        PreviewRender preview(doc, ws.red, cmd::Equalize, 0, -1, 1);
+        preview.setSettings(ws.settings);
+        std::vector<unsigned char> piece(44100 * 4);
+        bool heard = !preview.empty();
+        for (std::int64_t first : {std::int64_t{0}, std::int64_t{frames / 2}, std::int64_t{frames - 44100}})
+            heard = heard && preview.read(first, 44100, piece.data()) &&
+                    std::memcmp(piece.data(), doc.samples.data() + first * 4, piece.size()) != 0;
+        std::_Exit(heard && !preview.failed() ? 0 : 1);
+    };
+    EXPECT_EXIT(listen(), ::testing::ExitedWithCode(0), "");
+#endif
 }
 
 TEST(PreviewRender, OnlyTheCurveEditsWithATargetInsideTheSoundHaveOne)

@@ -18,5 +18,9 @@ int wavFile(const std::uint8_t* data, std::size_t size);
 // opened through the import: what opens holds whole frames of 8 or 16 bits in one or two channels, and
 // saved as FLAC it reads back the same.
 int soundImport(const std::uint8_t* data, std::size_t size);
+// The bytes as a small sound, its selections, a curve edit's target and settings, and the pieces a
+// preview of it is read in (with a change of the settings on the way): every piece must be, byte for
+// byte, the same frames of what the edit itself writes with the settings of the moment.
+int previewRender(const std::uint8_t* data, std::size_t size);
 
 } // namespace sonavik::fuzz

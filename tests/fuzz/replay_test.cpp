@@ -17,8 +17,12 @@ TEST(FuzzReplay, KeptInputsPassTheirTargets)
         const char* folder;
         int (*run)(const std::uint8_t*, std::size_t);
     };
-    const Target targets[] = {{"settings_file", fuzz::settingsFile}, {"wav_file", fuzz::wavFile},
-                              {"sound_import", fuzz::soundImport}};
+    const Target targets[] = {
+        {"settings_file", fuzz::settingsFile},
+        {"wav_file", fuzz::wavFile},
+        {"preview_render", fuzz::previewRender},
+        {"sound_import", fuzz::soundImport},
+    };
     for (const Target& t : targets) {
         const std::filesystem::path dir = std::filesystem::path(SONAVIK_FUZZ_INPUTS) / t.folder;
         int count = 0;

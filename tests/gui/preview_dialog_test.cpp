@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace sonavik {
 namespace {
 
@@ -101,10 +103,12 @@ TEST(PreviewDialog, SpacePlaysTheTargetADraggedPointIsHeardAndCancelLeavesEveryt
     editTarget(edited, ui, host, cmd::Nonlinear, 12, -1);
     const std::vector<unsigned char> expected = test::bytesOf(edited.document);
     ASSERT_NE(expected, sound) << "the drag changed the curve";
-    // The red selection's 40000 bytes over and over, from where the device stood.
+    // The red selection's 40000 bytes over and over, from where the device stood, once the change has
+    // faded in (10 ms: 441 frames of 2 bytes).
     std::vector<unsigned char> loop(expected.begin() + 2000, expected.begin() + 42000);
     loop.insert(loop.end(), loop.begin(), loop.end());
-    EXPECT_TRUE(std::equal(heardAfter.begin(), heardAfter.end(), loop.begin() + 3 * 8192));
+    const std::ptrdiff_t fade = static_cast<std::ptrdiff_t>(std::lround(ws.document.format.nSamplesPerSec * 0.010)) * 2;
+    EXPECT_TRUE(std::equal(heardAfter.begin() + fade, heardAfter.end(), loop.begin() + 3 * 8192 + fade));
     // Nothing of the workspace changed.
     EXPECT_EQ(test::bytesOf(ws.document), sound);
     EXPECT_EQ(mainWindowTitle(ws), title);

@@ -6,19 +6,27 @@
 #include "platform/os.h"
 #include "settings/settings.h"
 #include "spectrogram/spectrogram_export.h"
+#include "support/run_cli.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <chrono>
+#include <thread>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace sonavik {
@@ -127,6 +135,198 @@ TEST(SafeFileWriter, InPlaceSaveWithoutRoomKeepsTheOldFile)
     EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(readBytes(wav), old);
     EXPECT_EQ(readBytes(bmp), old);
+}
+
+// Room for the samples and 20 bytes more, not for the 44-byte header: the room set aside must be the
+// whole file's, so the save fails before a byte of the old file is written (not even put back).
+TEST(SafeFileWriter, InPlaceSaveWithRoomForTheSamplesOnlyKeepsTheOldFile)
+{
+    TempDir dir;
+    const std::string wav = dir.file("kept.wav");
+    const Bytes old(5000, 7);
+    writeBytes(wav, old);
+    ClosedFolder closed(dir.path());
+    if (!closed.closed())
+        GTEST_SKIP() << "this file system cannot close a folder";
+    TempDir state;
+    setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+
+    constexpr std::int32_t kFrames = 1 << 14;
+    auto saveUnderLimit = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4 * kFrames + 20, RLIM_INFINITY};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        SoundDocument doc;
+        doc.format = {1, 2, 8000, 32000, 4, 16, 0};
+        doc.frameCount = kFrames;
+        doc.samples = SampleBuffer::allocate(doc.byteCount());
+        std::fill(doc.samples.data(), doc.samples.data() + doc.byteCount(), 1);
+        const int watch = inotify_init1(IN_NONBLOCK);
+        if (watch < 0 || inotify_add_watch(watch, wav.c_str(), IN_MODIFY) < 0)
+            std::exit(2);
+        ScriptedUi ui;
+        const bool written = writeWavFile(ui, doc, wav);
+        char event[4096];
+        const bool modified = read(watch, event, sizeof event) > 0;
+        std::exit(!written && !modified && ui.texts() == std::vector<std::string>{wav + "の保存に失敗しました。"} ? 0 : 1);
+    };
+    EXPECT_EXIT(saveUnderLimit(), ::testing::ExitedWithCode(0), "");
+    unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(readBytes(wav), old);
+}
+
+// Points the state folder (where copies of files saved in place are kept) at a test folder.
+class StateHome {
+public:
+    StateHome() { setenv("XDG_STATE_HOME", dir_.path().c_str(), 1); }
+    ~StateHome() { unsetenv("XDG_STATE_HOME"); }
+    std::string saves() const { return dir_.file("sonavik2/saves/"); }
+    std::size_t filesKept() const
+    {
+        std::error_code error;
+        auto it = std::filesystem::directory_iterator(saves(), error);
+        return error ? 0 : static_cast<std::size_t>(std::distance(it, std::filesystem::directory_iterator()));
+    }
+
+private:
+    TempDir dir_;
+};
+
+Bytes pattern(std::size_t size, unsigned seed)
+{
+    Bytes b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<unsigned char>((i * 2654435761u + seed) >> 13);
+    return b;
+}
+
+// Runs save in a child process and kills it (SIGKILL) either when save calls back the given step or
+// after delay; returns once the child is gone.
+void killedWhileSaving(const std::function<void(const std::function<void(int)>&)>& save, int killAt,
+                       std::chrono::microseconds delay = {})
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        save([killAt](int step) {
+            if (step == killAt)
+                raise(SIGKILL);
+        });
+        std::_Exit(0);
+    }
+    if (killAt < 0) {
+        std::this_thread::sleep_for(delay);
+        kill(child, SIGKILL);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+}
+
+// A save in place killed anywhere, from the moment the copy is made to the last byte, is put back at
+// the next start byte for byte, by the command-line tool as by the editor; the copy then goes.
+TEST(SafeFileWriter, AnInPlaceSaveKilledHalfWayIsPutBackAtTheNextStart)
+{
+    TempDir dir;
+    const std::string target = dir.file("song.wav");
+    const Bytes old = pattern(3 << 20, 1);
+    const Bytes fresh = pattern(5 << 20, 2);
+    writeBytes(target, old);
+    StateHome state;
+    ClosedFolder closed(dir.path());
+    if (!closed.closed())
+        GTEST_SKIP() << "this file system cannot close a folder";
+
+    // Step 0: the room set aside (the file made longer); 1: the first bytes; 2: half the new content;
+    // 3: all of it, not yet committed.
+    const auto save = [&](const std::function<void(int)>& step) {
+        SafeFileWriter w(target);
+        if (!w.open() || !w.reserve(fresh.size()))
+            return;
+        step(0);
+        w.write(fresh.data(), 100000);
+        step(1);
+        w.write(fresh.data() + 100000, fresh.size() / 2 - 100000);
+        step(2);
+        w.write(fresh.data() + fresh.size() / 2, fresh.size() - fresh.size() / 2);
+        step(3);
+        w.commit();
+    };
+    for (int step = 0; step <= 3; ++step) {
+        SCOPED_TRACE(testing::Message() << "killed after step " << step);
+        killedWhileSaving(save, step);
+        EXPECT_NE(readBytes(target), old) << "the kill left the old file as it was: nothing to put back";
+        EXPECT_EQ(state.filesKept(), 1u);
+        if (step == 3) {
+            // The command-line tool puts it back before anything else and says so.
+            TempDir out;
+            const test::CliResult cli = test::runCli(out, {"--help"});
+            EXPECT_EQ(cli.status, 0);
+            EXPECT_NE(cli.err.find("restored " + target), std::string::npos) << cli.err;
+        } else {
+            const std::vector<UnfinishedSave> found = restoreUnfinishedSaves();
+            ASSERT_EQ(found.size(), 1u);
+            EXPECT_EQ(found[0].path, target);
+            EXPECT_TRUE(found[0].restored);
+        }
+        EXPECT_EQ(readBytes(target), old);
+        EXPECT_EQ(state.filesKept(), 0u);
+        EXPECT_TRUE(restoreUnfinishedSaves().empty());
+    }
+
+    // Killed at moments nobody chose, within one large write: the file is the old or the new one after
+    // the next start, never a mix, and nothing is left.
+    const Bytes large = pattern(24 << 20, 3);
+    const auto saveAtOnce = [&](const std::function<void(int)>&) {
+        SafeFileWriter w(target);
+        if (w.open() && w.reserve(large.size()) && w.write(large.data(), large.size()))
+            w.commit();
+    };
+    for (int delay : {0, 2000, 8000, 20000, 60000}) {
+        SCOPED_TRACE(testing::Message() << "killed after " << delay << " µs");
+        writeBytes(target, old);
+        killedWhileSaving(saveAtOnce, -1, std::chrono::microseconds(delay));
+        restoreUnfinishedSaves();
+        const Bytes now = readBytes(target);
+        EXPECT_TRUE(now == old || now == large) << now.size();
+        EXPECT_EQ(state.filesKept(), 0u);
+    }
+}
+
+// The normal save killed before its rename leaves no temporary file; one left by a process that has
+// ended (a named one, where a file cannot be made without a name) goes with the next save there.
+TEST(SafeFileWriter, AKilledSaveLeavesNoTemporaryFileBehind)
+{
+    TempDir dir;
+    const std::string target = dir.file("song.wav");
+    writeBytes(target, {1, 2, 3});
+    killedWhileSaving(
+        [&](const std::function<void(int)>& step) {
+            SafeFileWriter w(target);
+            const Bytes data = pattern(4 << 20, 4);
+            if (w.open() && w.write(data.data(), data.size()))
+                step(0);
+        },
+        0);
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ(names(), std::vector<std::string>{"song.wav"});
+    EXPECT_EQ(readBytes(target), (Bytes{1, 2, 3}));
+
+    // A process that has ended, and one that runs (pid 1, its start unknown).
+    const pid_t ended = fork();
+    if (ended == 0)
+        std::_Exit(0);
+    waitpid(ended, nullptr, 0);
+    writeBytes(dir.file(".sonavik-" + std::to_string(ended) + "-12345-a1b2c3"), Bytes(1000, 1));
+    writeBytes(dir.file(".sonavik-1-0-d4e5f6"), Bytes(1000, 1));
+    SafeFileWriter w(target);
+    ASSERT_TRUE(writeAll(w, {4}));
+    EXPECT_EQ(names(), (std::vector<std::string>{".sonavik-1-0-d4e5f6", "song.wav"}));
 }
 
 TEST(SafeFileWriter, ReplacesFilesWhoseNamesAreAtTheLimit)

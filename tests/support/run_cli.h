@@ -25,9 +25,11 @@ inline std::string shellQuoted(const std::string& s)
     return q + "'";
 }
 
-inline CliResult runCli(const TempDir& dir, const std::vector<std::string>& args)
+// addressSpaceKiB: the address-space limit (RLIMIT_AS) the tool runs under, 0 for none.
+inline CliResult runCli(const TempDir& dir, const std::vector<std::string>& args, unsigned long addressSpaceKiB = 0)
 {
-    std::string line = shellQuoted(SONAVIK_CLI_PATH);
+    std::string line = (addressSpaceKiB ? "ulimit -v " + std::to_string(addressSpaceKiB) + " && exec " : std::string())
+                       + shellQuoted(SONAVIK_CLI_PATH);
     for (const std::string& a : args)
         line += " " + shellQuoted(a);
     line += " >" + shellQuoted(dir.file("stdout.txt")) + " 2>" + shellQuoted(dir.file("stderr.txt")) + " </dev/null";
