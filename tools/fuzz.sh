@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # tools/fuzz.sh [TARGET [SECONDS]] — builds the fuzz targets with clang's libFuzzer (build-fuzz/) and runs
-# one (settingsFile, wavFile, previewRender or spectralOps; default wavFile) for SECONDS (default 60), starting from its kept inputs.
+# one (settingsFile, wavFile, previewRender, spectralOps or soundImport; default wavFile) for SECONDS (default 60), starting from its kept inputs.
 # A crash input it finds belongs in tests/fuzz/inputs/<folder>/, where ./test replays it. FUZZ_JOBS limits
 # the build jobs.
 set -euo pipefail
@@ -16,7 +16,8 @@ case "$target" in
     wavFile) folder=wav_file ;;
     previewRender) folder=preview_render ;;
     spectralOps) folder=spectral_ops ;;
-    *) echo "unknown target $target (settingsFile, wavFile, previewRender or spectralOps)" >&2; exit 2 ;;
+    soundImport) folder=sound_import ;;
+    *) echo "unknown target $target (settingsFile, wavFile, previewRender, spectralOps or soundImport)" >&2; exit 2 ;;
 esac
 CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSONAVIK_FUZZ=ON \
     -DSONAVIK_BUILD_BENCH=OFF >/dev/null

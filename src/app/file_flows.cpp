@@ -3,9 +3,13 @@
 #include "document/wav_file.h"
 #include "document/window_title.h"
 #include "document/workspace.h"
+#include "formats/sound_export.h"
+#include "formats/sound_import.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
+
+#include <algorithm>
 
 namespace sonavik {
 
@@ -27,28 +31,40 @@ void rememberFolder(char (&field)[N], const std::string& path)
 
 } // namespace
 
-bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosenPath)
+bool openWavFile(Workspace& ws, Ui& ui, const std::optional<std::string>& chosenPath, std::string* status,
+                 const std::optional<ChannelChoice>& channels)
 {
+    if (status)
+        status->clear();
     std::string openDir = fieldText(ws.settings.openDir);
     std::optional<std::string> answer = chosenPath;
     if (!answer)
-        answer = ui.openFileName(wavFileDialog(kOpenTitle, openDir, false));
+        answer = ui.openFileName(soundOpenDialog(kOpenTitle, openDir));
     if (!answer)
         return false;
 
     std::string path = *answer;
-    FileHandle file = openWavForReading(ui, path, openDir);
+    FileHandle file = openSoundForReading(ui, path, openDir);
     if (!file)
         return false;
 
     moveToUndoStore(ws.document, ws.undoStore);
     ws.document.path = path;
-    if (!readWavDocument(ui, file.get(), ws.document))
+    ws.document.converted = false;
+    if (!readSoundDocument(ui, std::move(file), ws.document, status, channels))
         return false;
-    file.reset();
     rememberFolder(ws.settings.openDir, path);
     return true;
 }
+
+int exportQuality(const Settings& settings)
+{
+    // Kept as quality + 1 in room the record leaves unused, so that 0 (every older file) reads as the default.
+    const int stored = settings.exportQualityPlusOne;
+    return stored >= 1 && stored <= 11 ? stored - 1 : kDefaultExportQuality;
+}
+
+void setExportQuality(Settings& settings, int quality) { settings.exportQualityPlusOne = std::clamp(quality, 0, 10) + 1; }
 
 bool saveWavFileAs(Workspace& ws, Ui& ui)
 {
@@ -56,15 +72,30 @@ bool saveWavFileAs(Workspace& ws, Ui& ui)
         showNotice(ui, kNoData);
         return false;
     }
-    std::optional<std::string> answer = ui.saveFileName(wavFileDialog(kSaveTitle, fieldText(ws.settings.saveDir), true));
+    // A converted sound is offered under its name with ".wav", in the folder it came from.
+    std::string dir = fieldText(ws.settings.saveDir);
+    std::string name;
+    if (ws.document.converted && hasFolder(ws.document.path)) {
+        dir = ws.document.path.substr(0, ws.document.path.rfind(kDirSeparator) + 1);
+        name = wavNameFor(ws.document.path);
+    }
+    std::optional<std::string> answer = ui.saveFileName(soundSaveDialog(kSaveTitle, dir, name));
     if (!answer)
         return false;
     std::string path = *answer;
-    addWavExtension(path);
-    if (!writeWavFile(ui, ws.document, path))
+    const SaveKind kind = completeSaveName(path, ui.lastFilterIndex());
+    if (kind == SaveKind::OggVorbis || kind == SaveKind::Mp3) {
+        const std::optional<int> quality = ui.askExportQuality(exportQuality(ws.settings));
+        if (!quality)
+            return false;
+        setExportQuality(ws.settings, *quality);
+    }
+    if (!writeSoundFile(ui, ws.document, path, kind, exportQuality(ws.settings)))
         return false;
     ws.document.modified = 0;
     ws.document.path = path;
+    // Saved as anything but WAV, the file holds other bytes than the editor: save goes on asking.
+    ws.document.converted = kind != SaveKind::Wav;
     rememberFolder(ws.settings.saveDir, path);
     refreshTitle(ws, ui);
     return true;
@@ -77,7 +108,7 @@ bool saveWavFile(Workspace& ws, Ui& ui)
         return false;
     }
     std::string& path = ws.document.path;
-    if (!path.empty()) {
+    if (!path.empty() && !ws.document.converted) {
         addWavExtension(path);
         // A bare name (a recording's "New Data(n).wav") has no folder to go to: ask for one.
         if (hasFolder(path) && writeWavFile(ui, ws.document, path)) {

@@ -163,7 +163,8 @@ void MainController::open(const std::optional<std::string>& chosenPath)
 {
     askToSave("%s は変更されています。\n新しいファイルを読み込む前に保存しますか？", false);
     const bool hadData = ws_.document.hasData();
-    if (!openWavFile(ws_, ui_, chosenPath)) {
+    std::string converted;
+    if (!openWavFile(ws_, ui_, chosenPath, &converted)) {
         // A failure after the old sound went to the undo store leaves no sound: show that at once.
         if (hadData && !ws_.document.hasData()) {
             ws_.red.clear();
@@ -180,6 +181,8 @@ void MainController::open(const std::optional<std::string>& chosenPath)
     }
     resetViewsForNewDocument();
     clearStatus();
+    if (!converted.empty())
+        ui_.setStatusText(0, converted);
     shell_.redrawViews();
     shell_.setDocumentButtonsEnabled(true);
 }

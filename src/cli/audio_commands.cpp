@@ -199,7 +199,7 @@ int play(const std::vector<std::string>& args)
                      s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
                      [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
-    if (!openWavFile(ws, ui, absolutePath(parsed->operands[0])))
+    if (!openInput(ws, ui, parsed->operands[0]))
         return kExitFailed;
     if (red)
         ws.red = *red;

@@ -1,10 +1,15 @@
 #include "cli/cli_options.h"
 
+#include "app/file_flows.h"
 #include "document/wav_file.h"
+#include "document/workspace.h"
+#include "formats/sound_export.h"
+#include "formats/sound_files.h"
 #include "platform/ui.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <iostream>
 #include <system_error>
 #include <utility>
 
@@ -49,11 +54,50 @@ std::variant<int, std::string> parseThreadCount(std::string_view text)
 std::optional<std::string> outputWavPath(Ui& ui, const std::string& operand)
 {
     std::string out = absolutePath(operand);
-    if (!checkWavFileName(out, "")) {
+    if (!checkSoundFileName(out, "")) {
         showError(ui, out + " はファイル名が不正です");
         return std::nullopt;
     }
+    if (!saveKindOfName(out)) {
+        showError(ui, out + " はこの形式では保存できません (wav, flac, ogg, mp3)");
+        return std::nullopt;
+    }
     return out;
+}
+
+bool writeOutput(Ui& ui, const SoundDocument& document, const std::string& path, int quality)
+{
+    return writeSoundFile(ui, document, path, saveKindOfName(path).value_or(SaveKind::Wav), quality);
+}
+
+bool openInput(Workspace& ws, Ui& ui, const std::string& in, const std::optional<ChannelChoice>& channels)
+{
+    std::string status;
+    const bool opened = openWavFile(ws, ui, absolutePath(in), &status, channels);
+    if (opened && !status.empty())
+        std::cerr << "sonavik2-cli: " << status << '\n';
+    return opened;
+}
+
+std::optional<ChannelChoice> parseChannelPair(std::string_view text)
+{
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos)
+        return std::nullopt;
+    const auto left = parseNumber<int>(text.substr(0, comma));
+    const auto right = parseNumber<int>(text.substr(comma + 1));
+    if (!left || !right || *left < 1 || *right < 1)
+        return std::nullopt;
+    return ChannelChoice{ChannelChoice::Kind::Pair, *left, *right};
+}
+
+std::optional<ChannelChoice> parseMix(std::string_view text)
+{
+    if (text == "mono")
+        return ChannelChoice{ChannelChoice::Kind::MixMono, 1, 2};
+    if (text == "stereo")
+        return ChannelChoice{ChannelChoice::Kind::MixStereo, 1, 2};
+    return std::nullopt;
 }
 
 std::vector<std::string_view> splitFields(std::string_view text)

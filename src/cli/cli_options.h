@@ -2,6 +2,7 @@
 // Parsing shared by the command-line tool's commands: numbers, colon-separated fields, selections.
 
 #include "document/selection.h"
+#include "platform/ui.h"
 
 #include <charconv>
 #include <cmath>
@@ -15,7 +16,8 @@
 #include <vector>
 
 namespace sonavik {
-class Ui;
+struct SoundDocument;
+struct Workspace;
 }
 
 namespace sonavik::cli {
@@ -54,6 +56,14 @@ std::variant<int, std::string> parseThreadCount(std::string_view text);
 // OUT as the editor would open it: made absolute, ".wav" added when missing. Nullopt after the
 // message "… はファイル名が不正です" for a name the reader would refuse (too long).
 std::optional<std::string> outputWavPath(Ui& ui, const std::string& operand);
+// Writes OUT in the kind its extension names (WAV for a name outputWavPath completed).
+bool writeOutput(Ui& ui, const SoundDocument& document, const std::string& path, int quality);
+// Opens IN into ws as the editor's 開く does; what a conversion did goes to stderr.
+bool openInput(Workspace& ws, Ui& ui, const std::string& in,
+               const std::optional<ChannelChoice>& channels = std::nullopt);
+// --channels L,R (numbered from 1) or --mix mono|stereo.
+std::optional<ChannelChoice> parseChannelPair(std::string_view text);
+std::optional<ChannelChoice> parseMix(std::string_view text);
 
 std::vector<std::string_view> splitFields(std::string_view text);
 // "L" 0, "R" 1.

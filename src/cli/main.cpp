@@ -13,6 +13,7 @@
 #include "edit/parameter_rules.h"
 #include "edit/preview_render.h"
 #include "edit/reverb.h"
+#include "formats/sound_import.h"
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "cli/audio_commands.h"
@@ -43,13 +44,18 @@ std::string usage()
     for (const sonavik::EditCommand& c : sonavik::editCommands())
         if (c.cliName)
             names += std::string(names.empty() ? "" : " ") + c.cliName;
-    return "usage: sonavik2-cli info [--yes] FILE.wav\n"
-           "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
+    return "usage: sonavik2-cli info [--yes] [--channels L,R | --mix mono|stereo] FILE\n"
+           "       sonavik2-cli edit IN OUT COMMAND [options]\n"
+           "       sonavik2-cli convert IN OUT [--bits 8|16] [--channels L,R | --mix mono|stereo] [--quality Q]\n"
            "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS] [--device NAME]\n"
            + std::string(sonavik::cli::audioUsage()) + spectralSynopsis()
            + "\n"
              "commands:\n"
-           "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
+           "  info FILE       print \"channels=C rate=R bits=B frames=N\" for the sound as the editor holds it,\n"
+           "                  then a line \"file: ...\" with the file's own container, coding, bits, channels,\n"
+           "                  rate and length\n"
+           "  convert IN OUT  open IN as the editor opens it and write OUT in the kind its extension names\n"
+           "                  (.wav, .flac, .ogg, .mp3; a name without one gets .wav)\n"
            "  edit IN OUT CMD load IN, apply one edit command as the editor's menu does, write OUT\n"
            "                  (canonical 44-byte header, written through a temporary file)\n"
            "  preview IN CMD  play what edit would write for nonlinear, equalize or reverb: the span from the\n"
@@ -82,7 +88,16 @@ std::string usage()
              "                  nonlinear, equalize and reverb take their curves and values from it\n"
              "                  (the defaults otherwise)\n"
              "  --bits N        coarsen: keep N bits (1 to 8 for 8-bit sound, 1 to 16 for 16-bit)\n"
-             "  --response FILE convolve: the mono WAV file to convolve with\n"
+             "  --response FILE convolve: the mono sound file to convolve with\n"
+             "  --channels L,R  a file of more than two channels: the channels for left and right (from 1;\n"
+             "                  default 1,2)\n"
+             "  --mix mono|stereo\n"
+             "                  or the mean of all channels (stereo: odd-numbered left, even-numbered right)\n"
+             "  --quality Q     Ogg Vorbis and MP3 output: 0 (smallest) to 10 (best), default 7\n"
+             "\n"
+             "Every sound file libsndfile reads opens: 8- and 16-bit sound as it is, wider or float sound as\n"
+             "16 bits with a fixed dither (what was done is printed to stderr). convert --bits 8|16 sets the\n"
+             "bits of OUT. edit, spectral and convert write OUT by its extension.\n"
              "  --threads N     equalize, reverb, convolve: worker threads, 1 to 64 (default: one per core);\n"
              "                  the result is the same for every N. With stderr a terminal they show a\n"
              "                  progress line there\n"
@@ -95,7 +110,7 @@ std::string usage()
              "does not lie inside the sound is skipped with a message, and the command still counts as done;\n"
              "trim and delete instead act on the part of it that lies inside the sound, without a message.\n"
              "Curves and values from --settings are first limited and ordered as the dialogs do on opening.\n"
-             "Names follow the editor's rule both ways: a name without \".wav\" gets it, and a path must be\n"
+             "Names follow the editor's rule both ways: a name without a sound extension gets \".wav\", and a path must be\n"
              "shorter than 1000 bytes.\n"
              "Exit status: 0 done, 1 refused or failed (OUT is not written), 2 usage error.\n"
            + spectralHelp();
@@ -118,12 +133,20 @@ struct Options {
     std::optional<std::string> preset;
     std::optional<int> threads;
     std::optional<double> loopSeconds;
+    std::optional<sonavik::ChannelChoice> channels;
+    std::optional<int> quality;
     std::optional<std::string> device;
     bool editOnly() const
     {
         return target || !selects.empty() || red || settingsFile || bits || response || preset || threads || loopSeconds || device;
     }
 };
+
+// The settings' export quality unless --quality gives one.
+int qualityOf(const sonavik::Settings& settings, const Options& options)
+{
+    return options.quality.value_or(sonavik::exportQuality(settings));
+}
 
 int info(const std::vector<std::string>& files, const Options& options)
 {
@@ -134,12 +157,44 @@ int info(const std::vector<std::string>& files, const Options& options)
     sonavik::Workspace ws;
     sonavik::applyDefaultSettings(ws.settings);
     sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
-    if (!sonavik::openWavFile(ws, ui, absolutePath(files[0])))
+    if (!openInput(ws, ui, files[0], options.channels))
         return kExitFailed;
     const sonavik::SoundDocument& doc = ws.document;
     std::cout << "channels=" << doc.format.nChannels << " rate=" << doc.format.nSamplesPerSec
               << " bits=" << doc.format.wBitsPerSample << " frames=" << doc.frameCount << '\n';
+    // The file's own format, as libsndfile reads it.
+    if (const auto source = sonavik::describeSoundFile(doc.path)) {
+        std::cout << "file: container=\"" << source->container << "\" coding=\"" << source->coding << "\" bits="
+                  << source->bits << (source->floating ? " float" : "") << " channels=" << source->channels
+                  << " rate=" << source->rate << " frames=" << source->frames << '\n';
+    }
     return kExitOk;
+}
+
+int convert(const std::vector<std::string>& operands, const Options& options)
+{
+    if (operands.size() != 2)
+        return usageError("convert takes IN OUT");
+    if (options.target || !options.selects.empty() || options.red || options.response || options.preset
+        || options.threads || options.loopSeconds || options.device)
+        return usageError("convert takes only --bits, --channels, --mix, --quality, --settings and --yes");
+    if (options.bits && *options.bits != 8 && *options.bits != 16)
+        return usageError("convert: --bits takes 8 or 16");
+    sonavik::Workspace ws;
+    sonavik::applyDefaultSettings(ws.settings);
+    if (options.settingsFile && sonavik::readSettingsFile(*options.settingsFile, ws.settings) != sonavik::SettingsRead::Ok) {
+        std::cerr << "sonavik2-cli: cannot read " << *options.settingsFile << " as a settings file\n";
+        return kExitFailed;
+    }
+    sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
+    if (!openInput(ws, ui, operands[0], options.channels))
+        return kExitFailed;
+    const std::optional<std::string> out = outputWavPath(ui, operands[1]);
+    if (!out)
+        return kExitFailed;
+    if (options.bits && !sonavik::changeSampleBits(ui, ws.document, *options.bits))
+        return kExitFailed;
+    return writeOutput(ui, ws.document, *out, qualityOf(ws.settings, options)) ? kExitOk : kExitFailed;
 }
 
 // What edit and preview share: the settings, the sound, its selections and the command's options,
@@ -159,7 +214,7 @@ int setUp(sonavik::Workspace& ws, sonavik::Ui& ui, const std::string& in, const 
                   << sizeof(sonavik::Settings) << " bytes\n";
         return kExitFailed;
     }
-    if (!sonavik::openWavFile(ws, ui, absolutePath(in)))
+    if (!openInput(ws, ui, in, options.channels))
         return kExitFailed;
     for (const SelectOption& s : options.selects) {
         if (!sonavik::addSelection(ui, sonavik::selectionTable(ws.document, s.channel), s.start, s.end, s.shape,
@@ -206,7 +261,7 @@ int edit(const std::vector<std::string>& operands, const Options& options)
     sonavik::CliEditHost host(options.threads.value_or(0), sonavik::stderrIsTerminal() ? &std::cerr : nullptr);
     if (!sonavik::runEditCommand(ws, ui, host, command->id, options.target.value_or(0), -1))
         return kExitFailed;
-    if (!sonavik::writeWavFile(ui, ws.document, *out))
+    if (!writeOutput(ui, ws.document, *out, qualityOf(ws.settings, options)))
         return kExitFailed;
     return kExitOk;
 }
@@ -263,7 +318,8 @@ int main(int argc, char** argv)
         }
         // Options with a value: "--name VALUE" or "--name=VALUE".
         auto option = takeValuedOption(
-            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads", "--loop", "--device"});
+            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads", "--loop",
+                      "--device", "--channels", "--mix", "--quality"});
         if (const std::string* error = std::get_if<std::string>(&option))
             return usageError(*error);
         const std::string& name = std::get<OptionValue>(option).name;
@@ -297,6 +353,17 @@ int main(int argc, char** argv)
             options.threads = std::get<int>(threads);
         } else if (name == "--preset") {
             options.preset = *value;
+        } else if (name == "--channels" || name == "--mix") {
+            if (options.channels)
+                return usageError("--channels and --mix go alone");
+            options.channels = name == "--mix" ? parseMix(*value) : parseChannelPair(*value);
+            if (!options.channels)
+                return usageError(name == "--mix" ? "--mix takes mono or stereo, not " + *value
+                                                  : "--channels takes L,R (numbered from 1), not " + *value);
+        } else if (name == "--quality") {
+            options.quality = parseNumber<int>(*value);
+            if (!options.quality || *options.quality < 0 || *options.quality > 10)
+                return usageError("--quality takes 0 to 10, not " + *value);
         } else if (name == "--device") {
             options.device = *value;
         } else if (name == "--loop") {
@@ -311,6 +378,8 @@ int main(int argc, char** argv)
         return info(operands, options);
     if (command == "edit")
         return edit(operands, options);
+    if (command == "convert")
+        return convert(operands, options);
     if (command == "preview")
         return preview(operands, options);
     return usageError(command.empty() ? "no command" : "unknown command " + command);

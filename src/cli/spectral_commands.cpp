@@ -180,7 +180,7 @@ bool loadSound(const std::string& input, const SpectralOptions& o, Workspace& ws
                   << sizeof(Settings) << " bytes\n";
         return false;
     }
-    if (!openWavFile(ws, ui, absolutePath(input)))
+    if (!openInput(ws, ui, input))
         return false;
     for (const SelectOption& s : o.selects)
         if (!addSelection(ui, selectionTable(ws.document, s.channel), s.start, s.end, s.shape, s.alphaStart,
@@ -351,7 +351,7 @@ int spectralCommand(const SpectralOptions& o)
     host.analyseFrom(loaded ? &*loaded : nullptr);
     if (!runEditCommand(ws, ui, host, cmd::Fft, target, -1) || !done || regions == 0)
         return kExitFailed;
-    if (!writeWavFile(ui, ws.document, *out))
+    if (!writeOutput(ui, ws.document, *out, exportQuality(ws.settings)))
         return kExitFailed;
     return kExitOk;
 }

@@ -91,6 +91,7 @@ SoundDocument SoundDocument::copyWithoutSamples() const
     copy.frameCount = frameCount;
     copy.modified = modified;
     copy.path = path;
+    copy.converted = converted;
     copy.leftView = leftView;
     copy.rightView = rightView;
     copy.leftSelections = leftSelections;

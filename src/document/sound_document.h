@@ -43,6 +43,8 @@ public:
     unsigned char* data() { return bytes_.get(); }
     const unsigned char* data() const { return bytes_.get(); }
     void reset() { bytes_.reset(); size_ = 0; }
+    // Forgets the bytes past size (a decoder that ended early); pages never written cost no memory.
+    void shrink(std::size_t size) { size_ = size < size_ ? size : size_; }
 
 private:
     std::unique_ptr<unsigned char[]> bytes_;
@@ -65,6 +67,8 @@ struct SoundDocument {
     SampleBuffer samples;
     std::int32_t modified = 0;
     std::string path;
+    // Opened from another kind of file, or converted: saving never goes back over path by itself.
+    bool converted = false;
     ViewState leftView;
     ViewState rightView;
     SelectionTable leftSelections{};

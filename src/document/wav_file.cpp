@@ -106,7 +106,7 @@ void addWavExtension(std::string& path)
 
 FileDialogRequest wavFileDialog(const char* title, const std::string& initialDir, bool confirmOverwrite)
 {
-    return {title, initialDir, kFilterName, kFilterPattern, confirmOverwrite};
+    return {title, initialDir, kFilterName, kFilterPattern, confirmOverwrite, {}, {}};
 }
 
 FormatCheck validateFormat(const WaveFormat& f)
@@ -131,53 +131,80 @@ FormatCheck validateFormat(const WaveFormat& f)
 
 bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount)
 {
+    const WavHeaderRefusal refusal = readWavHeaderQuietly(ui, file, format, frameCount);
+    switch (refusal) {
+    case WavHeaderRefusal::None:
+        return true;
+    case WavHeaderRefusal::NotWave:
+        return fail(ui, kNotWave);
+    case WavHeaderRefusal::Unsupported:
+        return fail(ui, kUnsupported);
+    case WavHeaderRefusal::Shown:
+        return false;
+    }
+    return false;
+}
+
+WavHeaderRefusal readWavHeaderQuietly(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount)
+{
+    auto refuse = [&](const char* text) {
+        showError(ui, text);
+        return WavHeaderRefusal::Shown;
+    };
     unsigned char head[16];
     if (std::fread(head, 1, sizeof head, file) != sizeof head)
-        return fail(ui, kCutHeader);
-    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0
-        || std::memcmp(head + 12, "fmt ", 4) != 0)
-        return fail(ui, kNotWave);
+        return refuse(kCutHeader);
+    if (std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return WavHeaderRefusal::NotWave;
+    // Recorders put "bext", "JUNK" or "LIST" before the format; a data chunk before it, or a walk that
+    // runs out of file, leaves a file that is no WAVE as this reader knows it.
+    while (std::memcmp(head + 12, "fmt ", 4) != 0) {
+        std::int32_t size = 0;
+        if (std::memcmp(head + 12, "data", 4) == 0 || !readInt32(file, size) || !skipChunkBody(file, size)
+            || std::fread(head + 12, 1, 4, file) != 4)
+            return WavHeaderRefusal::NotWave;
+    }
 
     std::int32_t formatSize = 0;
     if (!readInt32(file, formatSize))
-        return fail(ui, kCutHeader);
+        return refuse(kCutHeader);
     if (formatSize < static_cast<std::int32_t>(kFormatBlockSize))
-        return fail(ui, kBadFormatSize);
+        return refuse(kBadFormatSize);
     unsigned char block[kFormatBlockSize];
     if (std::fread(block, 1, sizeof block, file) != sizeof block)
-        return fail(ui, kCutHeader);
+        return refuse(kCutHeader);
     format = decodeFormatBlock(block);
 
     switch (validateFormat(format)) {
     case FormatCheck::Valid:
         break;
     case FormatCheck::Unsupported:
-        return fail(ui, kUnsupported);
+        return WavHeaderRefusal::Unsupported;
     case FormatCheck::Repairable:
         if (!askYesNo(ui, kAskRepair))
-            return false;
+            return WavHeaderRefusal::Shown;
         format.nBlockAlign = static_cast<std::uint16_t>(format.nChannels * format.wBitsPerSample / 8);
         format.nAvgBytesPerSec = format.nBlockAlign * format.nSamplesPerSec;
         break;
     }
 
     if (!skipChunkBody(file, formatSize - static_cast<std::int32_t>(kFormatBlockSize)))
-        return fail(ui, kCutHeader);
+        return refuse(kCutHeader);
 
     // Every pass moves at least eight bytes forward, so the walk ends at the end of the file at the latest.
     for (;;) {
         char id[4];
         std::int32_t size = 0;
         if (std::fread(id, 1, 4, file) != 4 || !readInt32(file, size))
-            return fail(ui, kCutHeader);
+            return refuse(kCutHeader);
         if (std::memcmp(id, "data", 4) == 0) {
             if (size < 0)
-                return fail(ui, kCutHeader);
+                return refuse(kCutHeader);
             frameCount = size / format.nBlockAlign;
-            return true;
+            return WavHeaderRefusal::None;
         }
         if (!skipChunkBody(file, size))
-            return fail(ui, kCutHeader);
+            return refuse(kCutHeader);
     }
 }
 
@@ -214,7 +241,22 @@ bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc)
         showError(ui, path + kLoadFailed);
         return false;
     }
+    return readWavSamples(ui, file, doc);
+}
 
+void showLoadFailed(Ui& ui, const std::string& path) { showError(ui, path + kLoadFailed); }
+
+void showWavRefusal(Ui& ui, WavHeaderRefusal refusal)
+{
+    if (refusal == WavHeaderRefusal::NotWave)
+        showError(ui, kNotWave);
+    else if (refusal == WavHeaderRefusal::Unsupported)
+        showError(ui, kUnsupported);
+}
+
+bool readWavSamples(Ui& ui, std::FILE* file, SoundDocument& doc)
+{
+    const std::string& path = doc.path;
     // The declared size is only a claim: check it against the file before asking for that much memory.
     std::size_t size = doc.byteCount();
     long long left = bytesLeft(file);

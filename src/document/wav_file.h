@@ -23,9 +23,20 @@ FormatCheck validateFormat(const WaveFormat& format);
 // whether to repair it. A chunk size that is negative or runs past the end of the file counts as a cut
 // header; the data chunk's size is not checked against the file here (the caller reads the samples).
 bool readWavHeader(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount);
+// readWavHeader that leaves the two refusals another reader may take to the caller, without their
+// message: a file that is no RIFF WAVE as this reader knows it, and a format it does not support.
+// Shown: every other failure, its message shown (or the repair declined).
+enum class WavHeaderRefusal { None, NotWave, Unsupported, Shown };
+WavHeaderRefusal readWavHeaderQuietly(Ui& ui, std::FILE* file, WaveFormat& format, std::int32_t& frameCount);
+// The message readWavHeader shows for NotWave or Unsupported.
+void showWavRefusal(Ui& ui, WavHeaderRefusal refusal);
 
 // Reads the header and the samples of an open file into doc, whose path names the file in messages.
 bool readWavDocument(Ui& ui, std::FILE* file, SoundDocument& doc);
+// The second half of readWavDocument: the samples, for a file whose header has just been read into doc.
+bool readWavSamples(Ui& ui, std::FILE* file, SoundDocument& doc);
+// "<path> の読み込みに失敗しました": the end of every failed open.
+void showLoadFailed(Ui& ui, const std::string& path);
 
 bool hasFolder(const std::string& path);
 void addWavExtension(std::string& path);

@@ -8,6 +8,8 @@
 #include "edit/progress.h"
 #include "edit/reverb.h"
 #include "edit/time_domain_edits.h"
+#include "formats/sound_files.h"
+#include "formats/sound_import.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 
@@ -40,14 +42,36 @@ constexpr double kInputScale = 0.018;
 FileHandle openResponse(Ui& ui, std::string& path, const std::string& openDir, WaveFormat& format,
                         std::int32_t& frames)
 {
-    FileHandle file = openWavForReading(ui, path, openDir);
+    FileHandle file = openSoundForReading(ui, path, openDir);
     if (!file)
         return nullptr;
-    if (!readWavHeader(ui, file.get(), format, frames)) {
-        file.reset();
+    const WavHeaderRefusal refusal = readWavHeaderQuietly(ui, file.get(), format, frames);
+    if (refusal == WavHeaderRefusal::None)
+        return file;
+    file.reset();
+    if (refusal == WavHeaderRefusal::Shown) {
         showError(ui, path + kLoadFailed);
         return nullptr;
     }
+    // Any other sound file is converted as an open converts it, and its samples stand in a scratch file
+    // that the readers below take like the data of a WAV file.
+    SoundDocument converted;
+    converted.path = path;
+    const ImportResult imported = importSoundFile(ui, converted);
+    if (imported.outcome == ImportResult::Outcome::NotASoundFile)
+        showWavRefusal(ui, refusal);
+    if (imported.outcome != ImportResult::Outcome::Opened) {
+        showError(ui, path + kLoadFailed);
+        return nullptr;
+    }
+    file.reset(std::tmpfile());
+    if (!file || std::fwrite(converted.samples.data(), 1, converted.byteCount(), file.get()) != converted.byteCount()
+        || std::fseek(file.get(), 0, SEEK_SET) != 0) {
+        showError(ui, kNoMemory);
+        return nullptr;
+    }
+    format = converted.format;
+    frames = converted.frameCount;
     return file;
 }
 

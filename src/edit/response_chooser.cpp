@@ -1,6 +1,7 @@
 #include "edit/response_chooser.h"
 
 #include "document/workspace.h"
+#include "formats/sound_files.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
@@ -9,8 +10,7 @@ namespace sonavik {
 
 bool chooseResponseFile(Workspace& ws, Ui& ui)
 {
-    const auto chosen
-        = ui.openFileName({"応答関数読み込み", fieldText(ws.settings.openDir), "wavﾌｧｲﾙ(*.wav)", "*.wav", false});
+    const auto chosen = ui.openFileName(soundOpenDialog("応答関数読み込み", fieldText(ws.settings.openDir)));
     if (!chosen)
         return false;
     setFieldText(ws.settings.responsePath, *chosen);

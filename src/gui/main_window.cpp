@@ -5,6 +5,7 @@
 #include "app/main_menu.h"
 #include "document/workspace.h"
 #include "edit/response_chooser.h"
+#include "formats/sound_files.h"
 #include "gui/buttons.h"
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/equalizer_dialog.h"
@@ -555,14 +556,14 @@ void MainWindow::openSelectionMenu(int channel, int slot)
     applyViewUpdate(runSelectionMenuCommand(ws_, ui_, *this, channel, slot, viewWidth(channel), id));
 }
 
-// A .wav file dropped on the window opens as if chosen in "開く", save question included.
+// A sound file dropped on the window opens as if chosen in "開く", save question included.
 static QString droppedWavFile(const QMimeData* mime)
 {
     if (!mime || !mime->hasUrls() || mime->urls().size() != 1)
         return {};
     const QUrl url = mime->urls().front();
     const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    return path.endsWith(".wav", Qt::CaseInsensitive) ? path : QString();
+    return hasSoundExtension(path.toStdString()) ? path : QString();
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)

@@ -25,8 +25,12 @@ public:
     void setCursor(CursorKind cursor) override;
     void setStatusText(int part, const std::string& text) override;
     void setTitle(const std::string& title) override;
+    int lastFilterIndex() const override { return lastFilter_; }
+    std::optional<ChannelChoice> chooseChannels(int channelCount) override;
+    std::optional<int> askExportQuality(int current) override;
 
 private:
+    int lastFilter_ = 0;
     QPointer<QWidget> window_;
     QPointer<QLabel> status_[2];
     int waitCursors_ = 0;

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sonavik {
 
@@ -29,12 +30,30 @@ enum class BeepKind { Error, Default };
 // Cursors 201 to 207 are the views' own; Arrow and Wait are the system's.
 enum class CursorKind { Arrow, Wait, C201, C202, C203, C204, C205, C206, C207 };
 
+struct FileFilter {
+    std::string name;     // e.g. "WAV"
+    std::string pattern;  // e.g. "*.wav", patterns separated by spaces
+};
+
 struct FileDialogRequest {
     std::string title;
     std::string initialDir;
     std::string filterName;     // e.g. "wavﾌｧｲﾙ(*.wav)"
     std::string filterPattern;  // e.g. "*.wav"
     bool confirmOverwrite = false;
+    // When not empty, these filters in this order instead of the one above.
+    std::vector<FileFilter> filters;
+    // A file name (no folder) the dialog offers in initialDir.
+    std::string initialName;
+};
+
+// How a sound of more than two channels becomes one of one or two: the channels for the left and the
+// right (numbered from 1, as in the file), or the mean of all of them.
+struct ChannelChoice {
+    enum class Kind { Pair, MixMono, MixStereo };
+    Kind kind = Kind::Pair;
+    int left = 1;
+    int right = 2;
 };
 
 class Ui {
@@ -56,6 +75,17 @@ public:
     // part 0 is the left half of the status bar, part 1 the right half.
     virtual void setStatusText(int part, const std::string& text) = 0;
     virtual void setTitle(const std::string& title) = 0;
+    // Which of the request's filters the last save dialog ended on (0 = the first).
+    virtual int lastFilterIndex() const { return 0; }
+    // Asked before a lossy save: the quality, 0 (smallest) to 10 (best), starting from current; nullopt
+    // cancels the save.
+    virtual std::optional<int> askExportQuality(int current) { return current; }
+    // Asked when a file of more than two channels opens; nullopt cancels the open.
+    virtual std::optional<ChannelChoice> chooseChannels(int channelCount)
+    {
+        (void)channelCount;
+        return ChannelChoice{};
+    }
 };
 
 // Shows nothing and answers every question with one answer: for work whose messages belong to someone

@@ -116,7 +116,10 @@ struct Settings {
     std::int32_t applyNewPosition;
     std::int32_t applyStart;
     CurveData reverb;
-    std::int32_t unused1350[6];
+    std::int32_t unused1350[5];
+    // Our own, in the last word of a block that nothing else reads: the lossy export quality + 1
+    // (zero, as the defaults leave it, stands for the default quality).
+    std::int32_t exportQualityPlusOne;
     std::int32_t processingTarget;
     char responsePath[1024];
     // Our own, in the record's last four bytes, which nothing else uses: how many harmonics "倍音も"
@@ -143,6 +146,7 @@ struct Settings {
 };
 
 static_assert(sizeof(Settings) == 6000);
+static_assert(offsetof(Settings, exportQualityPlusOne) == 0x1364);
 // Every byte pattern is a valid record (no bool or enum members), so a file of garbage can be copied in.
 static_assert(std::is_trivially_copyable_v<Settings> && std::is_standard_layout_v<Settings>);
 static_assert(offsetof(Settings, unused0800) == 0x0800);

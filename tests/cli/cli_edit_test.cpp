@@ -286,7 +286,8 @@ TEST(CliEdit, HelpListsTheEditCommandsAndInfoStillWorks)
     test::writeBytes(dir.file("in.wav"), stereo16(kFrames));
     r = runCli(dir, {"info", dir.file("in.wav")});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "channels=2 rate=8000 bits=16 frames=4\n");
+    EXPECT_EQ(r.out, "channels=2 rate=8000 bits=16 frames=4\n"
+                     "file: container=\"WAV (Microsoft)\" coding=\"Signed 16 bit PCM\" bits=16 channels=2 rate=8000 frames=4\n");
 }
 
 } // namespace

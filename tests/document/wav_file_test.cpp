@@ -136,11 +136,17 @@ TEST_F(WavFileTest, HeaderLayouts)
         {"odd fmt and its pad byte", riff({chunk("fmt ", cat({fmt, {0x80}})), {0}, data}), ""},
         {"odd fmt without pad byte", riff({chunk("fmt ", cat({fmt, {0x80}})), data}), ""},
         {"chunks after data", riff({chunk("fmt ", fmt), data, chunk("smpl", ramp(60), 0x7FFFFFFF)}), ""},
-        {"chunk between WAVE and fmt", riff({chunk("JUNK", ramp(4)), chunk("fmt ", fmt), data}), kNotWave},
+        {"JUNK before fmt", riff({chunk("JUNK", ramp(4)), chunk("fmt ", fmt), data}), ""},
+        {"odd bext and its pad, LIST, before fmt",
+         riff({chunk("bext", ramp(603)), {0}, chunk("LIST", ramp(12)), chunk("fmt ", fmt), data}), ""},
+        {"odd chunk before fmt without pad", riff({chunk("bext", ramp(9)), chunk("fmt ", fmt), data}), ""},
+        {"data before fmt", riff({data, chunk("fmt ", fmt), data}), kNotWave},
+        {"chunk before fmt past the end", riff({chunk("JUNK", ramp(4), 1000), chunk("fmt ", fmt), data}), kNotWave},
+        {"no fmt at all", riff({chunk("JUNK", ramp(4))}), kNotWave},
         {"not RIFF", cat({text("RIFX"), le32(36), text("WAVE"), chunk("fmt ", fmt), data}), kNotWave},
         {"fmt size 15", riff({chunk("fmt ", fmt, 15), data}), kBadFormatSize},
         {"negative fmt size", riff({chunk("fmt ", fmt, 0xFFFFFFF0), data}), kBadFormatSize},
-        {"24 bits", riff({chunk("fmt ", fmtBody(1, 8000, 24)), data}), kUnsupported},
+        {"unknown format tag", riff({chunk("fmt ", fmtBody(1, 8000, 16, -1, -1, 0x1234)), data}), kUnsupported},
         {"fmt size past the end", riff({chunk("fmt ", fmt, 1000), data}), kCut},
         {"fmt block cut", riff({cat({text("fmt "), le32(16), ramp(10)})}), kCut},
         {"negative chunk size", riff({chunk("fmt ", fmt), chunk("JUNK", {}, 0xFFFFFFF8), data}), kCut},
@@ -361,7 +367,7 @@ TEST_F(WavFileTest, FailedOpenLeavesThePreviousDocumentToUndo)
 {
     ws.document = makeDocument(2, 16, 3, "/prev.wav");
     ws.document.modified = 1;
-    std::string path = put("bad.wav", riff({chunk("fmt ", fmtBody(1, 8000, 24)), chunk("data", ramp(6))}));
+    std::string path = put("bad.wav", riff({chunk("fmt ", fmtBody(1, 8000, 16, -1, -1, 0x1234)), chunk("data", ramp(6))}));
     EXPECT_FALSE(open(path));
     EXPECT_FALSE(ws.document.hasData());
     EXPECT_EQ(ws.document.path, path);

@@ -14,6 +14,10 @@ int settingsFile(const std::uint8_t* data, std::size_t size);
 // The bytes as a WAV file, opened with every question answered Yes; a file that opens must save, and the
 // saved copy must open again without a question and with the same format and samples.
 int wavFile(const std::uint8_t* data, std::size_t size);
+// The bytes after the first as a sound file of another kind (the first byte picks its extension),
+// opened through the import: what opens holds whole frames of 8 or 16 bits in one or two channels, and
+// saved as FLAC it reads back the same.
+int soundImport(const std::uint8_t* data, std::size_t size);
 // The bytes as a small sound, its selections, a curve edit's target and settings, and the pieces a
 // preview of it is read in (with a change of the settings on the way): every piece must be, byte for
 // byte, the same frames of what the edit itself writes with the settings of the moment.

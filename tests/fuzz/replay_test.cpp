@@ -22,6 +22,7 @@ TEST(FuzzReplay, KeptInputsPassTheirTargets)
         {"wav_file", fuzz::wavFile},
         {"preview_render", fuzz::previewRender},
         {"spectral_ops", fuzz::spectralOps},
+        {"sound_import", fuzz::soundImport},
     };
     for (const Target& t : targets) {
         const std::filesystem::path dir = std::filesystem::path(SONAVIK_FUZZ_INPUTS) / t.folder;

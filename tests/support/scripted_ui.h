@@ -29,6 +29,10 @@ public:
     std::string statusText[2];
     std::string title;
     int unansweredQuestions = 0;
+    // The filter the save dialogs end on, and the answer to a file of more than two channels.
+    int filterIndex = 0;
+    std::optional<ChannelChoice> channelAnswer = ChannelChoice{};
+    std::vector<int> channelQuestions;
 
     MessageAnswer messageBox(const MessageRequest& request) override;
     void beep(BeepKind kind) override;
@@ -37,6 +41,12 @@ public:
     void setCursor(CursorKind cursor) override;
     void setStatusText(int part, const std::string& text) override;
     void setTitle(const std::string& newTitle) override;
+    int lastFilterIndex() const override { return filterIndex; }
+    std::optional<ChannelChoice> chooseChannels(int channelCount) override
+    {
+        channelQuestions.push_back(channelCount);
+        return channelAnswer;
+    }
 
     // The texts of every box shown so far, in order.
     std::vector<std::string> texts() const;
