@@ -4,15 +4,20 @@
 // effects asked of it through MainWindowShell.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace sonavik {
 
+class EditHistory;
 class Player;
 class Recorder;
 class Ui;
 struct Workspace;
+
+// Asked at start for each sound an earlier run left unsaved, followed by its file name and last change.
+inline constexpr const char* kRecoverQuestion = "前回、保存されないまま終了した音があります。復元しますか？";
 
 // The refusal of "閉じる" during playback or recording.
 inline constexpr const char* kCloseRefused = "再生／録音中は、ファイルを閉じることができません";
@@ -43,6 +48,7 @@ public:
 class MainController {
 public:
     MainController(Workspace& ws, Ui& ui, MainWindowShell& shell);
+    ~MainController();
 
     // A menu or button command by its id.
     void command(int id);
@@ -53,6 +59,12 @@ public:
     // The window is going away, whatever the reason.
     void onDestroy();
     void refreshTitle();
+    // Starts recording every state in a folder of this run under root; first offers each sound an earlier
+    // run left unsaved there (kRecoverQuestion): Yes opens it as its last change left it, with its
+    // history, No removes its folder. Without a folder editing goes on and the status bar says why.
+    void startHistory(const std::string& root);
+    // Makes the document state k of its history (the history window's choice); false when it could not.
+    bool goToHistoryState(int k);
 
     // Later subsystems plug in here. An edit handler returns true when the sound changed.
     std::function<bool(int commandId)> editHandler;
@@ -73,10 +85,13 @@ private:
     void viewScale(int id);
     void resetViewsForNewDocument();
     void clearStatus();
+    bool offerRecovery(const std::string& root);
+    void noteSaved(bool saved);
 
     Workspace& ws_;
     Ui& ui_;
     MainWindowShell& shell_;
+    std::unique_ptr<EditHistory> history_;
 };
 
 } // namespace sonavik

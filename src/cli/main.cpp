@@ -16,6 +16,7 @@
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "cli/audio_commands.h"
+#include "cli/recover_command.h"
 #include "settings/settings.h"
 
 #include <charconv>
@@ -46,7 +47,7 @@ std::string usage()
     return "usage: sonavik2-cli info [--yes] FILE.wav\n"
            "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
            "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS]\n"
-           + std::string(sonavik::cli::audioUsage()) + spectralSynopsis()
+           + std::string(sonavik::cli::audioUsage()) + spectralSynopsis() + sonavik::cli::recoverSynopsis()
            + "\n"
              "commands:\n"
            "  info FILE.wav   print one line \"channels=C rate=R bits=B frames=N\" for a PCM WAV file\n"
@@ -236,6 +237,8 @@ int main(int argc, char** argv)
         return sonavik::cli::runAudioCommand(args);
     if (!args.empty() && isSpectralCommand(args.front()))
         return runSpectralCommand(args);
+    if (!args.empty() && args.front() == "recover")
+        return sonavik::cli::runRecoverCommand({args.begin() + 1, args.end()});
     Options options;
     std::string command;
     std::vector<std::string> operands;
