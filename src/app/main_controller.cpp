@@ -127,7 +127,12 @@ void MainController::noteSaved(bool saved)
         ws_.history->noteSaved(ws_.document.path);
 }
 
-void MainController::refreshTitle() { sonavik::refreshTitle(ws_, ui_); }
+void MainController::refreshTitle()
+{
+    sonavik::refreshTitle(ws_, ui_);
+    if (historyChanged)
+        historyChanged();
+}
 
 bool MainController::guard(const char* busyMessage)
 {
@@ -212,6 +217,10 @@ void MainController::command(int id)
         ws_.loopMode = id == cmd::PlayOnce ? 0 : id == cmd::PlayLoop ? 1 : -1;
         if (playOrStopHandler)
             playOrStopHandler();
+        break;
+    case cmd::History:
+        if (historyHandler)
+            historyHandler();
         break;
     case cmd::PlaySettings:
         if (!guard("再生中録音中は設定を変更できません"))

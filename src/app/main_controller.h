@@ -71,6 +71,9 @@ public:
     std::function<void()> playOrStopHandler;
     std::function<void()> playSettingsHandler;
     std::function<void()> startRecordingHandler;
+    // "編集履歴...": the window shows the history's list; historyChanged keeps an open one in step.
+    std::function<void()> historyHandler;
+    std::function<void()> historyChanged;
     // Routes the play and record commands to the engines and lets them show their state through the
     // shell. The engines must outlive the controller's use of them.
     void attachAudio(Player& player, Recorder& recorder);

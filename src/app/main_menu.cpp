@@ -17,6 +17,7 @@ const std::vector<Menu>& mainMenu()
           {cmd::Exit, "Sonavik 2 の終了"}}},
         {"エディット",
          {{cmd::Undo, "元に戻す／やり直し"},
+          {cmd::History, "編集履歴..."},
           {0, ""},
           {cmd::Silence, "無音"},
           {cmd::Halve, "振幅を半減"},

@@ -352,9 +352,11 @@ TEST(MainMenu, HasTheFourMenusInOrder)
     EXPECT_STREQ(menus[2].title, "変換");
     EXPECT_STREQ(menus[3].title, "再生");
     EXPECT_EQ(menus[0].items.size(), 9u);
-    EXPECT_EQ(menus[1].items.size(), 18u);
-    EXPECT_EQ(menus[1].items[5].id, cmd::Nonlinear);
-    EXPECT_STREQ(menus[1].items[5].text, "振幅の非線形変換...");
+    EXPECT_EQ(menus[1].items.size(), 19u);
+    EXPECT_EQ(menus[1].items[1].id, cmd::History);
+    EXPECT_STREQ(menus[1].items[1].text, "編集履歴...");
+    EXPECT_EQ(menus[1].items[6].id, cmd::Nonlinear);
+    EXPECT_STREQ(menus[1].items[6].text, "振幅の非線形変換...");
     EXPECT_STREQ(menus[0].items[8].text, "Sonavik 2 の終了");
 }
 
