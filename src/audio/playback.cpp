@@ -131,7 +131,10 @@ void Player::start()
         return;
     }
     if (device_.deviceCount() <= 0) {
-        showNotice(ui_, "使用可能な再生デバイスがインストールされていません");
+        if (device_.serverNotAnswering())
+            showError(ui_, kServerNotAnsweringText);
+        else
+            showNotice(ui_, "使用可能な再生デバイスがインストールされていません");
         return;
     }
     if (ws_.settings.playPackets < 1) {
@@ -158,7 +161,7 @@ void Player::start()
         device, toDeviceFormat(doc.format), [this](WaveBuffer* b) { onPlayBufferDone(b); },
         [this](int code) { deviceFailed(code); });
     if (opened != mm::NoError) {
-        showError(ui_, mmErrorText(opened));
+        showError(ui_, device_.serverNotAnswering() ? kServerNotAnsweringText : mmErrorText(opened));
         showError(ui_, "デバイスはオープンされませんでした。");
         ring_.release();
         return;

@@ -104,7 +104,10 @@ void Recorder::recordNewDocument()
     if (hooks.closeDocument)
         hooks.closeDocument();
     if (device_.deviceCount() <= 0) {
-        showNotice(ui_, "使用可能な録音デバイスがインストールされていません");
+        if (device_.serverNotAnswering())
+            showError(ui_, kServerNotAnsweringText);
+        else
+            showNotice(ui_, "使用可能な録音デバイスがインストールされていません");
         return;
     }
     if (!hooks.settingsDialog || !hooks.settingsDialog())
@@ -141,7 +144,7 @@ void Recorder::recordNewDocument()
         device, toDeviceFormat(doc.format), [this](WaveBuffer* b) { onRecordBufferDone(b); },
         [this](int code) { deviceFailed(code); });
     if (opened != mm::NoError) {
-        showError(ui_, mmErrorText(opened));
+        showError(ui_, device_.serverNotAnswering() ? kServerNotAnsweringText : mmErrorText(opened));
         showError(ui_, "デバイスはオープンされませんでした。");
         ring_.release();
         return;

@@ -15,6 +15,7 @@
 #include "settings/settings.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
@@ -29,8 +30,10 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// A playback or recording that has not ended this long after it should have counts as failed.
+// A playback that has not ended this long after it should have counts as failed.
 constexpr double kGraceSeconds = 15.0;
+// A recording device that delivered nothing for this long, while the program ran, has stopped.
+constexpr double kSilentDeviceSeconds = 5.0;
 
 // The console, remembering whether any error was reported (a device that failed on the way, say).
 class TrackingUi : public ConsoleUi {
@@ -122,11 +125,16 @@ bool readSettingsOption(const std::optional<std::string>& file, Settings& settin
 // chose by name, as the dialogs pick it; else the default. Sets useMapper and index; false after the message.
 bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fromSettings, const std::string& storedName,
                  std::int32_t& useMapper, std::int32_t& index, Ui& ui, const std::function<int(int, WaveDeviceCaps&)>& capabilities,
-                 const std::function<int()>& count)
+                 const std::function<int()>& count, const std::function<bool()>& notAnswering)
 {
     if (wanted) {
-        const auto lists = listPulseDevices();
+        bool silent = false;
+        const auto lists = listPulseDevices(&silent);
         const int n = lists ? pulseDeviceNumber(sinks ? lists->sinks : lists->sources, *wanted) : -1;
+        if (silent) {
+            std::cerr << "sonavik2-cli: " << kServerNotAnsweringText << '\n';
+            return false;
+        }
         if (n < 0) {
             std::cerr << "sonavik2-cli: no sound " << (sinks ? "output" : "input") << " \"" << *wanted
                       << "\" (sonavik2-cli devices lists them)\n";
@@ -142,6 +150,10 @@ bool chooseDevice(const std::optional<std::string>& wanted, bool sinks, bool fro
     }
     // The server is asked for its list only when the settings choose a device by name.
     const std::vector<std::string> names = deviceListNames(ui, count(), capabilities);
+    if (names.empty() && notAnswering()) {
+        std::cerr << "sonavik2-cli: " << kServerNotAnsweringText << '\n';
+        return false;
+    }
     index = entryForName(storedName, names.data(), static_cast<int>(names.size()));
     return true;
 }
@@ -184,7 +196,7 @@ int play(const std::vector<std::string>& args)
     Settings& s = ws.settings;
     if (!chooseDevice(deviceName, true, settingsFile.has_value(), deviceNameOf(s.playDeviceName), s.playUseMapper,
                      s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     [&] { return device.deviceCount(); }))
+                     [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
     if (!openWavFile(ws, ui, absolutePath(parsed->operands[0])))
         return kExitFailed;
@@ -215,6 +227,32 @@ int play(const std::vector<std::string>& args)
         return kExitFailed;
     }
     return ui.failed ? kExitFailed : kExitOk;
+}
+
+// Runs events until ended() holds; false when no packet arrived (packetCount() stood still) for
+// kSilentDeviceSeconds of the program's own running time. A stretch the program spent stopped (a signal,
+// a suspended machine) counts only as long as one slice, so a stall of the program is not blamed on the
+// device. A slice is short too because a signal sets ended() without posting a task.
+bool waitWhileSoundArrives(TaskQueue& events, const std::function<bool()>& ended,
+                           const std::function<std::uint64_t()>& packetCount)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr double kSlice = 0.25;
+    double silent = 0;
+    std::uint64_t seen = packetCount();
+    while (!ended()) {
+        const auto before = Clock::now();
+        events.runUntil([&] { return ended() || packetCount() != seen; }, kSlice);
+        if (packetCount() != seen) {
+            seen = packetCount();
+            silent = 0;
+            continue;
+        }
+        silent += std::min(std::chrono::duration<double>(Clock::now() - before).count(), 2 * kSlice);
+        if (silent >= kSilentDeviceSeconds)
+            return false;
+    }
+    return true;
 }
 
 int record(const std::vector<std::string>& args)
@@ -257,6 +295,8 @@ int record(const std::vector<std::string>& args)
     }
     if (!seconds && !settingsFile)
         return usageError("record needs --seconds (or the length in a --settings file)");
+    // Before anything can take long (the server, the device): an interrupt from here on ends the take.
+    StopOnSignals stopOnSignals;
 
     Workspace ws;
     Settings& s = ws.settings;
@@ -297,27 +337,30 @@ int record(const std::vector<std::string>& args)
     PulseWaveIn device(events.poster());
     if (!chooseDevice(deviceName, false, settingsFile.has_value(), deviceNameOf(s.recordDeviceName), s.recordUseMapper,
                      s.recordDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
-                     [&] { return device.deviceCount(); }))
+                     [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
         return kExitFailed;
+    if (stopRequested != 0) {
+        std::cerr << "sonavik2-cli: interrupted before recording started; nothing recorded\n";
+        return kExitFailed;
+    }
 
     Recorder recorder(ws, ui, device);
-    StopOnSignals stopOnSignals;
     bool deviceGone = false;
     bool stalled = false;
     recorder.hooks.settingsDialog = [] { return true; };
     recorder.hooks.closeStandby = [&] { deviceGone = true; };
+    std::uint64_t packets = 0;
+    recorder.hooks.levelChanged = [&] { ++packets; };
     recorder.hooks.standby = [&] {
         recorder.openLevelPicture(64, 32);
         if (s.recordOnlyWhenSound != 1)
             recorder.toggleCapturing();
-        // Storing ends once the next packet would not fit into the length asked for.
+        // Storing ends once the next packet would not fit into the length asked for, however long that
+        // takes by the clock (the whole program may have been stopped meanwhile).
         const std::uint64_t packet = ringBufferBytes(s.recordPackets, ws.pageSize);
         const auto full = [&] { return recorder.recordedBytes() + packet > recorder.recordAreaSize(); };
         const auto ended = [&] { return full() || deviceGone || stopRequested != 0; };
-        if (s.recordOnlyWhenSound == 1)
-            events.runUntil(ended, 1e9);  // waits for sound as long as it takes
-        else
-            stalled = !events.runUntil(ended, s.recordSeconds + kGraceSeconds);
+        stalled = !waitWhileSoundArrives(events, ended, [&] { return packets; });
         recorder.stopCapturing();
     };
     recorder.recordNewDocument();
@@ -340,9 +383,13 @@ int record(const std::vector<std::string>& args)
 
 int devices()
 {
-    const auto lists = listPulseDevices();
+    bool notAnswering = false;
+    const auto lists = listPulseDevices(&notAnswering);
     if (!lists) {
-        std::cerr << "sonavik2-cli: no sound server answers\n";
+        if (notAnswering)
+            std::cerr << "sonavik2-cli: " << kServerNotAnsweringText << '\n';
+        else
+            std::cerr << "sonavik2-cli: no sound server answers\n";
         return kExitFailed;
     }
     const auto show = [](const char* heading, const std::vector<PulseDeviceInfo>& list) {
@@ -376,7 +423,8 @@ const char* audioUsage()
            "                  description, as `devices` lists them\n";
 }
 
-int playPreview(Workspace& ws, int commandId, int target, std::optional<double> loopSeconds)
+int playPreview(Workspace& ws, int commandId, int target, std::optional<double> loopSeconds,
+                const std::optional<std::string>& deviceName, bool settingsFromFile)
 {
     TrackingUi ui;
     ws.pageSize = memoryPageSize();
@@ -388,6 +436,12 @@ int playPreview(Workspace& ws, int commandId, int target, std::optional<double> 
     render->setSettings(ws.settings);
     TaskQueue events;
     PulseWaveOut device(events.poster());
+    // The device is chosen as play chooses it: by its stored name, not by an index that may be stale.
+    Settings& s = ws.settings;
+    if (!chooseDevice(deviceName, true, settingsFromFile, deviceNameOf(s.playDeviceName), s.playUseMapper,
+                     s.playDeviceIndex, ui, [&](int n, WaveDeviceCaps& caps) { return device.capabilities(n, caps); },
+                     [&] { return device.deviceCount(); }, [&] { return device.serverNotAnswering(); }))
+        return kExitFailed;
     Player player(ws, ui, device);
     if (loopSeconds) {
         player.playPreview(render);

@@ -18,7 +18,9 @@ const char* audioUsage();
 // Returns the exit status: 0 done, 1 refused or failed, 2 usage error.
 int runAudioCommand(const std::vector<std::string>& args);
 // preview: plays what the edit commandId would write for target, set up in ws, once or over and over for
-// loopSeconds. Returns the exit status.
-int playPreview(Workspace& ws, int commandId, int target, std::optional<double> loopSeconds);
+// loopSeconds, on the device play would choose (deviceName as --device; settingsFromFile when ws.settings
+// came from a --settings file). Returns the exit status.
+int playPreview(Workspace& ws, int commandId, int target, std::optional<double> loopSeconds,
+                const std::optional<std::string>& deviceName, bool settingsFromFile);
 
 } // namespace sonavik::cli

@@ -46,7 +46,7 @@ std::string usage()
             names += std::string(names.empty() ? "" : " ") + c.cliName;
     return "usage: sonavik2-cli info [--yes] FILE.wav\n"
            "       sonavik2-cli edit IN.wav OUT.wav COMMAND [options]\n"
-           "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS]\n"
+           "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS] [--device NAME]\n"
            + std::string(sonavik::cli::audioUsage()) + spectralSynopsis() + sonavik::cli::recoverSynopsis()
            + "\n"
              "commands:\n"
@@ -55,7 +55,8 @@ std::string usage()
            "                  (canonical 44-byte header, written through a temporary file)\n"
            "  preview IN CMD  play what edit would write for nonlinear, equalize or reverb: the span from the\n"
            "                  target's first region start to its last region end, both channels, once on the\n"
-           "                  default output (or over and over for --loop SECONDS); nothing is written\n"
+           "                  default output (or over and over for --loop SECONDS); nothing is written;\n"
+           "                  the output is chosen as play chooses it (--device NAME, or --settings)\n"
            "\n"
            "edit commands:\n  "
            + names
@@ -118,9 +119,10 @@ struct Options {
     std::optional<std::string> preset;
     std::optional<int> threads;
     std::optional<double> loopSeconds;
+    std::optional<std::string> device;
     bool editOnly() const
     {
-        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads || loopSeconds;
+        return target || !selects.empty() || red || settingsFile || bits || response || preset || threads || loopSeconds || device;
     }
 };
 
@@ -191,6 +193,8 @@ int edit(const std::vector<std::string>& operands, const Options& options)
         return usageError("unknown edit command " + operands[2]);
     if (options.loopSeconds)
         return usageError("--loop goes with preview");
+    if (options.device)
+        return usageError("--device goes with preview");
     sonavik::Workspace ws;
     sonavik::ConsoleUi ui(std::cerr, options.yes ? sonavik::MessageAnswer::Yes : sonavik::MessageAnswer::No);
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
@@ -222,7 +226,8 @@ int preview(const std::vector<std::string>& operands, const Options& options)
     if (const int status = setUp(ws, ui, operands[0], *command, options); status != kExitOk)
         return status;
     sonavik::prepareParametersWithoutDialog(ws.settings, command->id);
-    return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds);
+    return playPreview(ws, command->id, options.target.value_or(0), options.loopSeconds, options.device,
+                       options.settingsFile.has_value());
 }
 
 } // namespace
@@ -258,7 +263,7 @@ int main(int argc, char** argv)
         }
         // Options with a value: "--name VALUE" or "--name=VALUE".
         auto option = takeValuedOption(
-            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads", "--loop"});
+            args, i, {"--target", "--select", "--red", "--settings", "--bits", "--response", "--preset", "--threads", "--loop", "--device"});
         if (const std::string* error = std::get_if<std::string>(&option))
             return usageError(*error);
         const std::string& name = std::get<OptionValue>(option).name;
@@ -292,6 +297,8 @@ int main(int argc, char** argv)
             options.threads = std::get<int>(threads);
         } else if (name == "--preset") {
             options.preset = *value;
+        } else if (name == "--device") {
+            options.device = *value;
         } else if (name == "--loop") {
             options.loopSeconds = parseNumber<double>(*value);
             if (!options.loopSeconds || *options.loopSeconds <= 0 || *options.loopSeconds > 86400)

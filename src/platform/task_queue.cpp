@@ -29,11 +29,9 @@ bool TaskQueue::runUntil(const std::function<bool()>& done, double seconds)
             const auto now = Clock::now();
             if (now >= deadline)
                 return false;
-            if (tasks_.empty())
-                wake_.wait_until(lock, std::min(deadline, now + std::chrono::milliseconds(10)),
-                                 [this] { return !tasks_.empty(); });
-            if (tasks_.empty())
-                continue;
+            // Only a task can change what done() looks at: sleep until one comes or the time is up.
+            if (!wake_.wait_until(lock, deadline, [this] { return !tasks_.empty(); }))
+                return done();
             task = std::move(tasks_.front());
             tasks_.pop_front();
         }

@@ -21,7 +21,8 @@ public:
     void post(std::function<void()> task);
     PostToUi poster();
     // Runs queued tasks in order until done() holds (true) or the time is up (false). done() is checked
-    // after every task and at least every 10 ms.
+    // at the start, after every task and when the time is up: while no task comes the thread sleeps, so
+    // a done() that changes without a task (a signal's flag) is seen only at the end.
     bool runUntil(const std::function<bool()>& done, double seconds);
     void runFor(double seconds) { runUntil([] { return false; }, seconds); }
 

@@ -42,6 +42,9 @@ inline constexpr int Synchronous = 35;
 // The text shown for a result code; unknown codes give "その他のエラー ( N )".
 std::string mmErrorText(int code);
 
+// Shown instead of "no device" when the sound server is there but did not answer in time.
+inline constexpr const char* kServerNotAnsweringText = "サウンドサーバーが応答しません";
+
 // Device number of the system's default device (the "audio mapper").
 inline constexpr int kWaveMapper = -1;
 
@@ -127,6 +130,8 @@ public:
         resumeAt = 0;
         return mm::NotSupported;
     }
+    // Whether the last call failed because the sound server is there but did not answer in time.
+    virtual bool serverNotAnswering() { return false; }
 };
 
 // An input device system; at most one device is open per object.
@@ -149,6 +154,8 @@ public:
     // Bytes the source delivered since open() that could not be kept (the program stalled for longer
     // than the device holds sound, or the server itself dropped some); 0 for a device that loses nothing.
     virtual std::uint64_t lostBytes() const { return 0; }
+    // Whether the last call failed because the sound server is there but did not answer in time.
+    virtual bool serverNotAnswering() { return false; }
 };
 
 } // namespace sonavik

@@ -58,21 +58,79 @@ pa_context* Connection::ready()
     return context_;
 }
 
-bool Connection::waitUntil(const std::function<bool()>& done, pa_usec_t usec)
+void Connection::beginCall()
+{
+    callEnds_ = pa_rtclock_now() + kSlowServerWait;
+    unanswered_ = false;
+}
+
+namespace {
+
+// The mainloop's time for a moment on the monotonic clock.
+timeval wallTimeOf(pa_usec_t at)
+{
+    const pa_usec_t now = pa_rtclock_now();
+    timeval when{};
+    pa_gettimeofday(&when);
+    pa_timeval_add(&when, at > now ? at - now : 0);
+    return when;
+}
+
+} // namespace
+
+bool Connection::waitUntil(const std::function<bool()>& done)
 {
     if (done())
         return true;
+    if (silent_) {
+        unanswered_ = true;
+        probe();
+        return false;
+    }
+    const pa_usec_t start = pa_rtclock_now();
+    const pa_usec_t cap = callEnds_ != 0 ? callEnds_ : start + kSlowServerWait;
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-    timeval when{};
-    pa_gettimeofday(&when);
-    pa_timeval_add(&when, usec);
+    timeval when = wallTimeOf(std::min(cap, start + kServerWait));
     Alarm alarm{this, false};
     pa_time_event* event = api->time_new(api, &when, &Connection::onAlarm, &alarm);
-    while (!done() && !alarm.rang)
+    while (!done() && !alarm.rang) {
         pa_threaded_mainloop_wait(loop_);
+        // Woken by a callback: the server answered something, so it is slow rather than gone.
+        if (!done() && !alarm.rang && event) {
+            when = wallTimeOf(std::min(cap, pa_rtclock_now() + kServerWait));
+            api->time_restart(event, &when);
+        }
+    }
     if (event)
         api->time_free(event);
-    return done();
+    if (done())
+        return true;
+    unanswered_ = true;
+    if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) {
+        silent_ = true;
+        probe();
+    }
+    return false;
+}
+
+void Connection::probe()
+{
+    if (probing_ || !context_ || pa_context_get_state(context_) != PA_CONTEXT_READY)
+        return;
+    if (pa_operation* o = pa_context_get_server_info(context_, &Connection::onProbe, this)) {
+        probing_ = true;
+        pa_operation_unref(o);
+    }
+}
+
+void Connection::onProbe(pa_context* context, const pa_server_info*, void* self)
+{
+    auto* c = static_cast<Connection*>(self);
+    if (context != c->context_)
+        return;
+    c->probing_ = false;
+    c->silent_ = false;
+    c->signal();
 }
 
 bool Connection::finish(pa_operation* operation)
@@ -95,6 +153,8 @@ void Connection::onAlarm(pa_mainloop_api*, pa_time_event*, const timeval*, void*
 
 void Connection::drop()
 {
+    silent_ = false;
+    probing_ = false;
     if (!context_)
         return;
     pa_context_set_state_callback(context_, nullptr, nullptr);
@@ -138,6 +198,9 @@ void forget(pa_stream*& stream)
     pa_stream_set_state_callback(stream, nullptr, nullptr);
     pa_stream_set_write_callback(stream, nullptr, nullptr);
     pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
+    pa_stream_set_suspended_callback(stream, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
         pa_stream_disconnect(stream);
     pa_stream_unref(stream);

@@ -17,8 +17,12 @@
 namespace sonavik::pulse {
 
 inline constexpr const char* kClientName = "Sonavik 2";
-// How long a call on the user-interface thread waits for the server before it counts as gone.
-inline constexpr pa_usec_t kServerWait = 5 * PA_USEC_PER_SEC;
+// How long a call on the user-interface thread waits for a server that gives no sign of life before it
+// gives up: one that is there but does not answer (stopped, swapped out) must not freeze the window.
+inline constexpr pa_usec_t kServerWait = PA_USEC_PER_SEC / 2;
+// How long one call waits for a server that answers, but slowly (a loaded machine), all its steps
+// together.
+inline constexpr pa_usec_t kSlowServerWait = 5 * PA_USEC_PER_SEC;
 
 class LoopLock {
 public:
@@ -48,8 +52,17 @@ public:
 
     pa_context* context() const { return context_; }
 
-    // Waits (the lock is given up meanwhile) until done() holds or the time is up.
-    bool waitUntil(const std::function<bool()>& done, pa_usec_t usec = kServerWait);
+    // Waits (the lock is given up meanwhile) until done() holds, the server gave no sign of life for
+    // kServerWait, or the call's kSlowServerWait is up. While the server has let a wait run out and not
+    // answered since, nothing is waited for: a question is sent instead, and its answer makes the server
+    // count as answering again.
+    bool waitUntil(const std::function<bool()>& done);
+
+    // A call on the user-interface thread begins (lock held): its waits share kSlowServerWait from now on.
+    void beginCall();
+    void endCall() { callEnds_ = 0; }
+    // Whether the last call gave up waiting for a server that is there (as opposed to one that is gone).
+    bool unanswered() const { return unanswered_; }
 
     // Waits for an operation whose callback signals, then lets it go; false when it did not end in time.
     bool finish(pa_operation* operation);
@@ -64,10 +77,30 @@ private:
 
     static void onContextState(pa_context*, void* self) { static_cast<Connection*>(self)->signal(); }
     static void onAlarm(pa_mainloop_api*, pa_time_event*, const timeval*, void* alarm);
+    static void onProbe(pa_context*, const pa_server_info*, void* self);
     void drop();
+    void probe();
 
     pa_threaded_mainloop* loop_;
     pa_context* context_ = nullptr;
+    // With the lock held.
+    pa_usec_t callEnds_ = 0;  // 0 outside a call
+    bool unanswered_ = false;
+    bool silent_ = false;     // a wait ran out on this context, and no answer came since
+    bool probing_ = false;
+};
+
+// The lock, for one call on the user-interface thread: its waits for the server share one time limit.
+class CallLock {
+public:
+    explicit CallLock(Connection& c) : lock_(c.loop()), connection_(c) { c.beginCall(); }
+    ~CallLock() { connection_.endCall(); }
+    CallLock(const CallLock&) = delete;
+    CallLock& operator=(const CallLock&) = delete;
+
+private:
+    LoopLock lock_;
+    Connection& connection_;
 };
 
 pa_sample_spec specOf(const WaveDeviceFormat& f);

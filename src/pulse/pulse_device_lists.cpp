@@ -43,6 +43,24 @@ void collectDefaults(pa_context*, const pa_server_info* info, void* query)
     q->connection->signal();
 }
 
+// Devices of the same description are told apart in the lists, and chosen by, the later ones
+// numbered in the server's order: "Null Output", "Null Output (2)".
+void tellApart(std::vector<PulseDeviceInfo>& list)
+{
+    for (std::size_t i = 1; i < list.size(); ++i) {
+        int same = 1;
+        for (std::size_t j = 0; j < i; ++j)
+            same += list[j].description == list[i].description ? 1 : 0;
+        if (same > 1) {
+            std::string numbered = list[i].description + " (" + std::to_string(same) + ")";
+            // A device whose own description reads so already gets a further number.
+            while (std::any_of(list.begin(), list.end(), [&](const PulseDeviceInfo& d) { return d.description == numbered; }))
+                numbered = list[i].description + " (" + std::to_string(++same) + ")";
+            list[i].description = numbered;
+        }
+    }
+}
+
 } // namespace
 
 // The devices of one direction with the default marked; nothing when the server does not answer.
@@ -63,6 +81,7 @@ std::optional<std::vector<PulseDeviceInfo>> queryDevices(Connection& c, bool sin
     const std::string& wanted = sinks ? defaults.sink : defaults.source;
     for (PulseDeviceInfo& d : list)
         d.isDefault = d.name == wanted;
+    tellApart(list);
     return list;
 }
 
@@ -101,7 +120,7 @@ int lookUp(Connection& c, bool sinks, int device, const WaveDeviceFormat& format
 
 int deviceCountOf(Connection& c, bool sinks)
 {
-    LoopLock lock(c.loop());
+    CallLock lock(c);
     const auto list = queryDevices(c, sinks);
     return list ? static_cast<int>(list->size()) : 0;
 }
@@ -110,7 +129,7 @@ int capabilitiesOf(Connection& c, bool sinks, int device, std::uint32_t support,
 {
     if (!c.works())
         return mm::NoDriver;
-    LoopLock lock(c.loop());
+    CallLock lock(c);
     std::string name, description;
     if (const int code = resolveDevice(c, sinks, device, name, &description); code != mm::NoError)
         return code;
@@ -134,16 +153,21 @@ int checkPcmFormat(const WaveDeviceFormat& f)
     return ok ? mm::NoError : mm::BadFormat;
 }
 
-std::optional<PulseDeviceLists> listPulseDevices()
+std::optional<PulseDeviceLists> listPulseDevices(bool* notAnswering)
 {
+    if (notAnswering)
+        *notAnswering = false;
     Connection c;
     if (!c.works())
         return std::nullopt;
-    LoopLock lock(c.loop());
+    CallLock lock(c);
     auto sinks = queryDevices(c, true);
-    auto sources = queryDevices(c, false);
-    if (!sinks || !sources)
+    auto sources = sinks ? queryDevices(c, false) : std::nullopt;
+    if (!sinks || !sources) {
+        if (notAnswering)
+            *notAnswering = c.unanswered();
         return std::nullopt;
+    }
     return PulseDeviceLists{std::move(*sinks), std::move(*sources)};
 }
 

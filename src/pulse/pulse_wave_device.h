@@ -36,8 +36,10 @@ struct PulseDeviceLists {
     std::vector<PulseDeviceInfo> sources;
 };
 
-// The server's sinks and sources in its own order, the default ones marked; nothing when no server answers.
-std::optional<PulseDeviceLists> listPulseDevices();
+// The server's sinks and sources in its own order, the default ones marked, devices of one description
+// numbered ("Null Output (2)"); nothing when no server answers, with notAnswering set when one is there
+// but does not answer in time.
+std::optional<PulseDeviceLists> listPulseDevices(bool* notAnswering = nullptr);
 
 // The number of the device whose name or description is nameOrDescription in list, or -1.
 int pulseDeviceNumber(const std::vector<PulseDeviceInfo>& list, const std::string& nameOrDescription);
@@ -69,6 +71,8 @@ public:
     // The server lets a stream write over what it holds: from a little after the byte it reads now.
     int replaceQueued(std::uint64_t& resumeAt) override;
 
+    bool serverNotAnswering() override;
+
     // Bytes heard since the device was opened or last reset, by the server's clock (for a play position).
     std::uint64_t playedBytes() const;
     bool isOpen() const;
@@ -99,6 +103,11 @@ public:
     int reset() override;
     int close() override;
     std::uint64_t lostBytes() const override;
+    bool serverNotAnswering() override;
+
+    // What the input holds for a program that does not take its buffers back, from the next open on:
+    // bytes (whole frames of them); 0, the default, is a minute of sound and at least 4 MiB.
+    void setHeldLimit(std::size_t bytes);
 
     bool isOpen() const;
     // The name of the source the stream records from now; empty while none.

@@ -2,9 +2,9 @@
 
 #include "pulse/pulse_connection.h"
 #include "pulse/pulse_device_lists.h"
+#include "pulse/record_hold.h"
 
 #include <algorithm>
-#include <cstring>
 #include <deque>
 
 namespace sonavik {
@@ -48,62 +48,48 @@ struct PulseWaveIn::Impl : DeviceCore {
         std::size_t filled;
     };
     std::deque<Slot> queue;
-    // What arrived while no buffer was queued, in order, from heldFrom on.
-    std::vector<unsigned char> held;
-    std::size_t heldFrom = 0;
+    // What arrived while no buffer was queued, and what was lost.
+    RecordHold hold;
+    SourceClockCheck clock;
+    // 0: a minute of sound, at least 4 MiB.
     std::size_t heldLimit = 0;
-    std::uint64_t lostBytes = 0;
+
+    // When the stream was last read or timed, and whether that paused for long since the last report:
+    // the server's queue overflows only then, and an uneven source alone is never taken for a loss.
+    pa_usec_t lastRead = 0;
+    bool readPaused = false;
+
+    // Lock held, on the connection's thread: a second or more since it last ran for the stream means the
+    // whole program (or that thread) was held up.
+    void noteRunning()
+    {
+        const pa_usec_t now = pa_rtclock_now();
+        if (lastRead != 0 && now - lastRead > PA_USEC_PER_SEC)
+            readPaused = true;
+        lastRead = now;
+    }
 
     // Lock held: takes everything the server has sent, then fills the queued buffers from it.
     void take()
     {
         if (!stream)
             return;
-        for (;;) {
-            const void* data = nullptr;
-            std::size_t n = 0;
-            if (pa_stream_peek(stream, &data, &n) < 0 || n == 0)
-                break;
-            if (data)
-                hold(static_cast<const unsigned char*>(data), n);
-            else
-                lostBytes += n;  // a hole: the server had dropped this much
-            pa_stream_drop(stream);
-        }
+        noteRunning();
+        hold.takeAll([this](const void*& data, std::size_t& n) { return pa_stream_peek(stream, &data, &n) >= 0; },
+                     [this] { pa_stream_drop(stream); });
         fill();
-    }
-
-    void hold(const unsigned char* data, std::size_t n)
-    {
-        if (heldFrom > 0 && heldFrom * 2 >= held.size()) {
-            held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(heldFrom));
-            heldFrom = 0;
-        }
-        const std::size_t frame = pa_frame_size(&spec);
-        const std::size_t room = heldLimit - std::min(heldLimit, held.size() - heldFrom);
-        std::size_t keep = std::min(n, room);
-        keep -= keep % frame;
-        lostBytes += n - keep;
-        held.insert(held.end(), data, data + keep);
     }
 
     void fill()
     {
         std::vector<Finished> full;
-        while (!queue.empty() && heldFrom < held.size()) {
+        while (!queue.empty() && hold.heldBytes() > 0) {
             Slot& s = queue.front();
-            const std::size_t n = std::min(s.capacity - s.filled, held.size() - heldFrom);
-            std::memcpy(s.buffer->data + s.filled, held.data() + heldFrom, n);
-            s.filled += n;
-            heldFrom += n;
+            s.filled += hold.moveInto(s.buffer->data + s.filled, s.capacity - s.filled);
             if (s.filled < s.capacity)
                 break;
             full.push_back({s.buffer, s.filled});
             queue.pop_front();
-        }
-        if (heldFrom == held.size()) {
-            held.clear();
-            heldFrom = 0;
         }
         deliver(std::move(full));
     }
@@ -122,11 +108,50 @@ struct PulseWaveIn::Impl : DeviceCore {
         // server, not by a buffer that overflows here.
         if (!queue.empty())
             attr.fragsize = static_cast<std::uint32_t>(queue.front().capacity);
-        if (pa_stream_connect_record(stream, target.empty() ? nullptr : target.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) < 0) {
+        // The server's queue for the stream is left at its largest (maxlength -1): it holds what the
+        // source makes while the whole program is stopped. What overflows it is found by the clock check.
+        pa_stream_set_latency_update_callback(stream, &Impl::onTiming, this);
+        pa_stream_set_suspended_callback(stream, &Impl::onSourceChanged, this);
+        pa_stream_set_moved_callback(stream, &Impl::onSourceChanged, this);
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_record(stream, target.empty() ? nullptr : target.c_str(), &attr, flags) < 0) {
             dropStream();
             return refusalCode(context);
         }
-        return settle(context);
+        if (const int code = settle(context); code != mm::NoError)
+            return code;
+        // The source is uneven by up to a piece of what it hands over; a quarter of a second is allowed
+        // besides.
+        const pa_buffer_attr* granted = pa_stream_get_buffer_attr(stream);
+        const std::uint64_t piece = granted && granted->fragsize != static_cast<std::uint32_t>(-1) ? granted->fragsize : 0;
+        const auto perSecond = static_cast<std::uint32_t>(pa_bytes_per_second(&spec));
+        clock.reset(perSecond, static_cast<std::uint32_t>(pa_frame_size(&spec)), perSecond / 4 + 2 * piece);
+        lastRead = 0;
+        readPaused = false;
+        return mm::NoError;
+    }
+
+    static void onTiming(pa_stream* s, void* self)
+    {
+        auto* d = static_cast<Impl*>(self);
+        if (s != d->stream)
+            return;
+        const pa_timing_info* t = pa_stream_get_timing_info(s);
+        d->noteRunning();
+        if (!t || t->write_index_corrupt)
+            return;
+        const std::int64_t position = t->write_index + static_cast<std::int64_t>(pa_usec_to_bytes(t->source_usec, &d->spec));
+        const std::uint64_t lost = d->clock.report(pa_timeval_load(&t->timestamp), position);
+        if (lost > 0 && d->readPaused)
+            d->hold.countLost(lost);
+        d->readPaused = false;
+    }
+
+    static void onSourceChanged(pa_stream* s, void* self)
+    {
+        auto* d = static_cast<Impl*>(self);
+        if (s == d->stream)
+            d->clock.restart();
     }
 
     static void onReadable(pa_stream* s, std::size_t, void* self)
@@ -153,7 +178,7 @@ int PulseWaveIn::queryFormat(int device, const WaveDeviceFormat& format)
     Impl& d = *impl_;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     std::string target;
     if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
@@ -167,7 +192,7 @@ int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallba
         return mm::Allocated;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     std::string target;
     if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
         return code;
@@ -177,10 +202,8 @@ int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallba
     d.spec = spec;
     d.target = target;
     d.queue.clear();
-    d.held.clear();
-    d.heldFrom = 0;
-    d.heldLimit = static_cast<std::size_t>(std::max<std::uint64_t>(kHeldSeconds * pa_bytes_per_second(&spec), std::uint64_t{1} << 22));
-    d.lostBytes = 0;
+    const std::size_t minute = static_cast<std::size_t>(std::max<std::uint64_t>(kHeldSeconds * pa_bytes_per_second(&spec), std::uint64_t{1} << 22));
+    d.hold.reset(pa_frame_size(&spec), d.heldLimit > 0 ? d.heldLimit : minute);
     d.beginOpen(std::move(onDone), std::move(onFailed));
     return mm::NoError;
 }
@@ -201,7 +224,7 @@ int PulseWaveIn::addBuffer(WaveBuffer& buffer)
     if (const int refused = enterQueue(d.open, buffer); refused != mm::NoError)
         return refused;
     buffer.bytesRecorded = 0;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.queue.push_back({&buffer, capacity, 0});
     d.fill();
     return mm::NoError;
@@ -212,7 +235,7 @@ int PulseWaveIn::start()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     if (d.stream)
         return mm::NoError;
     d.failed = false;
@@ -224,15 +247,14 @@ int PulseWaveIn::reset()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.dropStream();
     const std::size_t frame = std::max<std::size_t>(pa_frame_size(&d.spec), 1);
     std::vector<Finished> queued;
     for (const Impl::Slot& s : d.queue)
         queued.push_back({s.buffer, s.filled - s.filled % frame});
     d.queue.clear();
-    d.held.clear();
-    d.heldFrom = 0;
+    d.hold.dropHeld();
     d.returnAll(std::move(queued));
     return mm::NoError;
 }
@@ -247,9 +269,18 @@ std::uint64_t PulseWaveIn::lostBytes() const
     Impl& d = *impl_;
     if (!d.connection.works())
         return 0;
-    LoopLock lock(d.connection.loop());
-    return d.lostBytes;
+    CallLock lock(d.connection);
+    return d.hold.lostBytes();
 }
+
+void PulseWaveIn::setHeldLimit(std::size_t bytes)
+{
+    Impl& d = *impl_;
+    CallLock lock(d.connection);
+    d.heldLimit = bytes;
+}
+
+bool PulseWaveIn::serverNotAnswering() { return impl_->connection.unanswered(); }
 
 bool PulseWaveIn::isOpen() const { return impl_->open; }
 

@@ -214,12 +214,17 @@ struct PulseWaveOut::Impl : DeviceCore {
             d->pump();
     }
 
-    static void onDrained(pa_stream* s, int, void* self)
+    static void onDrained(pa_stream* s, int success, void* self)
     {
         auto* d = static_cast<Impl*>(self);
         if (s != d->stream || !d->draining)
             return;
         d->draining = false;
+        // The server could not play the end (the stream was killed): the sound was not all heard.
+        if (!success) {
+            d->lost();
+            return;
+        }
         d->drained = true;
         d->finishEntries();
     }
@@ -244,7 +249,7 @@ int PulseWaveOut::open(int device, const WaveDeviceFormat& format, WaveDoneCallb
         return mm::Allocated;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     std::string target;
     if (const int code = lookUp(d.connection, true, device, format, target); code != mm::NoError)
         return code;
@@ -270,7 +275,7 @@ int PulseWaveOut::write(WaveBuffer& buffer)
     Impl& d = *impl_;
     if (const int refused = enterQueue(d.open, buffer); refused != mm::NoError)
         return refused;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.queue.push_back({&buffer, buffer.data, buffer.bufferLength, 0});
     if (!d.paused)
         d.run();
@@ -282,7 +287,7 @@ int PulseWaveOut::pause()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.paused = true;
     if (d.stream && !d.corked) {
         if (pa_operation* o = pa_stream_cork(d.stream, 1, nullptr, nullptr))
@@ -297,7 +302,7 @@ int PulseWaveOut::restart()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.paused = false;
     d.run();
     return mm::NoError;
@@ -308,7 +313,7 @@ int PulseWaveOut::reset()
     Impl& d = *impl_;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     // Stops at once: the server drops what it holds with the stream; the next write connects again.
     d.dropStream();
     d.returnQueue();
@@ -331,7 +336,7 @@ int PulseWaveOut::setVolume(std::uint32_t volume)
     Impl& d = *impl_;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     d.volume = volume;
     d.volumeSet = true;
     if (d.stream && d.streamUp && d.connection.context()) {
@@ -358,7 +363,7 @@ int PulseWaveOut::setPlaybackRate(std::uint32_t rate)
     Impl& d = *impl_;
     if (!d.connection.works())
         return mm::NoDriver;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     const std::uint32_t before = d.rate;
     d.rate = rate;
     const std::uint32_t hz = d.rateHz();
@@ -385,7 +390,7 @@ int PulseWaveOut::replaceQueued(std::uint64_t& resumeAt)
     resumeAt = 0;
     if (!d.open)
         return mm::InvalidHandle;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     if (!d.stream || !d.streamUp || d.failed || d.corked)
         return mm::NotSupported;
     // Where the server reads now, asked afresh: the timing it sends by itself may be a second old.
@@ -424,12 +429,14 @@ std::uint64_t PulseWaveOut::playedBytes() const
     Impl& d = *impl_;
     if (!d.connection.works())
         return 0;
-    LoopLock lock(d.connection.loop());
+    CallLock lock(d.connection);
     pa_usec_t heard = 0;
     if (!d.stream || pa_stream_get_state(d.stream) != PA_STREAM_READY || pa_stream_get_time(d.stream, &heard) < 0)
         return 0;
     return std::min<std::uint64_t>(pa_usec_to_bytes(heard, &d.spec), d.writtenBytes);
 }
+
+bool PulseWaveOut::serverNotAnswering() { return impl_->connection.unanswered(); }
 
 bool PulseWaveOut::isOpen() const { return impl_->open; }
 

@@ -166,9 +166,16 @@ protected:
 
     // Records from source, storing from the start, while during() runs inside the standby; the recording
     // goes on for settle milliseconds after it. Every message of the recording lands in ui.
-    void recordWhile(Workspace& ws, test::ScriptedUi& ui, int source, const std::function<void()>& during, int settle = 400)
+    void recordWhile(Workspace& ws, test::ScriptedUi& ui, int source, const std::function<void()>& during, int settle = 400,
+                     std::int32_t rate = 44100)
     {
         recordFrom(ws, source, 2, 60, 1);
+        if (rate != 44100) {
+            ws.settings.recordRateIndex = 5;
+            ws.settings.recordCustomRate = rate;
+            // Packets of about 20 ms, as at 44100 Hz: the window's thread keeps up with them.
+            ws.settings.recordPackets = static_cast<std::int32_t>(rate / 44100 + 1);
+        }
         PulseWaveIn in(postToQt());
         Recorder recorder(ws, ui, in);
         recorder.hooks.settingsDialog = [] { return true; };
@@ -227,6 +234,43 @@ TEST_F(RealDevices, WhatIsPlayedComesBackWholeAndInOrderToItsLastFrameThroughASt
         EXPECT_EQ(framesBackInOrder(recordWs.document, playWs.document), playWs.document.frameCount)
             << c.packets << "-page packets, a stall of " << c.stallMs << " ms";
     }
+}
+
+// A ring larger than the server's queue for a stream (4 MiB): the stream is handed only what the server
+// asks for, and every frame comes back from the monitor. 192000 Hz stereo fills 4 MiB in 5.5 s.
+TEST_F(RealDevices, ARingLargerThanTheServersQueueComesBackWhole)
+{
+    const std::string module = pactl({"load-module", "module-null-sink", "sink_name=fast_null", "rate=192000", "norewinds=1"});
+    ASSERT_FALSE(module.empty());
+    const int sink = deviceNumber(true, "fast_null");
+    const int monitor = deviceNumber(false, "fast_null.monitor");
+    ASSERT_GE(sink, 0);
+    ASSERT_GE(monitor, 0);
+    Workspace playWs;
+    useDefaults(playWs);
+    makeNoise(playWs.document, 192000 * 7, 16);
+    playWs.document.format = {1, 2, 192000, 768000, 4, 16, 0};
+    playWs.settings.playUseMapper = 0;
+    playWs.settings.playDeviceIndex = sink;
+    // Ten buffers of 512 KiB.
+    playWs.settings.playPackets = 128;
+    playWs.loopMode = 0;
+    test::ScriptedUi playUi, recordUi;
+    PulseWaveOut out(postToQt());
+    Player player(playWs, playUi, out);
+    bool played = false;
+    Workspace recordWs;
+    recordWhile(recordWs, recordUi, monitor, [&] {
+        player.playOrStop();
+        ASSERT_EQ(playWs.playing, 1) << ::testing::PrintToString(playUi.texts());
+        played = waitFor([&] { return playWs.playing == 0; }, 30000);
+    }, 400, 192000);
+    pactl({"unload-module", QString::fromStdString(module)});
+    EXPECT_TRUE(played);
+    EXPECT_TRUE(playUi.messages.empty()) << ::testing::PrintToString(playUi.texts());
+    EXPECT_TRUE(recordUi.messages.empty()) << ::testing::PrintToString(recordUi.texts());
+    ASSERT_TRUE(recordWs.document.hasData());
+    EXPECT_EQ(framesBackInOrder(recordWs.document, playWs.document), playWs.document.frameCount);
 }
 
 // The settings' separate left and right volumes and playback rate act on the stream: a silenced right
@@ -318,6 +362,61 @@ TEST_F(RealDevices, RecordingFromTheSineSourceKeepsEveryFrameThroughAStall)
     // 441000 bytes hold 26 packets of 16384 bytes.
     EXPECT_EQ(doc.frameCount, 26 * 16384 / 2);
     EXPECT_LT(largestSpliceError(doc), 8.0);
+}
+
+// With room for 64 KiB held and the window's thread stalled for a second, the sine runs on through the
+// one queued buffer and exactly those 64 KiB; what came after, until buffers were queued again, is
+// counted lost.
+TEST_F(RealDevices, TheInputHoldsExactlyItsLimitAndCountsWhatIsOver)
+{
+    constexpr std::uint32_t kBuffer = 16384;
+    constexpr std::size_t kHeld = 65536;
+    PulseWaveIn in(postToQt());
+    in.setHeldLimit(kHeld);
+    std::vector<std::vector<unsigned char>> bytes(8, std::vector<unsigned char>(kBuffer));
+    std::vector<WaveBuffer> buffers(8);
+    std::vector<unsigned char> got;
+    bool taking = true;
+    const auto queue = [&](WaveBuffer& b) {
+        b.bufferLength = kBuffer;
+        ASSERT_EQ(in.prepare(b), mm::NoError);
+        ASSERT_EQ(in.addBuffer(b), mm::NoError);
+    };
+    const WaveDeviceFormat mono{1, 1, 44100, 88200, 2, 16};
+    ASSERT_EQ(in.open(sineIndex_, mono, [&](WaveBuffer* b) {
+        got.insert(got.end(), b->data, b->data + b->bytesRecorded);
+        if (taking)
+            queue(*b);
+    }, [](int) {}), mm::NoError);
+    for (std::size_t i = 0; i < buffers.size(); ++i)
+        buffers[i].data = bytes[i].data();
+    queue(buffers[0]);
+    ASSERT_EQ(in.start(), mm::NoError);
+    stall(1000);
+    for (std::size_t i = 1; i < buffers.size(); ++i)
+        queue(buffers[i]);
+    // The sine source hands its sound over in bursts: long enough for more to come after the loss.
+    ASSERT_TRUE(waitFor([&] { return got.size() > kBuffer + kHeld + 2 * kBuffer; }, 10000)) << got.size();
+    taking = false;
+    EXPECT_EQ(in.reset(), mm::NoError);
+    runFor(50);
+    EXPECT_EQ(in.close(), mm::NoError);
+    EXPECT_GT(in.lostBytes(), 0u);
+
+    SoundDocument doc;
+    doc.format = {1, 1, 44100, 88200, 2, 16, 0};
+    doc.frameCount = static_cast<std::int32_t>(got.size() / 2);
+    ASSERT_GT(doc.frameCount, static_cast<std::int32_t>((kBuffer + kHeld) / 2));
+    doc.samples = SampleBuffer::allocate(got.size());
+    std::memcpy(doc.samples.data(), got.data(), got.size());
+    // The first frame that does not run on from the two before it.
+    const auto* x = reinterpret_cast<const std::int16_t*>(doc.samples.data());
+    const double c = 2.0 * std::cos(2.0 * M_PI * 440.0 / 44100);
+    std::int32_t splice = -1;
+    for (std::int32_t i = 2; i < doc.frameCount && splice < 0; ++i)
+        if (std::abs(x[i] - c * x[i - 1] + x[i - 2]) > 100)
+            splice = i;
+    EXPECT_EQ(splice, static_cast<std::int32_t>((kBuffer + kHeld) / 2));
 }
 
 // "Use the audio mapper" is the server's default at the time of opening, following pactl.
@@ -612,7 +711,10 @@ TEST_F(RealDevices, CommandLineRecordsTheDefaultInputAndPlaysTheFileBack)
     EXPECT_EQ(listed.status, 0) << listed.errors;
     EXPECT_NE(listed.output.find("\tnull\tNull Output"), std::string::npos) << listed.output;
     EXPECT_NE(listed.output.find("\tsine_input\t"), std::string::npos) << listed.output;
-    EXPECT_NE(listed.output.find("* "), std::string::npos) << listed.output;
+    // The private server's defaults: the sink "null" and the source "sine_input", each marked in its list.
+    EXPECT_NE(listed.output.find("* " + std::to_string(playIndex_) + "\tnull\t"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("* " + std::to_string(sineIndex_) + "\tsine_input\t"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("  " + std::to_string(monitorIndex_) + "\tnull.monitor\t"), std::string::npos) << listed.output;
 }
 
 // Settings from a parameter.ini image pick the format, packets and the device by its stored name; a
@@ -730,6 +832,39 @@ TEST_F(RealDevices, CommandLinePreviewIsWhatEditWrites)
         EXPECT_EQ(played.status, 0) << played.errors;
         ASSERT_TRUE(recordWs.document.hasData());
         EXPECT_EQ(framesBackInOrder(recordWs.document, span), span.frameCount);
+    }
+}
+
+// preview picks its output as play does: by the stored name where the stored index is stale, and by
+// --device.
+TEST_F(RealDevices, CommandLinePreviewChoosesItsOutputAsPlayDoes)
+{
+    test::TempDir dir;
+    SoundDocument noise;
+    makeNoise(noise, 4410, 5);
+    test::ScriptedUi quiet;
+    const std::string in = dir.file("in.wav");
+    ASSERT_TRUE(writeWavFile(quiet, noise, in));
+    Settings s = curveSettings();
+    s.playUseMapper = 0;
+    s.playDeviceIndex = 7;
+    setFieldText(s.playDeviceName, "Null Output");
+    const std::string ini = dir.file("parameter.ini");
+    writeSettings(s, ini);
+    const QString file = QString::fromStdString(in);
+    struct Run {
+        QStringList options;
+        int status;
+    };
+    const Run runs[] = {
+        {{"--settings", QString::fromStdString(ini)}, 0},
+        {{"--device", "null"}, 0},
+        {{"--device", "no_such_sink"}, 1},
+    };
+    for (const Run& r : runs) {
+        const CliRun got = runCli(QStringList{"preview", file, "equalize", "--target", "1", "--loop", "0.2"} + r.options);
+        EXPECT_FALSE(got.crashed);
+        EXPECT_EQ(got.status, r.status) << r.options.join(' ').toStdString() << "\n" << got.errors;
     }
 }
 
@@ -923,6 +1058,151 @@ TEST_F(RealDevices, NewRecordsFromTheDefaultInputThroughBothDialogsIntoNewData1)
     EXPECT_EQ(ws.document.frameCount, 5 * 16384 / 2);
     EXPECT_EQ(window.windowTitle(), QString::fromUtf8("Sonavik 2 - \"New Data(1).wav\" * 0 -"));
     EXPECT_NE(window.bigButton(2)->look(), BigButtonLook::Disabled);
+}
+
+// The whole program stopped for longer than the server's queue for the stream holds: what the server
+// dropped is told as a loss, and the take still ends by its stored length (not by the clock, and not
+// as a device that stopped delivering). The client keeps its sound in the server's queue only (no
+// shared memory), and 384000 Hz stereo fills that queue's 4 MiB in under three seconds.
+TEST_F(RealDevices, CommandLineRecordingThroughAStopOfTheWholeProgramTellsTheLossAndKeepsItsLength)
+{
+    test::TempDir dir;
+    const std::string config = dir.file("client.conf");
+    std::ofstream(config) << "enable-shm = no\n";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_CLIENTCONFIG", QString::fromStdString(config));
+    const std::string take = dir.file("take.wav");
+    QProcess cli;
+    cli.setProcessEnvironment(env);
+    cli.start(SONAVIK_CLI_PATH, {"record", QString::fromStdString(take), "--seconds", "3", "--rate", "384000"});
+    ASSERT_TRUE(cli.waitForStarted());
+    const auto pid = static_cast<pid_t>(cli.processId());
+    QThread::msleep(1500);
+    // Longer than the length asked for and the old allowance of 15 s together.
+    constexpr int kStopSeconds = 19;
+    kill(pid, SIGSTOP);
+    QThread::sleep(kStopSeconds);
+    kill(pid, SIGCONT);
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    const std::string errors = cli.readAllStandardError().toStdString();
+    EXPECT_EQ(cli.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(cli.exitCode(), 1) << errors;
+    EXPECT_EQ(errors.find("stopped delivering"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("3.0 秒を保存しました"), std::string::npos) << errors;
+    const std::string told = "録音中に ";
+    const std::size_t at = errors.find(told);
+    ASSERT_NE(at, std::string::npos) << errors;
+    // What the queue and the socket hold (under 4 s) is kept; the rest of the stop is lost.
+    const double lost = std::stod(errors.substr(at + told.size()));
+    EXPECT_GT(lost, kStopSeconds - 4.0) << errors;
+    EXPECT_LT(lost, kStopSeconds + 0.5) << errors;
+    // 3 s of 384000 Hz stereo hold 281 whole packets of 16384 bytes.
+    EXPECT_EQ(QFile(QString::fromStdString(take)).size(), 44 + 281 * 16384);
+}
+
+// The test run's sound server stopped (not killed) while this lives: it is there, but does not answer.
+class StoppedServer {
+public:
+    StoppedServer()
+    {
+        const char* server = std::getenv("PULSE_SERVER");
+        std::string socket = server ? server : "";
+        if (socket.rfind("unix:", 0) != 0)
+            return;
+        socket = socket.substr(5);
+        std::ifstream pidFile(socket.substr(0, socket.rfind('/')) + "/pid");
+        if (pidFile >> pid_ && pid_ > 0 && kill(pid_, SIGSTOP) == 0)
+            stopped_ = true;
+    }
+    ~StoppedServer() { resume(); }
+    StoppedServer(const StoppedServer&) = delete;
+    StoppedServer& operator=(const StoppedServer&) = delete;
+    bool stopped() const { return stopped_; }
+    void resume()
+    {
+        if (stopped_)
+            kill(pid_, SIGCONT);
+        stopped_ = false;
+    }
+
+private:
+    pid_t pid_ = 0;
+    bool stopped_ = false;
+};
+
+// A server that hangs is told as such, not as "no device", in the window and by the tool; the window's
+// buttons stay usable and work again once the server answers. An interrupt while the tool is still
+// choosing its device ends it with a message, not by the signal.
+TEST_F(RealDevices, AServerThatDoesNotAnswerIsToldAsSuchAndUsedAgainOnceItAnswers)
+{
+    Workspace ws;
+    useDefaults(ws);
+    test::ScriptedUi ui;
+    test::TempDir dir;
+    const std::string path = dir.file("tone.wav");
+    test::writeBytes(path, test::rampWav16(2, 4410));
+    Settings byName;
+    applyDefaultSettings(byName);
+    byName.recordUseMapper = 0;
+    setFieldText(byName.recordDeviceName, "Sine source at 440 Hz");
+    const std::string ini = dir.file("parameter.ini");
+    writeSettings(byName, ini);
+    MainWindow window(ws, &ui);
+    ui.setWindow(&window.qtUi());
+    window.show();
+    window.controller().openPath(path);
+    ASSERT_TRUE(ws.document.hasData());
+    {
+        StoppedServer server;
+        if (!server.stopped())
+            GTEST_SKIP() << "the sound server is not the test run's own";
+        window.controller().command(cmd::PlayOnce);
+        EXPECT_EQ(ws.playing, 0);
+        EXPECT_EQ(ui.texts(), std::vector<std::string>{kServerNotAnsweringText});
+        EXPECT_EQ(window.bigButton(2)->label(), QString::fromUtf8("再生"));
+        EXPECT_NE(window.bigButton(2)->look(), BigButtonLook::Disabled);
+
+        const std::string file = path;
+        for (const QStringList& args : {QStringList{"play", QString::fromStdString(file)}, QStringList{"devices"}}) {
+            const CliRun r = runCli(args, {}, 20000);
+            EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+            EXPECT_NE(r.errors.find(kServerNotAnsweringText), std::string::npos) << r.errors;
+            EXPECT_EQ(r.errors.find("インストールされていません"), std::string::npos) << r.errors;
+        }
+        const CliRun interrupted = runCli({"record", QString::fromStdString(dir.file("take.wav")), "--settings", QString::fromStdString(ini)},
+                                          [](QProcess& p) {
+                                              QThread::msleep(150);
+                                              kill(static_cast<pid_t>(p.processId()), SIGINT);
+                                          }, 20000);
+        EXPECT_FALSE(interrupted.crashed) << "killed by signal " << interrupted.status;
+        EXPECT_EQ(interrupted.status, 1);
+        EXPECT_FALSE(interrupted.errors.empty());
+    }
+    ui.messages.clear();
+    window.controller().command(cmd::PlayOnce);
+    EXPECT_EQ(ws.playing, 1) << ::testing::PrintToString(ui.texts());
+    EXPECT_TRUE(waitFor([&] { return ws.playing == 0; }, 15000));
+    EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(ui.texts());
+}
+
+// Devices of one description are told apart in the lists and can be chosen by the numbered name.
+TEST_F(RealDevices, DevicesOfOneDescriptionAreNumberedInTheLists)
+{
+    const std::string module = pactl({"load-module", "module-null-sink", "sink_name=second_null"});
+    ASSERT_FALSE(module.empty());
+    const CliRun listed = runCli({"devices"});
+    EXPECT_NE(listed.output.find("\tnull\tNull Output\n"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("\tsecond_null\tNull Output (2)\n"), std::string::npos) << listed.output;
+    EXPECT_NE(listed.output.find("\tsecond_null.monitor\tMonitor of Null Output (2)\n"), std::string::npos) << listed.output;
+    PulseWaveOut out(postToQt());
+    const auto lists = listPulseDevices();
+    ASSERT_TRUE(lists);
+    const int second = pulseDeviceNumber(lists->sinks, "Null Output (2)");
+    ASSERT_GE(second, 0);
+    ASSERT_EQ(out.open(second, {1, 2, 44100, 176400, 4, 16}, [](WaveBuffer*) {}, [](int) {}), mm::NoError);
+    EXPECT_EQ(out.sinkName(), "second_null");
+    EXPECT_EQ(out.close(), mm::NoError);
+    pactl({"unload-module", QString::fromStdString(module)});
 }
 
 } // namespace

@@ -301,7 +301,7 @@ bool showRecordDialog(Workspace& ws, Ui& ui, WaveIn& device, QWidget* parent)
 {
     if (device.deviceCount() <= 0) {
         ui.beep(BeepKind::Error);
-        showError(ui, kNoInputDevice);
+        showError(ui, device.serverNotAnswering() ? kServerNotAnsweringText : kNoInputDevice);
         return false;
     }
     RecordDialog dialog(ws, ui, device, parent);
