@@ -5,6 +5,7 @@
 #include "document/window_title.h"
 #include "dsp/fft.h"
 #include "edit/edit_control.h"
+#include "platform/os.h"
 #include "spectrogram/spectral_edits.h"
 #include "spectrogram/spectrogram_test_support.h"
 #include "edit/spectral_test_support.h"
@@ -270,6 +271,24 @@ TEST(ResynthesisLongEdit, CancelOrFailureLeavesSoundUndoAndTitleAsTheyWere)
                                                                       : std::vector<BeepKind>{});
             EXPECT_EQ(ui.statusText[1], "処理中： 逆FFT ( 中止 )");
         }
+}
+
+// Without room for the write-back's copy of the sound (a container's limit would end the program for
+// it) the write-back does not start: the default beep, the sound as it was, marked modified as after a
+// failed undo snapshot.
+TEST(ResynthesisLongEdit, NoRoomForTheCopyLeavesTheSound)
+{
+    Scene sc = scene(16, 64, 0);
+    ASSERT_TRUE(sc.s);
+    const std::vector<unsigned char> before = bytesOf(sc.ws.document);
+    const MemoryRoomOverride room(sc.ws.document.byteCount() / 2);
+    ScriptedUi ui;
+    const ResynthesisStart started = startResynthesis(sc.ws, ui, *sc.s, answer(sc.ws, kChoices[1]));
+    EXPECT_EQ(started.edit, nullptr);
+    EXPECT_EQ(ui.beeps, std::vector<BeepKind>{BeepKind::Default});
+    EXPECT_EQ(bytesOf(sc.ws.document), before);
+    EXPECT_EQ(sc.ws.document.modified, 1);
+    EXPECT_FALSE(sc.ws.busy());
 }
 
 // A refused write-back ends at once as the one-thread button ends it: its message, the undo snapshot
