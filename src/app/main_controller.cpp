@@ -218,6 +218,11 @@ void MainController::command(int id)
         if (playOrStopHandler)
             playOrStopHandler();
         break;
+    case cmd::CompareBefore:
+        // Only while the sound plays; otherwise nothing happens but a beep.
+        if (!compareHandler || !compareHandler())
+            ui_.beep(BeepKind::Default);
+        return;
     case cmd::History:
         if (historyHandler)
             historyHandler();
@@ -246,7 +251,20 @@ void MainController::attachAudio(Player& player, Recorder& recorder)
 {
     playOrStopHandler = [&player] { player.playOrStop(); };
     startRecordingHandler = [&recorder] { recorder.recordNewDocument(); };
-    player.stateChanged = [this](bool running) { shell_.setPlaybackRunning(running); };
+    player.stateChanged = [this](bool running) {
+        shell_.setPlaybackRunning(running);
+        if (!running && hearingBefore_) {
+            hearingBefore_ = false;
+            ui_.setStatusText(0, kAppCaption);
+        }
+    };
+    compareHandler = [this, &player] {
+        if (!player.toggleBefore())
+            return false;
+        hearingBefore_ = player.hearingBefore();
+        ui_.setStatusText(0, hearingBefore_ ? kHearingBefore : kAppCaption);
+        return true;
+    };
     recorder.hooks.layoutNewDocument = [this] {
         if (!layout())
             return false;

@@ -19,6 +19,9 @@ struct Workspace;
 // Asked at start for each sound an earlier run left unsaved, followed by its file name and last change.
 inline constexpr const char* kRecoverQuestion = "前回、保存されないまま終了した音があります。復元しますか？";
 
+// The status bar's left half while the state before the last change is heard.
+inline constexpr const char* kHearingBefore = "変更前";
+
 // The refusal of "閉じる" during playback or recording.
 inline constexpr const char* kCloseRefused = "再生／録音中は、ファイルを閉じることができません";
 
@@ -74,6 +77,8 @@ public:
     // "編集履歴...": the window shows the history's list; historyChanged keeps an open one in step.
     std::function<void()> historyHandler;
     std::function<void()> historyChanged;
+    // "変更前と聴き比べる": true when what is heard switched (attachAudio routes it to the Player).
+    std::function<bool()> compareHandler;
     // Routes the play and record commands to the engines and lets them show their state through the
     // shell. The engines must outlive the controller's use of them.
     void attachAudio(Player& player, Recorder& recorder);
@@ -95,6 +100,7 @@ private:
     Ui& ui_;
     MainWindowShell& shell_;
     std::unique_ptr<EditHistory> history_;
+    bool hearingBefore_ = false;
 };
 
 } // namespace sonavik

@@ -51,6 +51,13 @@ public:
     // The preview's settings changed: what the device holds but has not played yet is replaced by the
     // preview worked out anew from where it stands (a device that cannot replace plays it out first).
     void previewChanged();
+    // While the document plays: switches what is heard between it and the undo store (the state before
+    // the last change) at the frame the device stands at, by replacing what it holds but has not played.
+    // False, with nothing changed, when the document is not what plays, the two differ in format or
+    // length, or the device cannot replace its queue.
+    bool toggleBefore();
+    // The state before the last change is what is heard.
+    bool hearingBefore() const { return before_; }
     // A buffer has been played: refill and queue it again, or end a playback that reached its end.
     void onPlayBufferDone(WaveBuffer* buffer);
 
@@ -92,6 +99,7 @@ private:
     bool rateSaved_ = false;
     std::shared_ptr<const SoundDocument> other_;
     std::shared_ptr<PreviewRender> preview_;
+    bool before_ = false;
 };
 
 // The device format of a document's format fields.
