@@ -146,8 +146,8 @@ int main()
     const double spectraMb = static_cast<double>(s->spectra.size() * sizeof(float)) / (1 << 20);
     const double bitmapMb = static_cast<double>(s->colourBitmap.size()) / (1 << 20);
     const double soundMb = static_cast<double>(ws.document.byteCount()) / (1 << 20);
-    std::printf("one hour of 44.1 kHz sound, one channel, n = %d, Hanning: %ld frames x %d bins\n", kN, frames,
-                s->binCount);
+    std::printf("SIMD path %s; one hour of 44.1 kHz sound, one channel, n = %d, Hanning: %ld frames x %d bins\n",
+                simdPathName(simdPath()), kN, frames, s->binCount);
     std::printf("threads: %d (cores %u)\n", threads, std::thread::hardware_concurrency());
     std::printf("analysis + colouring %7.3f s   FFTW r2c x %ld %7.3f s   ratio %.2f   (CPU user %.3f s + system %.3f s; "
                 "FFTW user %.3f s)\n",

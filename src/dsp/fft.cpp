@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -11,7 +12,7 @@
 // - runs two stages per pass over the data, depth first, so a 4096-element block does all its
 //   stages while it is in cache,
 // - does the three smallest stages inside the bit reversal, in tiles of whole cache lines,
-// - runs the butterflies on vectors (AVX2 where present).
+// - runs the butterflies on vectors (AVX-512 or AVX2 where present).
 // Each butterfly computes what the textbook one does, so results agree up to rounding.
 
 namespace sonavik {
@@ -79,6 +80,7 @@ const double* twiddleTable(int level)
 // layout walks half of the indices downwards, so those are loaded and stored reversed.
 typedef double V2 __attribute__((vector_size(16)));
 typedef double V4 __attribute__((vector_size(32)));
+typedef double V8 __attribute__((vector_size(64)));
 
 template <class V>
 constexpr std::size_t kLanes = sizeof(V) / sizeof(double);
@@ -104,6 +106,8 @@ template <class V>
         v = __builtin_shufflevector(v, v, 1, 0);
     else if constexpr (kLanes<V> == 4)
         v = __builtin_shufflevector(v, v, 3, 2, 1, 0);
+    else if constexpr (kLanes<V> == 8)
+        v = __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
 }
 
 template <class V>
@@ -113,6 +117,8 @@ template <class V>
         store(p - 1, V(__builtin_shufflevector(v, v, 1, 0)));
     else if constexpr (kLanes<V> == 4)
         store(p - 3, V(__builtin_shufflevector(v, v, 3, 2, 1, 0)));
+    else if constexpr (kLanes<V> == 8)
+        store(p - 7, V(__builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0)));
     else
         store(p, v);
 }
@@ -125,6 +131,26 @@ template <class V>
         const V a = __builtin_shufflevector(r[0], r[1], 0, 2);
         r[1] = __builtin_shufflevector(r[0], r[1], 1, 3);
         r[0] = a;
+    } else if constexpr (kLanes<V> == 8) {
+        // Pairs of lanes, then of two, then of four: element i of r[k] goes to element k of r[i].
+        V t[8], u[8];
+#pragma GCC unroll 4
+        for (int k = 0; k < 8; k += 2) {
+            t[k] = __builtin_shufflevector(r[k], r[k + 1], 0, 8, 2, 10, 4, 12, 6, 14);
+            t[k + 1] = __builtin_shufflevector(r[k], r[k + 1], 1, 9, 3, 11, 5, 13, 7, 15);
+        }
+#pragma GCC unroll 2
+        for (int k = 0; k < 8; k += 4) {
+            u[k] = __builtin_shufflevector(t[k], t[k + 2], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[k + 1] = __builtin_shufflevector(t[k + 1], t[k + 3], 0, 1, 8, 9, 4, 5, 12, 13);
+            u[k + 2] = __builtin_shufflevector(t[k], t[k + 2], 2, 3, 10, 11, 6, 7, 14, 15);
+            u[k + 3] = __builtin_shufflevector(t[k + 1], t[k + 3], 2, 3, 10, 11, 6, 7, 14, 15);
+        }
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            r[k] = __builtin_shufflevector(u[k], u[k + 4], 0, 1, 2, 3, 8, 9, 10, 11);
+            r[k + 4] = __builtin_shufflevector(u[k], u[k + 4], 4, 5, 6, 7, 12, 13, 14, 15);
+        }
     } else {
         const V t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 2, 6);
         const V t1 = __builtin_shufflevector(r[0], r[1], 1, 5, 3, 7);
@@ -168,6 +194,12 @@ template <class V, class F>
     std::size_t i = 0;
     for (; i + kLanes<V> <= count; i += kLanes<V>)
         f.template operator()<V>(i);
+    if constexpr (kLanes<V> > 4) {
+        if (i + 4 <= count) {
+            f.template operator()<V4>(i);
+            i += 4;
+        }
+    }
     if constexpr (kLanes<V> > 2) {
         if (i + 2 <= count) {
             f.template operator()<V2>(i);
@@ -196,7 +228,8 @@ template <bool Forward, class V>
         double* down2 = block + h - j0;
         double* up3 = block + h + j0;
         double* down4 = block + b - j0;
-        forLanes<V>(count, [&]<class U>(std::size_t i) {
+        // Inlined, as the helpers of tiledBitReverse are: out of line a lambda loses the target attribute.
+        forLanes<V>(count, [&]<class U>(std::size_t i) __attribute__((always_inline)) {
             U a1, a2, a3, a4, cv, sv;
             load(a1, up1 + i);
             loadReversed(a2, down2 - i);
@@ -257,7 +290,7 @@ template <bool Forward, class V>
                 inverseButterfly(a1, a2, a3, a4, c2[q], s2[q]);
             x0[q] = a1, x0[h + q] = a2, x1[q] = a3, x1[h + q] = a4;
         }
-        forLanes<V>(q - 1, [&]<class U>(std::size_t i) {
+        forLanes<V>(q - 1, [&]<class U>(std::size_t i) __attribute__((always_inline)) {
             const std::size_t j = i + 1;
             U e1, e2, e3, e4, f1, f2, f3, f4, wc, ws, uc, us, vc, vs;
             load(e1, x0 + j);
@@ -449,37 +482,93 @@ struct Kernels {
         [](std::size_t n, double* x, Eighth w) attributes { tiledBitReverse<Forward, V>(n, x, w); },             \
     }
 
+// Butterflies per block from which the AVX-512 kernels use eight lanes.
+constexpr std::size_t kWideCount = 64;
+
 #if defined(__x86_64__) || defined(__i386__)
 #define SONAVIK_FFT_AVX2 __attribute__((target("avx2,fma")))
+#define SONAVIK_FFT_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2,fma")))
 #endif
 
-std::atomic<bool> gPortableOnly{false};
-
-bool hasAvx2()
+bool runs(SimdPath path)
 {
 #ifdef SONAVIK_FFT_AVX2
-    static const bool yes = [] {
+    static const bool avx2 = [] {
         __builtin_cpu_init(); // in case the first transform runs from a static constructor
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     }();
-    return yes;
+    static const bool avx512 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")
+                               && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq");
+    return path == SimdPath::Portable || (path == SimdPath::Avx2 && avx2) || (path == SimdPath::Avx512 && avx512);
 #else
-    return false;
+    return path == SimdPath::Portable;
 #endif
+}
+
+// The widest path this processor runs, no wider than asked.
+SimdPath runnable(SimdPath asked)
+{
+    int p = static_cast<int>(asked);
+    while (p > 0 && !runs(static_cast<SimdPath>(p)))
+        --p;
+    return static_cast<SimdPath>(p);
+}
+
+SimdPath chosenAtStart()
+{
+    static const SimdPath path = [] {
+        SimdPath asked = SimdPath::Avx512;
+        if (const char* name = std::getenv("SONAVIK_SIMD")) {
+            for (SimdPath p : {SimdPath::Portable, SimdPath::Avx2, SimdPath::Avx512})
+                if (std::strcmp(name, simdPathName(p)) == 0)
+                    asked = p;
+        }
+        return runnable(asked);
+    }();
+    return path;
+}
+
+// -1 until a path is forced; then the forced one.
+std::atomic<int> gForcedPath{-1};
+
+SimdPath currentPath()
+{
+    const int forced = gForcedPath.load(std::memory_order_relaxed);
+    return forced >= 0 ? static_cast<SimdPath>(forced) : chosenAtStart();
 }
 
 template <bool Forward>
 const Kernels& kernels()
 {
-    static const Kernels portable = SONAVIK_FFT_KERNELS(Forward, V2, );
-    static const Kernels widest = [] {
+    static const Kernels sets[3] = {
+        SONAVIK_FFT_KERNELS(Forward, V2, ),
 #ifdef SONAVIK_FFT_AVX2
-        if (hasAvx2())
-            return SONAVIK_FFT_KERNELS(Forward, V4, SONAVIK_FFT_AVX2);
+        SONAVIK_FFT_KERNELS(Forward, V4, SONAVIK_FFT_AVX2),
+        // Eight lanes only where a block has many butterflies: in the small stages the leftovers after
+        // the last whole vector cost more than the wider vectors save, and the tiles of the bit
+        // reversal transpose faster in halves.
+        Kernels{
+            [](double* x, std::size_t length, std::size_t b, std::size_t j0, std::size_t count, const double* c,
+               const double* s, bool pairs) SONAVIK_FFT_AVX512 {
+                if (count >= kWideCount)
+                    stageBlocks<Forward, V8>(x, length, b, j0, count, c, s, pairs);
+                else
+                    stageBlocks<Forward, V4>(x, length, b, j0, count, c, s, pairs);
+            },
+            [](double* x, std::size_t length, std::size_t b, const double* tb, const double* t2b) SONAVIK_FFT_AVX512 {
+                if (b / 4 >= kWideCount)
+                    pairedStages<Forward, V8>(x, length, b, tb, t2b);
+                else
+                    pairedStages<Forward, V4>(x, length, b, tb, t2b);
+            },
+            [](std::size_t n, double* x, Eighth w) SONAVIK_FFT_AVX512 { tiledBitReverse<Forward, V4>(n, x, w); },
+        },
+#else
+        SONAVIK_FFT_KERNELS(Forward, V2, ),
+        SONAVIK_FFT_KERNELS(Forward, V2, ),
 #endif
-        return portable;
-    }();
-    return gPortableOnly.load(std::memory_order_relaxed) ? portable : widest;
+    };
+    return sets[static_cast<int>(currentPath())];
 }
 
 // One stage of block size b (b >= 16) over every block of [x, x + length).
@@ -660,15 +749,38 @@ const std::atomic<bool>* fftSetStopFlag(const std::atomic<bool>* flag) noexcept
     return previous;
 }
 
-void fftUsePortableKernels(bool on) noexcept
+SimdPath simdPath() noexcept { return currentPath(); }
+
+bool simdPathRuns(SimdPath path) noexcept { return runs(path); }
+
+void useSimdPath(SimdPath path) noexcept
 {
-    gPortableOnly.store(on, std::memory_order_relaxed);
+    gForcedPath.store(static_cast<int>(runnable(path)), std::memory_order_relaxed);
 }
 
-bool fftWideKernels() noexcept
+SimdPath startSimdPath() noexcept { return chosenAtStart(); }
+
+const char* simdPathName(SimdPath path) noexcept
 {
-    return hasAvx2() && !gPortableOnly.load(std::memory_order_relaxed);
+    switch (path) {
+    case SimdPath::Avx512:
+        return "avx512";
+    case SimdPath::Avx2:
+        return "avx2";
+    default:
+        return "portable";
+    }
 }
+
+void fftUsePortableKernels(bool on) noexcept
+{
+    if (on)
+        useSimdPath(SimdPath::Portable);
+    else
+        gForcedPath.store(-1, std::memory_order_relaxed);
+}
+
+bool fftWideKernels() noexcept { return currentPath() != SimdPath::Portable; }
 
 double fftWindowWeight(int type, std::size_t k, std::size_t frameLength) noexcept
 {

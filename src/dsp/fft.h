@@ -27,10 +27,25 @@ void fftInverse(std::size_t n, double* x) noexcept;
 // (the default) never gives up. Returns the flag set before, to be put back.
 const std::atomic<bool>* fftSetStopFlag(const std::atomic<bool>* flag) noexcept;
 
-// Tests and benchmarks: run the portable (SSE2-width) kernels even where AVX2 is available.
+// The instruction sets the vector kernels are compiled for, narrowest first. One is chosen once, at the
+// first transform: the widest this processor runs, or the one the environment variable SONAVIK_SIMD names
+// ("avx512", "avx2" or "portable") when the processor runs it (a wider name than the processor runs gives
+// the widest it does). Every path gives the same results to the bit: the same operations in the same
+// order, no fused multiply-adds. Other code with its own vector loops follows the same choice.
+enum class SimdPath : int { Portable = 0, Avx2 = 1, Avx512 = 2 };
+
+SimdPath simdPath() noexcept;
+bool simdPathRuns(SimdPath path) noexcept;
+// Tests and benchmarks: from now on run path (the widest one at most that this processor runs).
+void useSimdPath(SimdPath path) noexcept;
+// The path chosen at start (SONAVIK_SIMD or the widest).
+SimdPath startSimdPath() noexcept;
+// "avx512", "avx2" or "portable".
+const char* simdPathName(SimdPath path) noexcept;
+
+// Tests and benchmarks: run the portable (SSE2-width) kernels, or (false) the path chosen at start.
 void fftUsePortableKernels(bool on) noexcept;
-// True when the AVX2 kernels run: the processor has AVX2 and FMA and the portable ones were not asked
-// for. Other code with its own AVX2 paths follows the same choice, so the tests can run both.
+// True when a path wider than the portable one runs.
 bool fftWideKernels() noexcept;
 
 enum FftWindowType : int {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <memory>
 #include <new>
 #include <utility>
@@ -219,11 +220,14 @@ std::uint64_t availableMemoryBytes()
     if (read > 0) {
         cgroups.resize(static_cast<std::size_t>(read));
         if (const auto group = cgroupMemoryRoom(cgroups, "/sys/fs/cgroup"))
-            tighter(*group);
+            tighter(*group + keptLargeBufferBytes());
     }
     rlimit limit{};
     if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-        const std::uint64_t mapped = addressSpaceBytes();
+        // Kept buffers go before any new one is mapped.
+        const std::uint64_t kept = keptLargeBufferBytes();
+        const std::uint64_t all = addressSpaceBytes();
+        const std::uint64_t mapped = all > kept ? all - kept : 0;
         const auto cap = static_cast<std::uint64_t>(limit.rlim_cur);
         // Nothing known stays unknown; a process at its limit has no room (1 byte: known, and too little).
         tighter(mapped < cap ? cap - mapped : 1);
@@ -348,6 +352,30 @@ void adviseLargePages(void* data, std::size_t bytes)
 }
 
 namespace {
+
+constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
+
+struct KeptBuffer {
+    unsigned char* data = nullptr;
+    std::size_t size = 0;  // whole large pages
+};
+
+std::mutex gKeptMutex;
+KeptBuffer gKept[2];  // newest first
+
+std::size_t wholeLargePages(std::size_t bytes)
+{
+    return bytes > std::numeric_limits<std::size_t>::max() - kLargePageBytes
+               ? 0
+               : (bytes + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+}
+
+void unmapKept(KeptBuffer& kept)
+{
+    if (kept.data)
+        munmap(kept.data, kept.size);
+    kept = {};
+}
 
 // Field 22 of /proc/PID/stat: when the process started, in clock ticks since boot. With the pid it
 // names one process, even after the pid has been given to another.
@@ -567,6 +595,78 @@ void dropEarlierCopies(const std::string& folder, const std::string& target, con
 }
 
 } // namespace
+
+void* allocateLargeBuffer(std::size_t bytes)
+{
+    const std::size_t size = wholeLargePages(bytes);
+    if (size == 0)
+        return nullptr;
+    {
+        std::lock_guard<std::mutex> lock(gKeptMutex);
+        KeptBuffer* best = nullptr;
+        for (KeptBuffer& kept : gKept)
+            if (kept.data && kept.size >= size && (!best || kept.size < best->size))
+                best = &kept;
+        if (best) {
+            unsigned char* data = best->data;
+            // What the request does not need goes back now.
+            if (best->size > size)
+                munmap(data + size, best->size - size);
+            *best = {};
+            return data;
+        }
+        // None fits: the kept ones would only stand in the new mapping's way.
+        for (KeptBuffer& kept : gKept)
+            unmapKept(kept);
+    }
+    // One large page more than asked, so that the buffer can start on one; the ends are given back.
+    void* mapped = mmap(nullptr, size + kLargePageBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    const auto at = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t start = (at + kLargePageBytes - 1) / kLargePageBytes * kLargePageBytes;
+    if (start > at)
+        munmap(mapped, start - at);
+    if (at + kLargePageBytes > start)
+        munmap(reinterpret_cast<void*>(start + size), at + kLargePageBytes - start);
+#if defined(MADV_HUGEPAGE)
+    madvise(reinterpret_cast<void*>(start), size, MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<void*>(start);
+}
+
+void releaseLargeBuffer(void* data, std::size_t bytes) noexcept
+{
+    if (!data)
+        return;
+    const std::size_t size = wholeLargePages(bytes);
+#if defined(MADV_FREE)
+    const bool lazy = madvise(data, size, MADV_FREE) == 0;
+#else
+    const bool lazy = false;
+#endif
+    if (!lazy) {
+        munmap(data, size);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    unmapKept(gKept[1]);
+    gKept[1] = gKept[0];
+    gKept[0] = {static_cast<unsigned char*>(data), size};
+}
+
+std::size_t keptLargeBufferBytes()
+{
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    return gKept[0].size + gKept[1].size;
+}
+
+void dropKeptLargeBuffers()
+{
+    std::lock_guard<std::mutex> lock(gKeptMutex);
+    for (KeptBuffer& kept : gKept)
+        unmapKept(kept);
+}
 
 std::string savesFolder()
 {

@@ -67,6 +67,20 @@ void prefaultForWriting(void* data, std::size_t bytes);
 // far fewer faults and address-translation misses for a buffer of hundreds of megabytes. Only a hint.
 void adviseLargePages(void* data, std::size_t bytes);
 
+// Buffers of hundreds of megabytes that their user writes in full before reading them (the spectra and
+// the picture of an analysis). Each comes from its own mapping, aligned for large pages and advised for
+// them. The two last released are kept, their pages left to the system to take back only when it runs
+// short (MADV_FREE), and handed to the next requests they can hold: an analysis after another finds its
+// memory mapped instead of having the kernel clear it page by page again. Content is undefined.
+// Null when the memory cannot be had; a request no kept buffer can hold first lets them go.
+void* allocateLargeBuffer(std::size_t bytes);
+// data and bytes as allocateLargeBuffer gave and was asked.
+void releaseLargeBuffer(void* data, std::size_t bytes) noexcept;
+// The bytes kept for reuse; the room checks count them as room.
+std::size_t keptLargeBufferBytes();
+// Lets the kept buffers go.
+void dropKeptLargeBuffers();
+
 // Writes a file so that the old one survives any failure: the bytes go to a temporary file in the
 // same folder, which is flushed to disk and renamed over the target only when every write succeeded.
 // The temporary file has no name until then where the file system allows (a process killed half-way

@@ -44,27 +44,53 @@ bool validSpectrogram(const Spectrogram& s)
 }
 
 // The plain loops of a write-back, four values at a time: written once, compiled for every x86-64 (as
-// pairs of SSE2 operations) and again for AVX2 where the FFT uses it too. Both give the values one at a
-// time would (no fused multiply-adds).
+// pairs of SSE2 operations) and again for AVX2, and eight at a time for AVX-512, on the path the FFT
+// takes. All give the values one at a time would (no fused multiply-adds).
 typedef double Doubles4 __attribute__((vector_size(32)));
 typedef float Floats4 __attribute__((vector_size(16)));
 typedef int Ints4 __attribute__((vector_size(16)));
+typedef double Doubles8 __attribute__((vector_size(64)));
+typedef float Floats8 __attribute__((vector_size(32)));
+typedef int Ints8 __attribute__((vector_size(32)));
+
+template <int Lanes>
+struct Vectors {
+    using D = Doubles4;
+    using F = Floats4;
+    using I = Ints4;
+};
+template <>
+struct Vectors<8> {
+    using D = Doubles8;
+    using F = Floats8;
+    using I = Ints8;
+};
+
+template <class V>
+[[gnu::always_inline]] inline void splat(V& v, double value)
+{
+    for (std::size_t i = 0; i < sizeof v / sizeof(double); ++i)
+        v[i] = value;
+}
 
 // Frame u's n floats as doubles divided by the transform's scale. The scale is a power of two, so
 // multiplying by its inverse is the division, to the bit. The spectra come from memory once, frame after
 // frame: each line of the next frame is asked for as the same line of this one is read, so that it
 // arrives while this frame is transformed; into the second-level cache only, where it does not push the
 // transform's own data out.
+template <int Lanes = 4>
 [[gnu::always_inline]] inline void loadFrameLoop(const float* spectrum, double* frame, std::size_t n, double inverseScale,
                                                  bool prefetchNext)
 {
-    const Doubles4 by = {inverseScale, inverseScale, inverseScale, inverseScale};
-    for (std::size_t k = 0; k < n; k += 4) {
+    using Doubles = typename Vectors<Lanes>::D;
+    Doubles by;
+    splat(by, inverseScale);
+    for (std::size_t k = 0; k < n; k += Lanes) {
         if (prefetchNext && k % 16 == 0)
             __builtin_prefetch(spectrum + n + k, 0, 1);
-        Floats4 v;
+        typename Vectors<Lanes>::F v;
         std::memcpy(&v, spectrum + k, sizeof v);
-        const Doubles4 d = __builtin_convertvector(v, Doubles4) * by;
+        const Doubles d = __builtin_convertvector(v, Doubles) * by;
         std::memcpy(frame + k, &d, sizeof d);
     }
 }
@@ -72,15 +98,17 @@ typedef int Ints4 __attribute__((vector_size(16)));
 // With the window divided out of an inverse frame first (weights null for the rectangular window):
 // mixed = (1 - fade) x its first half + fade x tail (the frame before's second half), in that order of
 // operations; tail becomes its second half.
+template <int Lanes = 4>
 [[gnu::always_inline]] inline void crossfadeLoop(const double* frame, const double* weights, const double* keep,
                                                  const double* fade, double* tail, double* mixed, std::size_t half)
 {
-    for (std::size_t k = 0; k < half; k += 4) {
-        Doubles4 head, headShare, before, beforeShare, second;
+    using Doubles = typename Vectors<Lanes>::D;
+    for (std::size_t k = 0; k < half; k += Lanes) {
+        Doubles head, headShare, before, beforeShare, second;
         std::memcpy(&head, frame + k, sizeof head);
         std::memcpy(&second, frame + half + k, sizeof second);
         if (weights) {
-            Doubles4 w, v;
+            Doubles w, v;
             std::memcpy(&w, weights + k, sizeof w);
             std::memcpy(&v, weights + half + k, sizeof v);
             head /= w;
@@ -89,7 +117,7 @@ typedef int Ints4 __attribute__((vector_size(16)));
         std::memcpy(&headShare, keep + k, sizeof headShare);
         std::memcpy(&before, tail + k, sizeof before);
         std::memcpy(&beforeShare, fade + k, sizeof beforeShare);
-        const Doubles4 m = headShare * head + beforeShare * before;
+        const Doubles m = headShare * head + beforeShare * before;
         std::memcpy(mixed + k, &m, sizeof m);
         std::memcpy(tail + k, &second, sizeof second);
     }
@@ -97,19 +125,22 @@ typedef int Ints4 __attribute__((vector_size(16)));
 
 // Values as samples: truncated toward zero and limited to lo ... hi; a value that is not a number is
 // silence.
+template <int Lanes = 4>
 [[gnu::always_inline]] inline void truncateLoop(const double* values, std::size_t count, double lo, double hi, int* out)
 {
-    const Doubles4 low = {lo, lo, lo, lo};
-    const Doubles4 high = {hi, hi, hi, hi};
-    const Doubles4 silence = {0.0, 0.0, 0.0, 0.0};
-    for (std::size_t k = 0; k < count; k += 4) {
-        Doubles4 v;
+    using Doubles = typename Vectors<Lanes>::D;
+    Doubles low, high, silence;
+    splat(low, lo);
+    splat(high, hi);
+    splat(silence, 0.0);
+    for (std::size_t k = 0; k < count; k += Lanes) {
+        Doubles v;
         std::memcpy(&v, values + k, sizeof v);
         v = v == v ? v : silence;
         v = v >= high ? high : v;
         v = v <= low ? low : v;
         // Converting to integers truncates toward zero, as std::trunc does.
-        const Ints4 t = __builtin_convertvector(v, Ints4);
+        const auto t = __builtin_convertvector(v, typename Vectors<Lanes>::I);
         std::memcpy(out + k, &t, sizeof t);
     }
 }
@@ -147,13 +178,36 @@ SONAVIK_RESYNTHESIS_AVX2 void truncateWide(const double* values, std::size_t cou
     truncateLoop(values, count, lo, hi, out);
 }
 const FrameLoops kWideLoops = {loadFrameWide, crossfadeWide, truncateWide};
+
+#define SONAVIK_RESYNTHESIS_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2")))
+SONAVIK_RESYNTHESIS_AVX512 void loadFrame512(const float* spectrum, double* frame, std::size_t n, double inverseScale,
+                                             bool prefetchNext)
+{
+    loadFrameLoop<8>(spectrum, frame, n, inverseScale, prefetchNext);
+}
+SONAVIK_RESYNTHESIS_AVX512 void crossfade512(const double* frame, const double* weights, const double* keep,
+                                             const double* fade, double* tail, double* mixed, std::size_t half)
+{
+    crossfadeLoop<8>(frame, weights, keep, fade, tail, mixed, half);
+}
+SONAVIK_RESYNTHESIS_AVX512 void truncate512(const double* values, std::size_t count, double lo, double hi, int* out)
+{
+    truncateLoop<8>(values, count, lo, hi, out);
+}
+const FrameLoops kLoops512 = {loadFrame512, crossfade512, truncate512};
 #endif
 
 const FrameLoops& frameLoops()
 {
 #ifdef SONAVIK_RESYNTHESIS_AVX2
-    if (fftWideKernels())
+    switch (simdPath()) {
+    case SimdPath::Avx512:
+        return kLoops512;
+    case SimdPath::Avx2:
         return kWideLoops;
+    default:
+        break;
+    }
 #endif
     return kPortableLoops;
 }

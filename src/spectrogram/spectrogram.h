@@ -2,6 +2,8 @@
 // One analysis of one channel: half-overlapping windowed FFT frames kept as packed single-precision
 // spectra, their colour picture, and the state of the window that shows them.
 
+#include "platform/os.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,9 +17,12 @@ namespace sonavik {
 
 // An allocator whose new elements are left as they come (default-initialised): the analysis writes
 // every value of its gigabytes of spectra once, so filling them with zeros first would cost a pass
-// over all of that memory for nothing.
+// over all of that memory for nothing. Buffers of many megabytes are large buffers of the system,
+// kept for the next analysis once released.
 template <typename T>
 struct UninitialisedAllocator : std::allocator<T> {
+    static constexpr std::size_t kLargeBytes = std::size_t{32} << 20;
+
     template <typename U>
     struct rebind {
         using other = UninitialisedAllocator<U>;
@@ -26,6 +31,23 @@ struct UninitialisedAllocator : std::allocator<T> {
     template <typename U>
     UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept
     {
+    }
+    T* allocate(std::size_t count)
+    {
+        if (count < kLargeBytes / sizeof(T))
+            return std::allocator<T>::allocate(count);
+        if (count > std::size_t(-1) / sizeof(T))
+            throw std::bad_array_new_length();
+        if (void* data = allocateLargeBuffer(count * sizeof(T)))
+            return static_cast<T*>(data);
+        throw std::bad_alloc();
+    }
+    void deallocate(T* data, std::size_t count) noexcept
+    {
+        if (count < kLargeBytes / sizeof(T))
+            std::allocator<T>::deallocate(data, count);
+        else
+            releaseLargeBuffer(data, count * sizeof(T));
     }
     template <typename U>
     void construct(U* at) noexcept(std::is_nothrow_default_constructible_v<U>)

@@ -23,8 +23,13 @@
 #include <emmintrin.h>
 #endif
 #if defined(__x86_64__) || defined(__i386__)
+// GCC 12 takes the AVX-512 intrinsics' placeholder operands for values used before they are set.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #define SONAVIK_AVX2 __attribute__((target("avx2")))
+#define SONAVIK_AVX512 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,avx2")))
 #endif
 
 namespace sonavik {
@@ -213,17 +218,105 @@ SONAVIK_AVX2 void singlesWide(const double* x, std::size_t count, float* out)
     for (; k < count; ++k)
         out[k] = static_cast<float>(x[k]);
 }
+
+// The same loops sixteen values at a time, for processors with AVX-512.
+
+// Truncated and limited to 0 ... 255, and 0 where x is not finite: eight int32s.
+SONAVIK_AVX512 inline __m256i colourBytes512(__m512d x)
+{
+    const __m512d zero = _mm512_setzero_pd();
+    const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_sub_pd(x, x), zero, _CMP_EQ_OQ);
+    return _mm512_maskz_cvttpd_epi32(finite, _mm512_min_pd(_mm512_max_pd(x, zero), _mm512_set1_pd(255.0)));
+}
+
+SONAVIK_AVX512 std::size_t linearBins512(const float* frame, std::size_t n, std::size_t from, std::size_t last,
+                                         double linear, const double factor[3], unsigned char* cells,
+                                         std::size_t pitch, bool wholeWords)
+{
+    const __m512d kL = _mm512_set1_pd(linear);
+    const __m512d f[3] = {_mm512_set1_pd(factor[0]), _mm512_set1_pd(factor[1]), _mm512_set1_pd(factor[2])};
+    const __m512i reversed = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    std::size_t b = from;
+    for (; b + 16 <= last; b += 16) {
+        const __m512 re = _mm512_loadu_ps(frame + b);
+        // frame[n - b], frame[n - b - 1], ... frame[n - b - 15].
+        const __m512 im = _mm512_permutexvar_ps(reversed, _mm512_loadu_ps(frame + n - b - 15));
+        alignas(64) std::uint32_t pixel[16];
+        for (int h = 0; h < 2; ++h) {
+            const __m512d r = _mm512_cvtps_pd(h == 0 ? _mm512_castps512_ps256(re)
+                                                     : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(re), 1)));
+            const __m512d i = _mm512_cvtps_pd(h == 0 ? _mm512_castps512_ps256(im)
+                                                     : _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(im), 1)));
+            const __m512d v = _mm512_mul_pd(kL, _mm512_sqrt_pd(_mm512_add_pd(_mm512_mul_pd(r, r), _mm512_mul_pd(i, i))));
+            const __m256i blue = colourBytes512(_mm512_mul_pd(f[0], v));
+            const __m256i green = colourBytes512(_mm512_mul_pd(f[1], v));
+            const __m256i red = colourBytes512(_mm512_mul_pd(f[2], v));
+            const __m256i bgr =
+                _mm256_or_si256(_mm256_or_si256(blue, _mm256_slli_epi32(green, 8)), _mm256_slli_epi32(red, 16));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(pixel + 8 * h), bgr);
+        }
+        storePixels(pixel, 16, cells + b * pitch, pitch, wholeWords);
+    }
+    return b;
+}
+
+SONAVIK_AVX512 void loadWeighted16Avx512(const unsigned char* at, int channels, int channel, std::size_t count,
+                                         const double* weights, double* out)
+{
+    std::size_t k = 0;
+    if (channels == 2) {
+        for (; k + 16 <= count; k += 16) {
+            const __m512i words = _mm512_loadu_si512(at + 4 * k);
+            const __m512i values = channel == 0 ? _mm512_srai_epi32(_mm512_slli_epi32(words, 16), 16)
+                                                : _mm512_srai_epi32(words, 16);
+            const __m512d lo = _mm512_cvtepi32_pd(_mm512_castsi512_si256(values));
+            const __m512d hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(values, 1));
+            _mm512_storeu_pd(out + k, _mm512_mul_pd(lo, _mm512_loadu_pd(weights + k)));
+            _mm512_storeu_pd(out + k + 8, _mm512_mul_pd(hi, _mm512_loadu_pd(weights + k + 8)));
+        }
+    } else {
+        for (; k + 16 <= count; k += 16) {
+            const __m512i values =
+                _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 2 * k)));
+            const __m512d lo = _mm512_cvtepi32_pd(_mm512_castsi512_si256(values));
+            const __m512d hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(values, 1));
+            _mm512_storeu_pd(out + k, _mm512_mul_pd(lo, _mm512_loadu_pd(weights + k)));
+            _mm512_storeu_pd(out + k + 8, _mm512_mul_pd(hi, _mm512_loadu_pd(weights + k + 8)));
+        }
+    }
+    const std::size_t stride = static_cast<std::size_t>(channels);
+    for (; k < count; ++k) {
+        std::int16_t v;
+        std::memcpy(&v, at + 2 * (k * stride + static_cast<std::size_t>(channel)), 2);
+        out[k] = static_cast<double>(v) * weights[k];
+    }
+}
+
+SONAVIK_AVX512 void singlesAvx512(const double* x, std::size_t count, float* out)
+{
+    std::size_t k = 0;
+    for (; k + 16 <= count; k += 16) {
+        _mm256_storeu_ps(out + k, _mm512_cvtpd_ps(_mm512_loadu_pd(x + k)));
+        _mm256_storeu_ps(out + k + 8, _mm512_cvtpd_ps(_mm512_loadu_pd(x + k + 8)));
+    }
+    for (; k < count; ++k)
+        out[k] = static_cast<float>(x[k]);
+}
 #endif
 
-void singles(const double* x, std::size_t count, float* out, bool wide)
+void singles(const double* x, std::size_t count, float* out, SimdPath path)
 {
 #ifdef SONAVIK_AVX2
-    if (wide) {
+    if (path == SimdPath::Avx512) {
+        singlesAvx512(x, count, out);
+        return;
+    }
+    if (path == SimdPath::Avx2) {
         singlesWide(x, count, out);
         return;
     }
 #endif
-    (void)wide;
+    (void)path;
     for (std::size_t k = 0; k < count; ++k)
         out[k] = static_cast<float>(x[k]);
 }
@@ -306,10 +399,11 @@ private:
     {
         std::size_t b = 1;
 #ifdef SONAVIK_AVX2
-        if (wide_) {
+        if (path_ != SimdPath::Portable) {
             const double factor[3] = {f_.blue, f_.green, f_.red};
-            b = linearBinsWide(frame, static_cast<std::size_t>(s_.fftSize), b, bins_ - 1, c_.linear, factor, cells,
-                               rowPitch_, !direct_);
+            const auto wide = path_ == SimdPath::Avx512 ? linearBins512 : linearBinsWide;
+            b = wide(frame, static_cast<std::size_t>(s_.fftSize), b, bins_ - 1, c_.linear, factor, cells, rowPitch_,
+                     !direct_);
         }
 #endif
 #if defined(__SSE2__)
@@ -373,7 +467,7 @@ private:
     const bool direct_;
     const std::size_t rowPitch_;  // from one bin's bytes to the next bin's
     std::vector<unsigned char> scratch_;
-    const bool wide_ = fftWideKernels();
+    const SimdPath path_ = simdPath();
 };
 
 bool readyToColour(const Spectrogram& s)
@@ -398,16 +492,17 @@ struct SampleReader {
     bool eightBit;
 
     // count samples from firstFrame into out, each times its weight when there are weights: one pass.
-    void load(std::int64_t firstFrame, std::size_t count, const double* weights, double* out, bool wide) const
+    void load(std::int64_t firstFrame, std::size_t count, const double* weights, double* out, SimdPath path) const
     {
 #ifdef SONAVIK_AVX2
-        if (wide && !eightBit && weights && (channels == 1 || channels == 2)) {
-            loadWeighted16Wide(bytes + 2 * static_cast<std::size_t>(firstFrame) * static_cast<std::size_t>(channels),
-                               channels, channel, count, weights, out);
+        if (path != SimdPath::Portable && !eightBit && weights && (channels == 1 || channels == 2)) {
+            const auto wide = path == SimdPath::Avx512 ? loadWeighted16Avx512 : loadWeighted16Wide;
+            wide(bytes + 2 * static_cast<std::size_t>(firstFrame) * static_cast<std::size_t>(channels), channels,
+                 channel, count, weights, out);
             return;
         }
 #endif
-        (void)wide;
+        (void)path;
         if (eightBit)
             loadAs(firstFrame, count, weights, out, [](const unsigned char* at, std::size_t index) {
                 return static_cast<double>(static_cast<int>(at[index]) - 128);
@@ -492,7 +587,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     const bool weighAlpha = settings.fftApplyAlpha == 1 && !fullWeight;
 
     const SampleReader reader{doc.samples.data(), doc.format.nChannels, region.channel, bits == 8};
-    const bool wide = fftWideKernels();
+    const SimdPath path = simdPath();
     const ColourFactors factors = colourFactorsOf(settings);
     std::vector<std::unique_ptr<AnalysisWorker>> workers;
     const std::int32_t block = Colourer(s, factors).blockFrames();
@@ -535,7 +630,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 if (control)
                     control->checkStop();
                 const std::int64_t first = static_cast<std::int64_t>(region.start) + static_cast<std::int64_t>(j) * h;
-                reader.load(first, size, weights.empty() ? nullptr : weights.data(), x, wide);
+                reader.load(first, size, weights.empty() ? nullptr : weights.data(), x, path);
                 if (weighAlpha)
                     for (std::size_t k = 0; k < size; ++k)
                         x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
@@ -544,7 +639,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                     reader.prefetch(first + n, static_cast<std::size_t>(h));
                 fftForward(size, x);
                 float* const single = values + static_cast<std::size_t>(j - j0) * size;
-                singles(x, size, single, wide);
+                singles(x, size, single, path);
                 if (coloured)
                     w.colourer.frame(j0, j, single);
             }

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -171,15 +173,23 @@ Samples directInverse(const Samples& packed)
     return y;
 }
 
-// Every transform test runs with the widest kernels this machine has and with the portable ones.
-class Fft : public ::testing::TestWithParam<bool> {
+// Every transform test runs on each path of kernels; those this processor cannot run are skipped.
+class Fft : public ::testing::TestWithParam<SimdPath> {
 protected:
-    void SetUp() override { fftUsePortableKernels(GetParam()); }
+    void SetUp() override
+    {
+        if (!simdPathRuns(GetParam()))
+            GTEST_SKIP() << simdPathName(GetParam()) << " does not run on this processor";
+        useSimdPath(GetParam());
+    }
     void TearDown() override { fftUsePortableKernels(false); }
+    bool portable() const { return GetParam() == SimdPath::Portable; }
 };
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Fft, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Portable" : "Widest"; });
+INSTANTIATE_TEST_SUITE_P(Kernels, Fft, ::testing::Values(SimdPath::Avx512, SimdPath::Avx2, SimdPath::Portable),
+                         [](const ::testing::TestParamInfo<SimdPath>& info) {
+                             return std::string(simdPathName(info.param));
+                         });
 
 TEST_P(Fft, SmallExamples)
 {
@@ -234,7 +244,7 @@ TEST_P(Fft, AgreesWithThePlainAlgorithm)
 {
     // 2^22 also runs its top stage with twiddles computed on the fly; that code is shared by both
     // kernel sets, so the portable run leaves it out.
-    const std::size_t largest = std::size_t{1} << (GetParam() ? 20 : 22);
+    const std::size_t largest = std::size_t{1} << (portable() ? 20 : 22);
     for (std::size_t n = 2; n <= largest; n *= 2) {
         for (std::size_t offset : {0u, 1u}) {
             if (offset && n > (1u << 16))
@@ -268,6 +278,44 @@ TEST_P(Fft, ThreadsFirstUsingASizeGetTheSameResult)
         t.join();
     for (const Samples& r : results)
         EXPECT_EQ(r, results[0]);
+}
+
+// The paths differ only in how many values they work on at once: each gives the portable path's
+// results to the bit, at the sizes where the kernels change (tiles from 64, blocks from 4096, the
+// largest kept twiddle tables) and on buffers not aligned to a vector.
+TEST_P(Fft, GivesThePortableResultsToTheBit)
+{
+    for (std::size_t n = 2; n <= (std::size_t{1} << 20); n *= 2) {
+        const std::size_t offset = n <= 4096 ? 1 : 0;
+        Samples forwardOut(n + offset), inverseOut(n + offset);
+        const Samples s = randomSamples(n, 3 + static_cast<unsigned>(n));
+        std::copy(s.begin(), s.end(), forwardOut.begin() + offset);
+        std::copy(s.begin(), s.end(), inverseOut.begin() + offset);
+        fftForward(n, forwardOut.data() + offset);
+        fftInverse(n, inverseOut.data() + offset);
+        useSimdPath(SimdPath::Portable);
+        const Samples portableForward = forward(s), portableInverse = inverse(s);
+        useSimdPath(GetParam());
+        ASSERT_TRUE(std::equal(portableForward.begin(), portableForward.end(), forwardOut.begin() + offset)) << n;
+        ASSERT_TRUE(std::equal(portableInverse.begin(), portableInverse.end(), inverseOut.begin() + offset)) << n;
+    }
+}
+
+TEST(FftPath, TheEnvironmentChoosesAPathTheProcessorRuns)
+{
+    EXPECT_TRUE(simdPathRuns(SimdPath::Portable));
+    EXPECT_TRUE(simdPathRuns(startSimdPath()));
+    // The widest runnable path unless SONAVIK_SIMD names a narrower one.
+    const char* asked = std::getenv("SONAVIK_SIMD");
+    if (!asked || std::string(asked) == "avx512")
+        EXPECT_EQ(startSimdPath(), simdPathRuns(SimdPath::Avx512) ? SimdPath::Avx512
+                                   : simdPathRuns(SimdPath::Avx2) ? SimdPath::Avx2 : SimdPath::Portable);
+    else if (std::string(asked) == "portable")
+        EXPECT_EQ(startSimdPath(), SimdPath::Portable);
+    useSimdPath(SimdPath::Portable);
+    EXPECT_FALSE(fftWideKernels());
+    fftUsePortableKernels(false);
+    EXPECT_EQ(simdPath(), startSimdPath());
 }
 
 TEST(FftWindow, EdgeAndCentreWeights)

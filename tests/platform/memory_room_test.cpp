@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <sys/resource.h>
@@ -57,6 +59,7 @@ TEST(MemoryRoom, TheAddressSpaceLimitBoundsTheAvailableMemory)
     // In a child, so the limit does not reach the other tests.
     EXPECT_EXIT(
         {
+            dropKeptLargeBuffers(); // what earlier tests left for reuse would count as room too
             const std::uint64_t before = availableMemoryBytes();
             constexpr rlim_t kRoom = rlim_t{256} << 20;
             rlimit limit{};
@@ -70,6 +73,57 @@ TEST(MemoryRoom, TheAddressSpaceLimitBoundsTheAvailableMemory)
             std::_Exit(after > 0 && after <= kRoom ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
+}
+
+TEST(LargeBuffers, AReleasedBufferIsHandedToTheNextRequestItCanHoldAndCountsAsRoom)
+{
+    dropKeptLargeBuffers();
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    auto fill = [](void* data, std::size_t bytes, int value) {
+        ASSERT_TRUE(data);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(data) % (2 * kMiB), 0u); // large pages can back it
+        std::memset(data, value, bytes);
+    };
+    void* big = allocateLargeBuffer(40 * kMiB);
+    void* small = allocateLargeBuffer(10 * kMiB);
+    fill(big, 40 * kMiB, 1);
+    fill(small, 10 * kMiB, 2);
+    releaseLargeBuffer(big, 40 * kMiB);
+    releaseLargeBuffer(small, 10 * kMiB);
+    EXPECT_EQ(keptLargeBufferBytes(), 50 * kMiB);
+    // The smallest one that holds a request serves it; a larger one is cut to size.
+    void* again = allocateLargeBuffer(9 * kMiB + 1);
+    EXPECT_EQ(again, small);
+    void* cut = allocateLargeBuffer(30 * kMiB);
+    EXPECT_EQ(cut, big);
+    EXPECT_EQ(keptLargeBufferBytes(), 0u);
+    fill(cut, 30 * kMiB, 3);
+    releaseLargeBuffer(again, 10 * kMiB);
+    releaseLargeBuffer(cut, 30 * kMiB);
+    // A request none can hold lets them go; of three released, the two newest are kept.
+    void* fresh = allocateLargeBuffer(64 * kMiB);
+    EXPECT_EQ(keptLargeBufferBytes(), 0u);
+    fill(fresh, 64 * kMiB, 4);
+    void* second = allocateLargeBuffer(4 * kMiB);
+    void* third = allocateLargeBuffer(6 * kMiB);
+    releaseLargeBuffer(fresh, 64 * kMiB);
+    releaseLargeBuffer(second, 4 * kMiB);
+    releaseLargeBuffer(third, 6 * kMiB);
+    EXPECT_EQ(keptLargeBufferBytes(), 10 * kMiB);
+    // Under an address-space limit, the kept memory is room: it goes before anything new is mapped.
+    EXPECT_EXIT(
+        {
+            rlimit limit{};
+            getrlimit(RLIMIT_AS, &limit);
+            limit.rlim_cur = static_cast<rlim_t>(addressSpaceBytes() + kMiB);
+            if (setrlimit(RLIMIT_AS, &limit) != 0)
+                std::_Exit(2);
+            const std::uint64_t room = availableMemoryBytes();
+            std::_Exit(room >= 10 * kMiB && room <= 12 * kMiB ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+    dropKeptLargeBuffers();
+    EXPECT_EQ(keptLargeBufferBytes(), 0u);
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 namespace sonavik {
@@ -73,6 +74,55 @@ double toneLevel(const SoundDocument& doc, int channel, std::int64_t first, doub
     for (int i = b - 1; i <= b + 1; ++i)
         best = std::max(best, std::hypot(x[i], i > 0 && i < n / 2 ? x[n - i] : 0.0));
     return best;
+}
+
+// Every vector path this processor runs gives the portable path's spectra, pictures (linear and
+// logarithmic) and written samples to the bit: 8 and 16 bits, mono and the right of two channels, a
+// frame size whose transform runs every kind of pass, spectra scaled so that most samples change.
+TEST(Resynthesis, EveryPathGivesThePortableSpectraPicturesAndSamples)
+{
+    struct Result {
+        std::vector<float> spectra;
+        std::vector<unsigned char> linear, logarithmic, samples;
+    };
+    auto run = [](SimdPath path, int bits, int channels) {
+        useSimdPath(path);
+        Result r;
+        Workspace ws = test::workspaceWith(test::randomDocument(bits, channels, 40000, 5 + bits + channels));
+        ScriptedUi ui;
+        auto s = analyse(ws, ui, regionOf(channels - 1, 3, 39000), 8192, kFftWindowHanning);
+        if (!s)
+            return r;
+        r.spectra.assign(s->spectra.begin(), s->spectra.end());
+        r.linear.assign(s->colourBitmap.begin(), s->colourBitmap.end());
+        s->logDisplay = 1;
+        colourSpectrogram(*s, colourFactorsOf(ws.settings));
+        r.logarithmic.assign(s->colourBitmap.begin(), s->colourBitmap.end());
+        for (float& v : s->spectra)
+            v *= 0.75f;
+        if (writeBack(ws, ui, *s, [](Settings& st) { st.applyUseAlpha = 0; }) == 0)
+            return Result{};
+        r.samples.assign(ws.document.samples.data(), ws.document.samples.data() + ws.document.samples.size());
+        return r;
+    };
+    for (const int bits : {16, 8}) {
+        for (const int channels : {1, 2}) {
+            const Result portable = run(SimdPath::Portable, bits, channels);
+            ASSERT_FALSE(portable.spectra.empty());
+            for (const SimdPath path : {SimdPath::Avx2, SimdPath::Avx512}) {
+                if (!simdPathRuns(path))
+                    continue;
+                SCOPED_TRACE(std::string(simdPathName(path)) + ", " + std::to_string(bits) + " bits, "
+                             + std::to_string(channels) + " channels");
+                const Result wide = run(path, bits, channels);
+                EXPECT_TRUE(wide.spectra == portable.spectra);
+                EXPECT_TRUE(wide.linear == portable.linear);
+                EXPECT_TRUE(wide.logarithmic == portable.logarithmic);
+                EXPECT_TRUE(wide.samples == portable.samples);
+            }
+        }
+    }
+    fftUsePortableKernels(false);
 }
 
 TEST(Resynthesis, AnErasedBandIsGoneAndTheRestStays)

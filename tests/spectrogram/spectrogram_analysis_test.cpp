@@ -61,13 +61,15 @@ TEST(SpectrogramAnalysis, FrameCountAndTitleFollowTheRegionLength)
     }
 }
 
-// Runs body with the widest kernels this machine has and with the portable ones.
+// Runs body on every path of kernels this machine runs.
 template <typename Body>
 void withEachKernelSet(Body body)
 {
-    for (const bool portable : {false, true}) {
-        fftUsePortableKernels(portable);
-        SCOPED_TRACE(portable ? "portable kernels" : "widest kernels");
+    for (const SimdPath path : {SimdPath::Avx512, SimdPath::Avx2, SimdPath::Portable}) {
+        if (!simdPathRuns(path))
+            continue;
+        useSimdPath(path);
+        SCOPED_TRACE(simdPathName(path));
         body();
     }
     fftUsePortableKernels(false);
