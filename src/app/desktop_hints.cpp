@@ -17,6 +17,7 @@ struct Hint {
 constexpr Hint kShortcuts[] = {
     {cmd::Open, "Ctrl+O"},          {cmd::Save, "Ctrl+S"},  {cmd::SaveAs, "Ctrl+Shift+S"},
     {cmd::Close, "Ctrl+W"},         {cmd::Exit, "Ctrl+Q"},  {cmd::Undo, "Ctrl+Z"},
+    {cmd::History, "Ctrl+H"},       {cmd::CompareBefore, "B"},
 };
 
 constexpr Hint kToolTips[] = {

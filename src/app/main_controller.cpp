@@ -9,7 +9,10 @@
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/long_edit.h"
+#include "history/edit_history.h"
 #include "platform/ui.h"
+
+#include <ctime>
 
 namespace sonavik {
 
@@ -27,7 +30,109 @@ std::string withPath(const char* format, const std::string& path)
 
 MainController::MainController(Workspace& ws, Ui& ui, MainWindowShell& shell) : ws_(ws), ui_(ui), shell_(shell) {}
 
-void MainController::refreshTitle() { sonavik::refreshTitle(ws_, ui_); }
+MainController::~MainController()
+{
+    if (ws_.history == history_.get())
+        ws_.history = nullptr;
+}
+
+namespace {
+
+std::string localTime(std::int64_t seconds)
+{
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm local{};
+    char text[64] = {};
+    if (localtime_r(&t, &local))
+        std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
+    return text;
+}
+
+} // namespace
+
+void MainController::startHistory(const std::string& root)
+{
+    std::string error;
+    const bool recovered = !root.empty() && offerRecovery(root);
+    if (!recovered)
+        history_ = root.empty() ? nullptr : EditHistory::create(root, &error);
+    ws_.history = history_.get();
+    if (!history_)
+        ui_.setStatusText(0, "履歴を保存できません: " + (root.empty() ? std::string("保存先のフォルダがありません") : error));
+}
+
+bool MainController::offerRecovery(const std::string& root)
+{
+    for (const RecoverableSound& found : findRecoverable(root)) {
+        if (found.saved && found.problem.empty()) {
+            removeHistoryFolder(found.folder);
+            continue;
+        }
+        if (!found.problem.empty()) {
+            ui_.setStatusText(0, found.folder + " は復元できません: " + found.problem);
+            continue;
+        }
+        const std::string text = std::string(kRecoverQuestion) + "\n\n" + (found.path.empty() ? "(名前なし)" : found.path)
+                                 + "\n最後の変更: " + localTime(found.lastChange);
+        if (!askYesNo(ui_, text)) {
+            removeHistoryFolder(found.folder);
+            continue;
+        }
+        SoundDocument doc;
+        std::string error;
+        std::unique_ptr<EditHistory> adopted;
+        if (!recoverState(found.folder, std::nullopt, doc, &error) || !(adopted = EditHistory::adopt(found.folder, &error))) {
+            showError(ui_, found.folder + " を復元できません: " + error);
+            continue;
+        }
+        doc.modified = 1;
+        moveToUndoStore(ws_.document, ws_.undoStore);
+        ws_.undoStore = SoundDocument{};
+        ws_.document = std::move(doc);
+        history_ = std::move(adopted);
+        ws_.red.clear();
+        if (!layout()) {
+            ui_.beep(BeepKind::Error);
+            return true;
+        }
+        command(cmd::LeftFit);
+        if (ws_.document.format.nChannels == 2)
+            command(cmd::RightFit);
+        clearStatus();
+        shell_.redrawViews();
+        shell_.setDocumentButtonsEnabled(true);
+        refreshTitle();
+        return true;
+    }
+    return false;
+}
+
+bool MainController::goToHistoryState(int k)
+{
+    if (!guard("再生／録音中は、ファイルを編集できません") || !ws_.history)
+        return false;
+    if (!goToState(ws_, ui_, k))
+        return false;
+    ws_.red.clear();
+    layout();
+    shell_.redrawViews();
+    shell_.setDocumentButtonsEnabled(true);
+    refreshTitle();
+    return true;
+}
+
+void MainController::noteSaved(bool saved)
+{
+    if (saved && ws_.history && ws_.document.modified == 0)
+        ws_.history->noteSaved(ws_.document.path);
+}
+
+void MainController::refreshTitle()
+{
+    sonavik::refreshTitle(ws_, ui_);
+    if (historyChanged)
+        historyChanged();
+}
 
 bool MainController::guard(const char* busyMessage)
 {
@@ -47,7 +152,7 @@ void MainController::askToSave(const char* promptFormat, bool clearModifiedOnNo)
         return;
     if (askYesNo(ui_, withPath(promptFormat, doc.path))) {
         // The command goes on whether or not the save succeeded.
-        saveWavFileAs(ws_, ui_);
+        noteSaved(saveWavFileAs(ws_, ui_));
     } else if (clearModifiedOnNo) {
         doc.modified = 0;
     }
@@ -79,13 +184,13 @@ void MainController::command(int id)
         if (!guard("再生／録音中は、ファイルを保存できません"))
             return;
         if (ws_.document.hasData())
-            saveWavFile(ws_, ui_);
+            noteSaved(saveWavFile(ws_, ui_));
         break;
     case cmd::SaveAs:
         if (!guard("再生／録音中は、ファイルを保存できません"))
             return;
         if (ws_.document.hasData())
-            saveWavFileAs(ws_, ui_);
+            noteSaved(saveWavFileAs(ws_, ui_));
         break;
     case cmd::Close:
         if (!guard(kCloseRefused))
@@ -113,6 +218,15 @@ void MainController::command(int id)
         if (playOrStopHandler)
             playOrStopHandler();
         break;
+    case cmd::CompareBefore:
+        // Only while the sound plays; otherwise nothing happens but a beep.
+        if (!compareHandler || !compareHandler())
+            ui_.beep(BeepKind::Default);
+        return;
+    case cmd::History:
+        if (historyHandler)
+            historyHandler();
+        break;
     case cmd::PlaySettings:
         if (!guard("再生中録音中は設定を変更できません"))
             return;
@@ -137,7 +251,20 @@ void MainController::attachAudio(Player& player, Recorder& recorder)
 {
     playOrStopHandler = [&player] { player.playOrStop(); };
     startRecordingHandler = [&recorder] { recorder.recordNewDocument(); };
-    player.stateChanged = [this](bool running) { shell_.setPlaybackRunning(running); };
+    player.stateChanged = [this](bool running) {
+        shell_.setPlaybackRunning(running);
+        if (!running && hearingBefore_) {
+            hearingBefore_ = false;
+            ui_.setStatusText(0, kAppCaption);
+        }
+    };
+    compareHandler = [this, &player] {
+        if (!player.toggleBefore())
+            return false;
+        hearingBefore_ = player.hearingBefore();
+        ui_.setStatusText(0, hearingBefore_ ? kHearingBefore : kAppCaption);
+        return true;
+    };
     recorder.hooks.layoutNewDocument = [this] {
         if (!layout())
             return false;
@@ -145,6 +272,8 @@ void MainController::attachAudio(Player& player, Recorder& recorder)
         return true;
     };
     recorder.hooks.showNewDocument = [this] {
+        if (ws_.history)
+            ws_.history->begin(ws_.document, HistoryOrigin::Recorded);
         refreshTitle();
         shell_.redrawViews();
         shell_.setDocumentButtonsEnabled(true);
@@ -167,6 +296,8 @@ void MainController::open(const std::optional<std::string>& chosenPath)
     if (!openWavFile(ws_, ui_, chosenPath, &converted)) {
         // A failure after the old sound went to the undo store leaves no sound: show that at once.
         if (hadData && !ws_.document.hasData()) {
+            if (ws_.history)
+                ws_.history->end();
             ws_.red.clear();
             clearStatus();
             layout();
@@ -180,6 +311,8 @@ void MainController::open(const std::optional<std::string>& chosenPath)
         return;
     }
     resetViewsForNewDocument();
+    if (ws_.history)
+        ws_.history->begin(ws_.document, HistoryOrigin::Opened);
     clearStatus();
     if (!converted.empty())
         ui_.setStatusText(0, converted);
@@ -193,6 +326,8 @@ void MainController::close()
         return;
     askToSave("%s は変更されています。\nファイルを閉じる前に保存しますか？", true);
     moveToUndoStore(ws_.document, ws_.undoStore);
+    if (ws_.history)
+        ws_.history->end();
     ws_.red.clear();
     if (!layout())
         ui_.beep(BeepKind::Error);
@@ -212,6 +347,7 @@ void MainController::clearStatus()
 void MainController::undo()
 {
     swapWithUndoStore(ws_.document, ws_.undoStore);
+    noteUndo(ws_, ui_);
     if (!layout()) {
         ui_.beep(BeepKind::Error);
         return;
@@ -269,6 +405,9 @@ void MainController::onClose()
 void MainController::onDestroy()
 {
     askToSave("%s は変更されています。\nアプリケーションを強制終了する前に保存しますか？", true);
+    // A clean end: nothing is left unsaved (saved, or No to the question), so nothing is kept to recover.
+    if (history_ && (!ws_.document.hasData() || ws_.document.modified == 0))
+        history_->removeFolder();
 }
 
 } // namespace sonavik

@@ -4,15 +4,23 @@
 // effects asked of it through MainWindowShell.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace sonavik {
 
+class EditHistory;
 class Player;
 class Recorder;
 class Ui;
 struct Workspace;
+
+// Asked at start for each sound an earlier run left unsaved, followed by its file name and last change.
+inline constexpr const char* kRecoverQuestion = "前回、保存されないまま終了した音があります。復元しますか？";
+
+// The status bar's left half while the state before the last change is heard.
+inline constexpr const char* kHearingBefore = "変更前";
 
 // The refusal of "閉じる" during playback or recording.
 inline constexpr const char* kCloseRefused = "再生／録音中は、ファイルを閉じることができません";
@@ -43,6 +51,7 @@ public:
 class MainController {
 public:
     MainController(Workspace& ws, Ui& ui, MainWindowShell& shell);
+    ~MainController();
 
     // A menu or button command by its id.
     void command(int id);
@@ -53,12 +62,23 @@ public:
     // The window is going away, whatever the reason.
     void onDestroy();
     void refreshTitle();
+    // Starts recording every state in a folder of this run under root; first offers each sound an earlier
+    // run left unsaved there (kRecoverQuestion): Yes opens it as its last change left it, with its
+    // history, No removes its folder. Without a folder editing goes on and the status bar says why.
+    void startHistory(const std::string& root);
+    // Makes the document state k of its history (the history window's choice); false when it could not.
+    bool goToHistoryState(int k);
 
     // Later subsystems plug in here. An edit handler returns true when the sound changed.
     std::function<bool(int commandId)> editHandler;
     std::function<void()> playOrStopHandler;
     std::function<void()> playSettingsHandler;
     std::function<void()> startRecordingHandler;
+    // "編集履歴...": the window shows the history's list; historyChanged keeps an open one in step.
+    std::function<void()> historyHandler;
+    std::function<void()> historyChanged;
+    // "変更前と聴き比べる": true when what is heard switched (attachAudio routes it to the Player).
+    std::function<bool()> compareHandler;
     // Routes the play and record commands to the engines and lets them show their state through the
     // shell. The engines must outlive the controller's use of them.
     void attachAudio(Player& player, Recorder& recorder);
@@ -73,10 +93,14 @@ private:
     void viewScale(int id);
     void resetViewsForNewDocument();
     void clearStatus();
+    bool offerRecovery(const std::string& root);
+    void noteSaved(bool saved);
 
     Workspace& ws_;
     Ui& ui_;
     MainWindowShell& shell_;
+    std::unique_ptr<EditHistory> history_;
+    bool hearingBefore_ = false;
 };
 
 } // namespace sonavik

@@ -17,6 +17,7 @@ const std::vector<Menu>& mainMenu()
           {cmd::Exit, "Sonavik 2 の終了"}}},
         {"エディット",
          {{cmd::Undo, "元に戻す／やり直し"},
+          {cmd::History, "編集履歴..."},
           {0, ""},
           {cmd::Silence, "無音"},
           {cmd::Halve, "振幅を半減"},
@@ -35,7 +36,7 @@ const std::vector<Menu>& mainMenu()
           {cmd::Trim, "トリミング"},
           {cmd::Delete, "削除"}}},
         {"変換", {{cmd::Fft, "FFT"}}},
-        {"再生", {{cmd::PlayOnce, "通常再生"}, {cmd::PlayLoop, "ループ再生"}, {cmd::PlaySettings, "再生の設定"}}},
+        {"再生", {{cmd::PlayOnce, "通常再生"}, {cmd::PlayLoop, "ループ再生"}, {cmd::PlaySettings, "再生の設定"}, {cmd::CompareBefore, "変更前と聴き比べる"}}},
     };
     return menus;
 }

@@ -31,7 +31,35 @@ Player::~Player()
         finish(false);
 }
 
-const SoundDocument& Player::source() const { return other_ ? *other_ : ws_.document; }
+const SoundDocument& Player::source() const
+{
+    if (other_)
+        return *other_;
+    return before_ ? ws_.undoStore : ws_.document;
+}
+
+bool Player::toggleBefore()
+{
+    const SoundDocument& now = ws_.document;
+    const SoundDocument& then = ws_.undoStore;
+    if (ws_.playing != 1 || !open_ || other_ || preview_ || !then.hasData() || then.frameCount != now.frameCount
+        || then.format.nBlockAlign != now.format.nBlockAlign || then.format.nChannels != now.format.nChannels
+        || then.format.nSamplesPerSec != now.format.nSamplesPerSec || then.byteCount() > then.samples.size())
+        return false;
+    std::uint64_t resumeAt = 0;
+    if (device_.replaceQueued(resumeAt) != mm::NoError)
+        return false;
+    // As for a preview's change: the device plays on up to resumeAt, the buffers it gave back are filled
+    // again from the frame that lands there, now from the other record.
+    const std::uint64_t block = now.format.nBlockAlign;
+    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
+    const std::uint64_t frames = block ? resumeAt / block : 0;
+    playPos_ = loops() || frames < length ? playFirst_ + static_cast<std::int32_t>(frames % length) : playLast_ + 1;
+    framesPlayed_ = static_cast<std::int64_t>(frames);
+    before_ = !before_;
+    return true;
+}
+
 
 const WaveFormat& Player::playedFormat() const { return preview_ ? preview_->format() : source().format; }
 
@@ -91,6 +119,7 @@ void Player::playOrStop()
         return;
     other_.reset();
     preview_.reset();
+    before_ = false;
     start();
 }
 

@@ -54,6 +54,13 @@ public:
     // The sound heard crossfades into the new one over kPreviewFadeSeconds (equal power); from the end of
     // the crossfade on, the frames are the new settings' own.
     void previewChanged();
+    // While the document plays: switches what is heard between it and the undo store (the state before
+    // the last change) at the frame the device stands at, by replacing what it holds but has not played.
+    // False, with nothing changed, when the document is not what plays, the two differ in format or
+    // length, or the device cannot replace its queue.
+    bool toggleBefore();
+    // The state before the last change is what is heard.
+    bool hearingBefore() const { return before_; }
     // A buffer has been played: refill and queue it again, or end a playback that reached its end.
     void onPlayBufferDone(WaveBuffer* buffer);
 
@@ -109,6 +116,7 @@ private:
     std::vector<unsigned char> fadeOld_;
     std::size_t fadeLength_ = 0;
     std::size_t fadeDone_ = 0;
+    bool before_ = false;
 };
 
 // How long a change of a preview takes to fade in.

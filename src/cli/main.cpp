@@ -17,6 +17,7 @@
 #include "platform/console_ui.h"
 #include "platform/os.h"
 #include "cli/audio_commands.h"
+#include "cli/recover_command.h"
 #include "settings/settings.h"
 
 #include <charconv>
@@ -48,7 +49,7 @@ std::string usage()
            "       sonavik2-cli edit IN OUT COMMAND [options]\n"
            "       sonavik2-cli convert IN OUT [--bits 8|16] [--channels L,R | --mix mono|stereo] [--quality Q]\n"
            "       sonavik2-cli preview IN.wav COMMAND [options] [--loop SECONDS] [--device NAME]\n"
-           + std::string(sonavik::cli::audioUsage()) + spectralSynopsis()
+           + std::string(sonavik::cli::audioUsage()) + spectralSynopsis() + sonavik::cli::recoverSynopsis()
            + "\n"
              "commands:\n"
            "  info FILE       print \"channels=C rate=R bits=B frames=N\" for the sound as the editor holds it,\n"
@@ -299,6 +300,8 @@ int main(int argc, char** argv)
         return sonavik::cli::runAudioCommand(args);
     if (!args.empty() && isSpectralCommand(args.front()))
         return runSpectralCommand(args);
+    if (!args.empty() && args.front() == "recover")
+        return sonavik::cli::runRecoverCommand({args.begin() + 1, args.end()});
     Options options;
     std::string command;
     std::vector<std::string> operands;

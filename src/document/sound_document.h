@@ -43,8 +43,8 @@ public:
     unsigned char* data() { return bytes_.get(); }
     const unsigned char* data() const { return bytes_.get(); }
     void reset() { bytes_.reset(); size_ = 0; }
-    // Forgets the bytes past size (a decoder that ended early); pages never written cost no memory.
-    void shrink(std::size_t size) { size_ = size < size_ ? size : size_; }
+    // Uses only the first size bytes from now on; the memory stays.
+    void truncate(std::size_t size) { size_ = size < size_ ? size : size_; }
 
 private:
     std::unique_ptr<unsigned char[]> bytes_;

@@ -12,6 +12,8 @@
 
 namespace sonavik {
 
+class EditHistory;
+
 struct Workspace {
     Settings settings{};
     std::string programDir;     // with trailing separator, or empty: files are then relative to the current folder
@@ -35,6 +37,8 @@ struct Workspace {
     bool longEditRunning = false;
     // The reverb's noise generator state: never reseeded, so consecutive reverbs continue one sequence.
     std::uint32_t reverbNoiseState = 1;
+    // Where every change is recorded on disk (history/edit_history.h); null when nothing records.
+    EditHistory* history = nullptr;
 
     bool busy() const { return playing == 1 || capturing == 1 || longEditRunning; }
 };

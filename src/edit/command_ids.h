@@ -35,6 +35,10 @@ inline constexpr int SaveAs = 40209;
 inline constexpr int Close = 40210;
 inline constexpr int Undo = 40211;
 inline constexpr int Exit = 40212;
+// The window of every state of the sound (not a command of the original menu ids).
+inline constexpr int History = 40215;
+// 再生 → 変更前と聴き比べる (key B): before and after the last change while the sound plays.
+inline constexpr int CompareBefore = 40216;
 
 // View buttons: left view 40301 to 40306, right view 40309 to 40314, in this order.
 inline constexpr int LeftFit = 40301;

@@ -6,8 +6,10 @@
 #include "edit/long_edit.h"
 #include "edit/time_domain_edits.h"
 #include "edit/trim_delete.h"
+#include "history/edit_history.h"
 #include "platform/ui.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -273,6 +275,7 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
     const bool analysis = command->kind == EditKind::Analysis;
     if (!analysis && !snapshotForEdit(doc, ws.undoStore, ui))
         return false;
+    ChangeNote note = changeNoteFor(*command, doc, ws.red, target, slot);
 
     if (command->kind == EditKind::Trim || command->kind == EditKind::Delete) {
         if (!trimOrDelete(ws, ui, commandId, target, slot))
@@ -282,10 +285,36 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
         editTarget(ws, ui, host, commandId, target, slot);
     }
     ui.setCursor(CursorKind::Arrow);
-    if (!analysis)
+    if (!analysis) {
         markModified(ws, ui);
+        noteChange(ws, ui, note);
+    }
     clampViewsToLength(ws, host);
     return true;
+}
+
+ChangeNote changeNoteFor(const EditCommand& command, const SoundDocument& doc, const RedSelection& red, int target, int slot)
+{
+    ChangeNote note;
+    note.commandId = command.id;
+    note.name = command.menuText;
+    note.target = target;
+    note.slot = slot;
+    const std::vector<EditRegion> regions = targetRegions(doc, red, target, slot);
+    if (target >= 12 && regions.size() == 1) {
+        note.targetFirst = regions.front().start;
+        note.targetLast = regions.front().end;
+    }
+    // An edit in place touches only the frames of its regions; one that changes the length is compared.
+    if (command.kind == EditKind::InPlace && !regions.empty()) {
+        note.hintFirst = regions.front().start;
+        note.hintLast = regions.front().end;
+        for (const EditRegion& r : regions) {
+            note.hintFirst = std::min<std::int64_t>(note.hintFirst, std::min(r.start, r.end));
+            note.hintLast = std::max<std::int64_t>(note.hintLast, std::max(r.start, r.end));
+        }
+    }
+    return note;
 }
 
 void editTarget(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target, int slot)

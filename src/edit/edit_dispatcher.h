@@ -11,6 +11,8 @@
 namespace sonavik {
 
 class Ui;
+struct ChangeNote;
+struct EditCommand;
 struct SoundDocument;
 struct Workspace;
 
@@ -64,6 +66,10 @@ bool editTargetAccepted(const Workspace& ws, Ui& ui, int target, int slot);
 // analysis, as runEditCommand does once everything has been checked. For benchmarks and callers that
 // have checked already.
 void editTarget(Workspace& ws, Ui& ui, EditHost& host, int commandId, int target, int slot);
+
+// What the history records of command on target of doc (its name, target and the frames it may touch),
+// worked out before the edit runs.
+ChangeNote changeNoteFor(const EditCommand& command, const SoundDocument& doc, const RedSelection& red, int target, int slot);
 
 // Keeps each view's first frame and zoom inside the sound after its length changed. A view the host
 // reports no width for, or one no wider than the left margin, is left alone.

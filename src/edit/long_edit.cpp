@@ -6,11 +6,13 @@
 #include "document/workspace.h"
 #include "edit/command_ids.h"
 #include "edit/convolution.h"
+#include "edit/edit_commands.h"
 #include "edit/edit_control.h"
 #include "edit/edit_dispatcher.h"
 #include "edit/equalizer.h"
 #include "edit/progress.h"
 #include "edit/recorded_ui.h"
+#include "history/edit_history.h"
 #include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
@@ -457,6 +459,11 @@ LongEditOutcome LongEdit::finish(Ui& ui, const EditHost& host)
     if (!lastText.empty())
         showProgress(ui, lastText);
     markModified(ws, ui);
+    ChangeNote note;
+    note.commandId = s.commandId;
+    if (const EditCommand* command = findEditCommand(s.commandId))
+        note.name = command->menuText;
+    noteChange(ws, ui, note);
     clampViewsToLength(ws, host);
     return LongEditOutcome::Done;
 }

@@ -419,7 +419,7 @@ ImportResult importSoundFile(Ui& ui, SoundDocument& doc, const std::optional<Cha
     r.outcome = ImportResult::Outcome::Opened;
     r.clipped = clipped;
     r.endedEarly = done < static_cast<std::uint64_t>(info.frames);
-    buffer.shrink(done * blockAlign);
+    buffer.truncate(done * blockAlign);
     doc.samples = std::move(buffer);
     doc.summary.clear();
     doc.frameCount = static_cast<std::int32_t>(done);

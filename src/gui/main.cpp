@@ -3,6 +3,7 @@
 
 #include "app/file_flows.h"
 #include "app/main_controller.h"
+#include "history/edit_history.h"
 #include "document/undo_store.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
@@ -161,6 +162,9 @@ int main(int argc, char** argv)
         window->controller().refreshTitle();
         window->show();
         sonavik::showUnfinishedSaves(screenshot ? static_cast<sonavik::Ui&>(*windowConsole) : window->qtUi(), cutShort);
+        // A picture taken for a script asks nothing and leaves no history behind.
+        if (!screenshot)
+            window->controller().startHistory(sonavik::historyRoot());
         if (!filePath.empty())
             window->controller().openPath(absolutePath(filePath));
 

@@ -7,6 +7,7 @@
 #include "edit/response_chooser.h"
 #include "formats/sound_files.h"
 #include "gui/buttons.h"
+#include "gui/history_window.h"
 #include "gui/dialogs/coarsen_dialog.h"
 #include "gui/dialogs/equalizer_dialog.h"
 #include "gui/dialogs/fft_dialog.h"
@@ -171,6 +172,11 @@ MainWindow::~MainWindow()
 void MainWindow::connectAudio()
 {
     controller_.attachAudio(player_, recorder_);
+    controller_.historyHandler = [this] { showHistoryWindow(); };
+    controller_.historyChanged = [this] {
+        if (historyWindow_)
+            historyWindow_->refresh(ws_.history);
+    };
     playScratchSound = [this](const SoundDocument& sound) {
         player_.playSound(std::make_shared<SoundDocument>(sound.copyWithSamples()));
     };
@@ -611,6 +617,24 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     ws_.settings.clientWidth = width();
     ws_.settings.clientHeight = height() - menuBar()->sizeHint().height();
     placeChildren();
+}
+
+void MainWindow::showHistoryWindow()
+{
+    if (!historyWindow_) {
+        historyWindow_ = new HistoryWindow(this, [this](int k) {
+            const bool done = controller_.goToHistoryState(k);
+            if (done)
+                redrawViews();
+            return done;
+        });
+        historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    historyWindow_->refresh(ws_.history);
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+    historyWindow_->focusList();
 }
 
 } // namespace sonavik

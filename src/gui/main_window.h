@@ -33,6 +33,7 @@ namespace sonavik {
 
 struct Workspace;
 class BigButton;
+class HistoryWindow;
 class MainArea;
 class PulseWaveIn;
 class PulseWaveOut;
@@ -124,6 +125,7 @@ private:
     void createSmallButtons(int channel);
     void placeChildren(bool rightJustCreated = false);
     int popupMenu(const std::vector<MenuEntry>& entries);
+    void showHistoryWindow();
     void applyViewUpdate(ViewUpdate update);
     int viewWidth(int channel) const;
     void connectAudio();
@@ -151,6 +153,7 @@ private:
     std::array<std::array<SmallButton*, 6>, 2> smallButtons_{};
     QLabel* status_[2] = {nullptr, nullptr};
     std::vector<QPointer<SpectrogramWindow>> spectrogramWindows_;
+    QPointer<HistoryWindow> historyWindow_;
     int fftDialogAnswer_ = -1;
     std::unique_ptr<LongEdit> longEdit_;
     LongEditOptions longEditOptions_;

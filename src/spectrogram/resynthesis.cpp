@@ -9,6 +9,7 @@
 #include "edit/edit_dispatcher.h"
 #include "edit/long_edit.h"
 #include "edit/progress.h"
+#include "history/edit_history.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 
@@ -680,9 +681,15 @@ int writeBackNow(Workspace& ws, Ui& ui, const Spectrogram& s)
     int written = 0;
     // Without an undo copy the sound is not touched (the snapshot has beeped); it is still marked
     // modified, as after a refused resynthesis.
-    if (snapshotForEdit(ws.document, ws.undoStore, ui) || !ws.document.hasData())
+    const bool snapshot = snapshotForEdit(ws.document, ws.undoStore, ui);
+    if (snapshot || !ws.document.hasData())
         written = resynthesizeSpectrogram(ws, ui, s);
     markModified(ws, ui);
+    if (snapshot) {
+        ChangeNote note;
+        note.name = "I FFT";
+        noteChange(ws, ui, note);
+    }
     return written;
 }
 

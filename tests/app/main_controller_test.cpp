@@ -3,6 +3,9 @@
 #include "app/main_menu.h"
 #include "document/window_title.h"
 #include "document/workspace.h"
+#include "edit/edit_dispatcher.h"
+#include "history/edit_history.h"
+#include "platform/durable_file.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 #include "support/wav_bytes.h"
@@ -349,10 +352,81 @@ TEST(MainMenu, HasTheFourMenusInOrder)
     EXPECT_STREQ(menus[2].title, "変換");
     EXPECT_STREQ(menus[3].title, "再生");
     EXPECT_EQ(menus[0].items.size(), 9u);
-    EXPECT_EQ(menus[1].items.size(), 18u);
-    EXPECT_EQ(menus[1].items[5].id, cmd::Nonlinear);
-    EXPECT_STREQ(menus[1].items[5].text, "振幅の非線形変換...");
+    EXPECT_EQ(menus[1].items.size(), 19u);
+    EXPECT_EQ(menus[1].items[1].id, cmd::History);
+    EXPECT_STREQ(menus[1].items[1].text, "編集履歴...");
+    EXPECT_EQ(menus[1].items[6].id, cmd::Nonlinear);
+    EXPECT_STREQ(menus[1].items[6].text, "振幅の非線形変換...");
     EXPECT_STREQ(menus[0].items[8].text, "Sonavik 2 の終了");
+}
+
+// A run that ends without removing its history folder (killed, crashed) leaves its unsaved sound to the
+// next start: Yes brings it back exactly, modified, with its states; the clean end removes the folder.
+// A folder of a run that still goes on is neither offered nor touched; No removes an ended one's folder.
+TEST_F(MainControllerTest, AnUnsavedSoundComesBackAtTheNextStart)
+{
+    const std::string root = dir.file("sessions/");
+    const std::string path = writeFile("a.wav", test::rampWav16(2, 5000, -2500));
+    EditHost host;
+    std::vector<unsigned char> lastState;
+    auto run = [&](Workspace& w, ScriptedUi& u, MainController& c, FakeShell& sh) {
+        applyDefaultSettings(w.settings);
+        sh.ws = &w;
+        c.editHandler = [&](int id) { return runEditCommand(w, u, host, id, 1, 0); };
+        c.startHistory(root);
+        u.fileAnswers.push_back(path);
+        c.command(cmd::Open);
+        c.command(cmd::Halve);
+        c.command(cmd::Reverse);
+        c.command(cmd::Undo);
+    };
+    Workspace w2;
+    ScriptedUi u2;
+    FakeShell sh2;
+    std::optional<MainController> running(std::in_place, w2, u2, sh2);
+    run(w2, u2, *running, sh2);
+    {
+        Workspace w;
+        ScriptedUi u;
+        FakeShell sh;
+        MainController crashed(w, u, sh);
+        run(w, u, crashed, sh);
+        ASSERT_EQ(w.history->lastState(), 3);
+        lastState.assign(w.document.samples.data(), w.document.samples.data() + w.document.byteCount());
+    }  // gone without onDestroy, as a killed run goes
+
+    ui.answers.push_back(MessageAnswer::Yes);
+    controller.startHistory(root);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text.rfind(kRecoverQuestion, 0), 0u);
+    EXPECT_NE(ui.messages[0].text.find(path), std::string::npos);
+    ASSERT_TRUE(ws.document.hasData());
+    EXPECT_EQ(std::vector<unsigned char>(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount()), lastState);
+    EXPECT_EQ(ws.document.path, path);
+    EXPECT_NE(ui.title.find(" *"), std::string::npos) << ui.title;
+    ASSERT_TRUE(ws.history);
+    EXPECT_EQ(ws.history->lastState(), 3);
+    EXPECT_TRUE(controller.goToHistoryState(1));
+    EXPECT_EQ(ws.history->lastState(), 4);
+
+    ui.answers.push_back(MessageAnswer::No);
+    controller.onDestroy();
+    EXPECT_EQ(folderEntries(root).size(), 1u) << "only the running one's folder is left";
+
+    // The second run ends without a word too; asked at the next start, No removes its folder.
+    running.reset();
+    Workspace w3;
+    ScriptedUi u3;
+    FakeShell sh3;
+    sh3.ws = &w3;
+    MainController third(w3, u3, sh3);
+    u3.answers.push_back(MessageAnswer::No);
+    third.startHistory(root);
+    EXPECT_EQ(u3.messages.size(), 1u);
+    EXPECT_FALSE(w3.document.hasData());
+    EXPECT_EQ(folderEntries(root).size(), 1u) << "only the new run's own folder";
+    third.onDestroy();
+    EXPECT_TRUE(folderEntries(root).empty());
 }
 
 } // namespace

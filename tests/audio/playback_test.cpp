@@ -405,5 +405,40 @@ TEST_F(PlaybackTest, APreviewLoopsItsSpanAndAChangeIsHeardFromWhereTheDeviceStan
     EXPECT_FALSE(player.playingPreview());
 }
 
+// Key B while the sound loops: what the device has not played yet is replaced by the state before the
+// last change from the very frame it stands at, and back again; the document stays as it is. A sound of
+// another length cannot be compared.
+TEST_F(PlaybackTest, BeforeAndAfterSwitchAtTheFrameTheDeviceStandsAt)
+{
+    load(30000);
+    ws.undoStore = test::makeDocument(16, 1, 30000, [](std::int64_t i, int) { return -static_cast<int>(i % 20000); });
+    const auto now = test::bytesOf(ws.document);
+    const auto then = test::bytesOf(ws.undoStore);
+    device.canReplace = true;
+    EXPECT_FALSE(player.toggleBefore()) << "nothing plays";
+    play(1);
+    ASSERT_EQ(ws.playing, 1);
+    ASSERT_EQ(device.completeAll(3), 3);  // 4096 frames a buffer
+    ASSERT_TRUE(player.toggleBefore());
+    EXPECT_TRUE(player.hearingBefore());
+    device.deliverReturned();
+    ASSERT_EQ(device.completeAll(2), 2);
+    std::vector<unsigned char> expected(now.begin(), now.begin() + 3 * 8192);
+    expected.insert(expected.end(), then.begin() + 3 * 8192, then.begin() + 5 * 8192);
+    EXPECT_EQ(device.played, expected);
+    ASSERT_TRUE(player.toggleBefore());
+    EXPECT_FALSE(player.hearingBefore());
+    device.deliverReturned();
+    ASSERT_EQ(device.completeAll(1), 1);
+    expected.insert(expected.end(), now.begin() + 5 * 8192, now.begin() + 6 * 8192);
+    EXPECT_EQ(device.played, expected);
+    EXPECT_EQ(test::bytesOf(ws.document), now);
+
+    ws.undoStore = test::makeDocument(16, 1, 29999, [](std::int64_t, int) { return 0; });
+    EXPECT_FALSE(player.toggleBefore());
+    player.playOrStop();
+    EXPECT_FALSE(player.hearingBefore());
+}
+
 } // namespace
 } // namespace sonavik

@@ -1,5 +1,9 @@
 #include "gui/main_window.h"
 
+#include "edit/edit_dispatcher.h"
+#include "gui/history_window.h"
+#include "history/edit_history.h"
+
 #include "app/main_menu.h"
 #include "document/workspace.h"
 #include "settings/settings.h"
@@ -11,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
@@ -116,6 +121,42 @@ TEST(Screenshot, WritesAPictureAndPrintsTheTitleWithoutADisplay)
     QImage image(QString::fromStdString(png));
     EXPECT_FALSE(image.isNull());
     EXPECT_GT(image.width(), 100);
+}
+
+// 編集履歴... (Ctrl+H) lists the states with the current one marked; Home and Enter make the document
+// the sound as opened, which is added as a change of its own and shown at once.
+TEST_F(MainWindowTest, TheHistoryWindowListsEveryStateAndGoesBackOnEnter)
+{
+    window = std::make_unique<MainWindow>(ws, &ui);
+    ui.setWindow(&window->qtUi());
+    window->controller().startHistory(dir.file("sessions/"));
+    window->show();
+    ui.fileAnswers.push_back(dir.file("x.wav"));
+    test::writeBytes(dir.file("x.wav"), test::rampWav16(1, 800, -400));
+    menuAction(cmd::Open)->trigger();
+    const std::vector<unsigned char> opened(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount());
+    ASSERT_TRUE(runEditCommand(ws, ui, *window, cmd::Halve, 1, 0));
+    ws.red = RedSelection{10, 19, 0};
+    ASSERT_TRUE(runEditCommand(ws, ui, *window, cmd::Invert, 12, 0));
+    EXPECT_EQ(menuAction(cmd::History)->shortcut(), QKeySequence("Ctrl+H"));
+    menuAction(cmd::History)->trigger();
+    auto* history = window->findChild<HistoryWindow*>();
+    ASSERT_TRUE(history);
+    EXPECT_TRUE(history->windowFlags() & Qt::Tool);
+    QListWidget* list = history->list();
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->item(0)->text().toStdString().rfind("　 開いた時  ", 0), 0u) << list->item(0)->text().toStdString();
+    EXPECT_EQ(list->item(1)->text().toStdString().rfind("　 1  振幅を半減  左の全て  ", 0), 0u) << list->item(1)->text().toStdString();
+    EXPECT_EQ(list->item(2)->text().toStdString().rfind("▶ 2  逆相  赤選択 10～19  ", 0), 0u) << list->item(2)->text().toStdString();
+    EXPECT_EQ(list->currentRow(), 2);
+
+    QTest::keyClick(list, Qt::Key_Home);
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(std::vector<unsigned char>(ws.document.samples.data(), ws.document.samples.data() + ws.document.byteCount()), opened);
+    ASSERT_EQ(list->count(), 4);
+    EXPECT_NE(list->item(3)->text().toStdString().find("状態 0 に戻す"), std::string::npos);
+    EXPECT_EQ(list->currentRow(), 3);
+    EXPECT_NE(window->windowTitle().toStdString().find(" * "), std::string::npos) << window->windowTitle().toStdString();
 }
 
 } // namespace
