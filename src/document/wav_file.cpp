@@ -281,6 +281,8 @@ bool readWavSamples(Ui& ui, std::FILE* file, SoundDocument& doc)
 namespace {
 
 // Opens writer for path, or shows why it cannot: a path the reader would refuse is not written either.
+} // namespace
+
 bool openWavWriter(Ui& ui, SafeFileWriter& writer, const std::string& path)
 {
     if (path.size() < kPathCapacity && writer.open())
@@ -288,8 +290,6 @@ bool openWavWriter(Ui& ui, SafeFileWriter& writer, const std::string& path)
     showError(ui, path + kCannotSave);
     return false;
 }
-
-} // namespace
 
 bool canWriteWavFile(Ui& ui, const std::string& path)
 {

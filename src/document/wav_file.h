@@ -12,6 +12,7 @@
 
 namespace sonavik {
 
+class SafeFileWriter;
 class Ui;
 struct FileDialogRequest;
 
@@ -59,6 +60,9 @@ FileHandle openWavForReading(Ui& ui, std::string& path, const std::string& defau
 // Writes the document with the canonical 44-byte header. The old file survives any failure.
 // Whether writeWavFile could write path now, with its message when it could not; nothing is written
 // (a recording checks this before it starts rather than after the take).
+// Opens writer for path (a name the settings can hold, a file that can be made there), or says
+// "<path>…" cannot be saved. Every kind of save opens its file through it.
+bool openWavWriter(Ui& ui, SafeFileWriter& writer, const std::string& path);
 bool canWriteWavFile(Ui& ui, const std::string& path);
 bool writeWavFile(Ui& ui, const SoundDocument& document, const std::string& path);
 

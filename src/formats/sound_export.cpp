@@ -18,7 +18,6 @@ namespace sonavik {
 
 namespace {
 
-constexpr const char* kCannotSave = "は保存できません。\nファイルの属性を確認してください。";
 constexpr const char* kSaveFailed = "の保存に失敗しました。";
 
 // The encoded file, gathered in memory so that the safe writer can reserve its room and write it in one
@@ -176,15 +175,12 @@ bool writeSoundFile(Ui& ui, const SoundDocument& document, const std::string& pa
         return writeWavFile(ui, document, path);
 
     SafeFileWriter writer(path);
-    if (path.size() >= kPathCapacity || !writer.open()) {
-        showError(ui, path + kCannotSave);
+    if (!openWavWriter(ui, writer, path))
         return false;
-    }
     const std::size_t size = document.byteCount();
     // The encoded file is at most about the size of the samples; ask for that room before encoding.
-    const std::uint64_t room = availableMemoryBytes();
     MemoryFile encoded;
-    bool ok = document.hasData() && document.samples.size() >= size && (room == 0 || size <= room)
+    bool ok = document.hasData() && document.samples.size() >= size && memoryRoomFor(size)
               && encode(document, kind, quality, encoded);
     ok = ok && writer.reserve(static_cast<std::uint64_t>(encoded.length()))
          && encoded.forEach([&](const unsigned char* data, std::size_t n) { return writer.write(data, n); })

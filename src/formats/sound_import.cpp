@@ -364,9 +364,8 @@ ImportResult importSoundFile(Ui& ui, SoundDocument& doc, const std::optional<Cha
         return refuse(ui, kTooLong);
     frames = std::min(frames, static_cast<std::uint64_t>(fileSize(doc.path)) * kMostFramesPerByte);
     const std::size_t bytes = frames * blockAlign;
-    const std::uint64_t room = availableMemoryBytes();
     SampleBuffer buffer;
-    if (room == 0 || bytes <= room)
+    if (memoryRoomFor(bytes))
         buffer = SampleBuffer::allocate(bytes);
     if (buffer.isNull()) {
         ui.messageBox({doc.path, kNoMemoryCaption, MessageIcon::Error, MessageButtons::Ok, MessageOwner::MainWindow});
@@ -443,9 +442,8 @@ bool changeSampleBits(Ui& ui, SoundDocument& doc, int bits)
         return doc.hasData();
     const std::size_t count = doc.byteCount() / (doc.format.wBitsPerSample / 8);
     const std::size_t bytes = count * static_cast<std::size_t>(bits / 8);
-    const std::uint64_t room = availableMemoryBytes();
     SampleBuffer out;
-    if (room == 0 || bytes <= room)
+    if (memoryRoomFor(bytes))
         out = SampleBuffer::allocate(bytes);
     if (out.isNull()) {
         ui.messageBox({doc.path, kNoMemoryCaption, MessageIcon::Error, MessageButtons::Ok, MessageOwner::MainWindow});

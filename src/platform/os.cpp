@@ -1,5 +1,7 @@
 #include "platform/os.h"
 
+#include "platform/durable_file.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -420,16 +422,6 @@ bool ownerRunning(const char* name)
         return false;
     const auto now = processStartTicks(pid);
     return !(now && start != 0 && *now != start);
-}
-
-bool syncFolder(const std::string& dir)
-{
-    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = fsync(fd) == 0;
-    ::close(fd);
-    return ok;
 }
 
 bool writeFully(int fd, const void* data, std::size_t size)

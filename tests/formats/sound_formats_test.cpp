@@ -248,8 +248,9 @@ TEST_F(SoundFormats, SavesAsFlacBitExactAndTheLossyKindsReopen)
         ASSERT_TRUE(openWavFile(again, ui, c.written));
         EXPECT_EQ(again.document.format.nChannels, 2);
         EXPECT_EQ(again.document.format.nSamplesPerSec, 44100u);
-        if (c.exact)
+        if (c.exact) {
             EXPECT_EQ(samples16(again.document), stereo);
+        }
     }
     const auto flac = describeSoundFile(dir.file("b.flac"));
     ASSERT_TRUE(flac);
