@@ -168,6 +168,19 @@ PulseWaveIn::~PulseWaveIn() = default;
 
 int PulseWaveIn::deviceCount() { return impl_->connection.works() ? deviceCountOf(impl_->connection, false) : 0; }
 
+namespace {
+
+// The server's name of the source to record format from, in target, once the server has shown by
+// opening a stream for it that it can; the result code otherwise.
+int recordableSource(Connection& c, int device, const WaveDeviceFormat& format, std::string& target)
+{
+    if (const int code = lookUp(c, false, device, format, target); code != mm::NoError)
+        return code;
+    return probeRecording(c, target, specOf(format));
+}
+
+} // namespace
+
 int PulseWaveIn::capabilities(int device, WaveDeviceCaps& caps)
 {
     return capabilitiesOf(impl_->connection, false, device, 0, caps);
@@ -180,9 +193,7 @@ int PulseWaveIn::queryFormat(int device, const WaveDeviceFormat& format)
         return mm::NoDriver;
     CallLock lock(d.connection);
     std::string target;
-    if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
-        return code;
-    return probeRecording(d.connection, target, specOf(format));
+    return recordableSource(d.connection, device, format, target);
 }
 
 int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallback onDone, WaveFailedCallback onFailed)
@@ -194,11 +205,9 @@ int PulseWaveIn::open(int device, const WaveDeviceFormat& format, WaveDoneCallba
         return mm::NoDriver;
     CallLock lock(d.connection);
     std::string target;
-    if (const int code = lookUp(d.connection, false, device, format, target); code != mm::NoError)
+    if (const int code = recordableSource(d.connection, device, format, target); code != mm::NoError)
         return code;
     const pa_sample_spec spec = specOf(format);
-    if (const int code = probeRecording(d.connection, target, spec); code != mm::NoError)
-        return code;
     d.spec = spec;
     d.target = target;
     d.queue.clear();
