@@ -49,13 +49,8 @@ bool Player::toggleBefore()
     std::uint64_t resumeAt = 0;
     if (device_.replaceQueued(resumeAt) != mm::NoError)
         return false;
-    // As for a preview's change: the device plays on up to resumeAt, the buffers it gave back are filled
-    // again from the frame that lands there, now from the other record.
-    const std::uint64_t block = now.format.nBlockAlign;
-    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
-    const std::uint64_t frames = block ? resumeAt / block : 0;
-    playPos_ = loops() || frames < length ? playFirst_ + static_cast<std::int32_t>(frames % length) : playLast_ + 1;
-    framesPlayed_ = static_cast<std::int64_t>(frames);
+    // As for a preview's change, now from the other record.
+    resumeFrom(resumeAt, loops());
     before_ = !before_;
     return true;
 }
@@ -174,7 +169,6 @@ void Player::previewChanged()
         return;
     // The device plays on up to resumeAt; every buffer it held comes back and is filled again from the
     // frame that lands there.
-    const std::uint64_t frames = block ? resumeAt / block : 0;
     // What was handed to the device from there on is what the new sound fades in over, as far as it
     // reaches and is still kept.
     fadeLength_ = fadeDone_ = 0;
@@ -184,11 +178,15 @@ void Player::previewChanged()
             fadeOld_[i] = history_[(resumeAt + i) % history_.size()];
     }
     streamBytes_ = resumeAt;
-    if (!previewLoops_ && frames >= length) {
-        playPos_ = playLast_ + 1;
-    } else {
-        playPos_ = playFirst_ + static_cast<std::int32_t>(frames % length);
-    }
+    resumeFrom(resumeAt, previewLoops_);
+}
+
+void Player::resumeFrom(std::uint64_t resumeAt, bool loop)
+{
+    const std::uint64_t block = playedFormat().nBlockAlign;
+    const std::uint64_t length = static_cast<std::uint64_t>(playLast_) - static_cast<std::uint64_t>(playFirst_) + 1;
+    const std::uint64_t frames = block ? resumeAt / block : 0;
+    playPos_ = loop || frames < length ? playFirst_ + static_cast<std::int32_t>(frames % length) : playLast_ + 1;
     framesPlayed_ = static_cast<std::int64_t>(frames);
 }
 

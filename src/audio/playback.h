@@ -83,6 +83,9 @@ private:
     int fillAndQueue(WaveBuffer& buffer);
     // Frames [first, first + count) of what plays, into out.
     void copyFrames(std::int32_t first, std::size_t count, unsigned char* out);
+    // After the device gave back what it held from byte resumeAt of the stream on: the next frame to
+    // hand over is the one that lands there.
+    void resumeFrom(std::uint64_t resumeAt, bool loop);
     // A preview's crossfade over the frames of buffer from byte from on, while one runs.
     void crossfade(unsigned char* data, std::size_t bytes);
     // Ends playback: restores the device's values, resets and closes it, releases the ring.
