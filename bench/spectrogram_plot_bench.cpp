@@ -29,8 +29,6 @@ int main(int argc, char** argv)
     std::vector<std::uint8_t> bitmap;
     try {
         bitmap.reserve(stride * static_cast<std::size_t>(bins));
-        // Large pages, as the analysis asks for its picture.
-        adviseLargePages(bitmap.data(), bitmap.capacity());
         bitmap.resize(stride * static_cast<std::size_t>(bins));
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "not enough memory for %.0f minutes\n", minutes);

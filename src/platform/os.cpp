@@ -339,20 +339,6 @@ void prefaultForWriting(void* data, std::size_t bytes)
 #endif
 }
 
-void adviseLargePages(void* data, std::size_t bytes)
-{
-#if defined(MADV_HUGEPAGE)
-    const std::size_t page = memoryPageSize();
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
-
 namespace {
 
 constexpr std::size_t kLargePageBytes = std::size_t{2} << 20;
@@ -621,9 +607,6 @@ void* allocateLargeBuffer(std::size_t bytes)
         munmap(mapped, start - at);
     if (at + kLargePageBytes > start)
         munmap(reinterpret_cast<void*>(start + size), at + kLargePageBytes - start);
-#if defined(MADV_HUGEPAGE)
-    madvise(reinterpret_cast<void*>(start), size, MADV_HUGEPAGE);
-#endif
     return reinterpret_cast<void*>(start);
 }
 

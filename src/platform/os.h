@@ -63,13 +63,12 @@ std::uint64_t addressSpaceBytes();
 // written: one system call instead of a page fault per page for buffers of hundreds of megabytes. Only
 // a hint; nothing happens where the system does not offer it or the memory is short.
 void prefaultForWriting(void* data, std::size_t bytes);
-// Asks for large pages for the whole pages within [data, data + bytes), before they are first written:
-// far fewer faults and address-translation misses for a buffer of hundreds of megabytes. Only a hint.
-void adviseLargePages(void* data, std::size_t bytes);
 
 // Buffers of hundreds of megabytes that their user writes in full before reading them (the spectra and
-// the picture of an analysis). Each comes from its own mapping, aligned for large pages and advised for
-// them. The two last released are kept, their pages left to the system to take back only when it runs
+// the picture of an analysis). Each comes from its own mapping, aligned for large pages. They are not
+// advised for them: on a virtual machine whose host takes freed memory back, a large page must first be
+// fetched from the host again, and the first analysis of an hour spent 3 to 4 s in the kernel instead
+// of 0.4 s with ordinary pages (the memory an analysis reuses is mapped already). The two last released are kept, their pages left to the system to take back only when it runs
 // short (MADV_FREE), and handed to the next requests they can hold: an analysis after another finds its
 // memory mapped instead of having the kernel clear it page by page again. Content is undefined.
 // Null when the memory cannot be had; a request no kept buffer can hold first lets them go.

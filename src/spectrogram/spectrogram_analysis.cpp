@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -88,6 +89,41 @@ void runOnThreads(int threads, Work&& work)
     for (const std::exception_ptr& failure : failures)
         if (failure)
             std::rethrow_exception(failure);
+}
+
+// Copies bytes to memory that is not read again soon (the spectra, the picture): the whole cache lines
+// of the destination bypass the cache, so they are neither read in before being written nor push out
+// the frame being worked on. The edges go through the cache. Stores made this way must be fenced
+// (finishStreaming) before another thread reads them.
+void streamCopy(void* to, const void* from, std::size_t bytes)
+{
+#if defined(__SSE2__)
+    auto* out = static_cast<unsigned char*>(to);
+    const auto* in = static_cast<const unsigned char*>(from);
+    const std::size_t head = (64 - reinterpret_cast<std::uintptr_t>(out) % 64) % 64;
+    if (bytes < head + 64) {
+        std::memcpy(out, in, bytes);
+        return;
+    }
+    std::memcpy(out, in, head);
+    std::size_t at = head;
+    for (; at + 64 <= bytes; at += 64) {
+        __m128i v[4];
+        std::memcpy(v, in + at, 64);
+        for (int i = 0; i < 4; ++i)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(out + at) + i, v[i]);
+    }
+    std::memcpy(out + at, in + at, bytes - at);
+#else
+    std::memcpy(to, from, bytes);
+#endif
+}
+
+void finishStreaming()
+{
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
 }
 
 // Truncated toward zero and limited to 0 ... 255; a value that is not a finite number gives 0.
@@ -368,7 +404,7 @@ public:
         const std::size_t bytes = 3 * static_cast<std::size_t>(j1 - j0);
         unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
         for (std::size_t b = 0; b < bins_; ++b, row += stride)
-            std::memcpy(row, scratch_.data() + b * rowPitch_, bytes);
+            streamCopy(row, scratch_.data() + b * rowPitch_, bytes);
     }
 
 private:
@@ -541,11 +577,13 @@ private:
     }
 };
 
-// What one thread of the analysis works in: one frame's samples and its own colouring scratch.
+// What one thread of the analysis works in: one frame's samples, its spectrum as it is kept (coloured
+// from here, while in cache, and then streamed to the spectra) and its own colouring scratch.
 struct AnalysisWorker {
-    AnalysisWorker(Spectrogram& s, const ColourFactors& f, std::size_t n) : colourer(s, f), work(n) {}
+    AnalysisWorker(Spectrogram& s, const ColourFactors& f, std::size_t n) : colourer(s, f), work(n), single(n) {}
     Colourer colourer;
     std::vector<double> work;
+    std::vector<float> single;
 };
 
 // The analysis proper, once the region has been checked; throws std::bad_alloc when memory runs out.
@@ -575,7 +613,6 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     // gigabytes of an hour are written once. Each block's pages are mapped by that thread, just before.
     s.spectra.resize(static_cast<std::size_t>(frames) * size);
     float* const spectra = s.spectra.data();
-    adviseLargePages(spectra, s.spectra.size() * sizeof(float));
     // The weights are the same for every frame: worked out once.
     const bool windowed = s.windowType >= kFftWindowHanning && s.windowType <= kFftWindowBlackman;
     std::vector<double> weights(windowed ? size : 0);
@@ -601,7 +638,6 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     const std::size_t pictureSize = coloured ? stride * static_cast<std::size_t>(s.binCount) : 0;
     s.colourBitmap.resize(pictureSize);
     unsigned char* const picture = s.colourBitmap.data();
-    adviseLargePages(picture, pictureSize);
     runOnThreads(threads, [&](int t) {
         const std::size_t from = pictureSize / static_cast<std::size_t>(threads) * static_cast<std::size_t>(t);
         const std::size_t to = t + 1 == threads ? pictureSize : from + pictureSize / static_cast<std::size_t>(threads);
@@ -618,6 +654,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
     auto analyse = [&](int t) {
         AnalysisWorker& w = *workers[static_cast<std::size_t>(t)];
         double* x = w.work.data();
+        float* const single = w.single.data();
         for (std::int32_t c; !abandoned && (c = nextBlock.fetch_add(1)) < blocks;) {
             const std::int32_t j0 = c * block;
             const std::int32_t j1 = std::min(frames, j0 + block);
@@ -638,10 +675,10 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 if (j + 1 < frames)
                     reader.prefetch(first + n, static_cast<std::size_t>(h));
                 fftForward(size, x);
-                float* const single = values + static_cast<std::size_t>(j - j0) * size;
                 singles(x, size, single, path);
                 if (coloured)
                     w.colourer.frame(j0, j, single);
+                streamCopy(values + static_cast<std::size_t>(j - j0) * size, single, size * sizeof(float));
             }
             if (coloured)
                 w.colourer.write(j0, j1);
@@ -653,7 +690,9 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
         FftStopScope stopScope(control);
         try {
             analyse(t);
+            finishStreaming();
         } catch (...) {
+            finishStreaming();
             abandoned = true;
             throw;
         }
@@ -734,6 +773,7 @@ void colourSpectrogram(Spectrogram& s, const ColourFactors& factors, int threads
             colourers[static_cast<std::size_t>(t)]->frames(j0, std::min(s.spectrumCount, j0 + block),
                                                            s.spectra.data() + static_cast<std::size_t>(j0) * n);
         }
+        finishStreaming();
     });
 }
 
@@ -781,9 +821,9 @@ std::unique_ptr<Spectrogram> analyseSpectrogram(Ui& ui, const SoundDocument& doc
     // system run out while the spectra are filled.
     const std::size_t spectraCount = static_cast<std::size_t>(frames) * static_cast<std::size_t>(n);
     const std::size_t bitmapSize = picture ? Spectrogram::bitmapStrideOf(frames) * static_cast<std::size_t>(bins) : 0;
-    // Spectra, picture, the weights, and per thread one frame's samples and the colouring scratch.
-    // Threads are given up before the analysis is refused.
-    const double perThread = 8.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
+    // Spectra, picture, the weights, and per thread one frame's samples and spectrum and the colouring
+    // scratch. Threads are given up before the analysis is refused.
+    const double perThread = 12.0 * static_cast<double>(n) + static_cast<double>(kColourScratch);
     const double shared = 4.0 * static_cast<double>(spectraCount) + static_cast<double>(bitmapSize) + 8.0 * n;
     const std::uint64_t available = availableMemoryBytes();
     int threadCount = threadsFor(threads);
