@@ -21,6 +21,8 @@ namespace {
 constexpr int kMaxTableLevel = 19;        // stages up to 2^21 keep their twiddles (16 MiB at most)
 constexpr std::size_t kLeafSize = 4096;   // blocks up to this size run their stages breadth first
 constexpr std::size_t kChunk = 256;       // twiddles computed at a time where there is no table
+// Elements per block of the first `pairs` pairs of stages (16 and 32, 64 and 128, ...).
+constexpr std::size_t kSmallBlockOf(int pairs) { return std::size_t{32} << (2 * (pairs - 1)); }
 constexpr std::size_t kStopCheckSize = std::size_t{1} << 16;  // blocks from this size on look at the stop flag
 
 thread_local const std::atomic<bool>* tStopFlag = nullptr;
@@ -249,6 +251,44 @@ template <bool Forward, class V>
     }
 }
 
+// The elements 0 and h of two neighbouring blocks of b (a0, ah and b0, bh) through stages b and 2b.
+template <bool Forward, class T>
+[[gnu::always_inline]] inline void pairedEnds(T& a0, T& ah, T& b0, T& bh)
+{
+    if constexpr (Forward) {
+        const T s0 = a0 + ah, s1 = b0 + bh;
+        ah = a0 - ah;
+        bh = b0 - bh;
+        a0 = s0 + s1;
+        b0 = s0 - s1;
+    } else {
+        const T s0 = a0 + b0, s1 = a0 - b0;
+        a0 = s0 + ah;
+        ah = s0 - ah;
+        b0 = s1 + bh;
+        bh = s1 - bh;
+    }
+}
+
+// The eight elements j, h - j, h + j, b - j of two neighbouring blocks of b (e and f) through stages b
+// and 2b; w: stage b's twiddle of j, u and v: stage 2b's of j and h - j.
+template <bool Forward, class T, class W>
+[[gnu::always_inline]] inline void pairedGroup(T& e1, T& e2, T& e3, T& e4, T& f1, T& f2, T& f3, T& f4, const W& wc,
+                                               const W& ws, const W& uc, const W& us, const W& vc, const W& vs)
+{
+    if constexpr (Forward) {
+        forwardButterfly(e1, e2, e3, e4, wc, ws);
+        forwardButterfly(f1, f2, f3, f4, wc, ws);
+        forwardButterfly(e1, e4, f1, f4, uc, us);
+        forwardButterfly(e2, e3, f2, f3, vc, vs);
+    } else {
+        inverseButterfly(e1, e4, f1, f4, uc, us);
+        inverseButterfly(e2, e3, f2, f3, vc, vs);
+        inverseButterfly(e1, e2, e3, e4, wc, ws);
+        inverseButterfly(f1, f2, f3, f4, wc, ws);
+    }
+}
+
 // Stages b and 2b together on every block of 2b in [x, x + length): one pass instead of two. With
 // h = b/2 and q = b/4, the butterflies j of stage b in both halves and the butterflies j and h - j
 // of stage 2b share the eight elements j, h - j, h + j, b - j and b plus each of these; the
@@ -266,22 +306,7 @@ template <bool Forward, class V>
     for (std::size_t start = 0; start < length; start += 2 * b) {
         double* x0 = x + start;
         double* x1 = x0 + b;
-        {
-            double a0 = x0[0], ah = x0[h], b0 = x1[0], bh = x1[h];
-            if constexpr (Forward) {
-                const double s0 = a0 + ah, s1 = b0 + bh;
-                x0[h] = a0 - ah;
-                x1[h] = b0 - bh;
-                x0[0] = s0 + s1;
-                x1[0] = s0 - s1;
-            } else {
-                const double s0 = a0 + b0, s1 = a0 - b0;
-                x0[0] = s0 + ah;
-                x0[h] = s0 - ah;
-                x1[0] = s1 + bh;
-                x1[h] = s1 - bh;
-            }
-        }
+        pairedEnds<Forward>(x0[0], x0[h], x1[0], x1[h]);
         {
             double a1 = x0[q], a2 = x0[h + q], a3 = x1[q], a4 = x1[h + q];
             if constexpr (Forward)
@@ -307,17 +332,7 @@ template <bool Forward, class V>
             load(us, s2 + j);
             loadReversed(vc, c2 + h - j);
             loadReversed(vs, s2 + h - j);
-            if constexpr (Forward) {
-                forwardButterfly(e1, e2, e3, e4, wc, ws);
-                forwardButterfly(f1, f2, f3, f4, wc, ws);
-                forwardButterfly(e1, e4, f1, f4, uc, us);
-                forwardButterfly(e2, e3, f2, f3, vc, vs);
-            } else {
-                inverseButterfly(e1, e4, f1, f4, uc, us);
-                inverseButterfly(e2, e3, f2, f3, vc, vs);
-                inverseButterfly(e1, e2, e3, e4, wc, ws);
-                inverseButterfly(f1, f2, f3, f4, wc, ws);
-            }
+            pairedGroup<Forward>(e1, e2, e3, e4, f1, f2, f3, f4, wc, ws, uc, us, vc, vs);
             store(x0 + j, e1);
             storeReversed(x0 + h - j, e2);
             store(x0 + h + j, e3);
@@ -327,6 +342,69 @@ template <bool Forward, class V>
             store(x1 + h + j, f3);
             storeReversed(x1 + b - j, f4);
         });
+    }
+}
+
+// Stages b and 2b of one block of 2b whose elements are vectors: lane l of x[k] is element k of the
+// l-th of several blocks side by side. Each lane does what pairedStages does to its block.
+template <bool Forward, class T>
+[[gnu::always_inline]] inline void pairedStagesAcross(T* x0, std::size_t b, const double* tb, const double* t2b)
+{
+    const std::size_t h = b / 2, q = b / 4;
+    const double* cb = tb;
+    const double* sb = tb + q;
+    const double* c2 = t2b;
+    const double* s2 = t2b + h;
+    T* x1 = x0 + b;
+    pairedEnds<Forward>(x0[0], x0[h], x1[0], x1[h]);
+    if constexpr (Forward)
+        forwardButterfly(x0[q], x0[h + q], x1[q], x1[h + q], c2[q], s2[q]);
+    else
+        inverseButterfly(x0[q], x0[h + q], x1[q], x1[h + q], c2[q], s2[q]);
+    for (std::size_t j = 1; j < q; ++j)
+        pairedGroup<Forward>(x0[j], x0[h - j], x0[h + j], x0[b - j], x1[j], x1[h - j], x1[h + j], x1[b - j], cb[j],
+                             sb[j], c2[j], s2[j], c2[h - j], s2[h - j]);
+}
+
+// The small stages 16 ... 32 x 4^(Pairs - 1) (Pairs pairs) of every block of kSmallBlockOf(Pairs) in
+// [x, x + length), kLanes<V> blocks at a time: each group of blocks is transposed into vectors whose
+// lanes are the blocks, so that every butterfly runs on whole vectors however small its block, and
+// transposed back. length is a multiple of kLanes<V> blocks. tables[l]: the twiddle table of level l (2 ... 2 Pairs + 1).
+template <bool Forward, class V, int Pairs>
+[[gnu::always_inline]] inline void smallStagesAcross(double* x, std::size_t length, const double* const* tables)
+{
+    constexpr std::size_t L = kLanes<V>;
+    constexpr std::size_t B = kSmallBlockOf(Pairs);
+    V v[B];
+    for (std::size_t done = 0; done < length; done += L * B) {
+        double* group = x + done;
+#pragma GCC unroll 2
+        for (std::size_t e = 0; e < B; e += L) {
+#pragma GCC unroll 8
+            for (std::size_t l = 0; l < L; ++l)
+                load(v[e + l], group + l * B + e);
+            transpose(v + e);
+        }
+        if constexpr (Forward) {
+            for (int p = 0; p < Pairs; ++p) {
+                const std::size_t b = std::size_t{16} << (2 * p);
+                for (std::size_t start = 0; start < B; start += 2 * b)
+                    pairedStagesAcross<true>(v + start, b, tables[2 + 2 * p], tables[3 + 2 * p]);
+            }
+        } else {
+            for (int p = Pairs - 1; p >= 0; --p) {
+                const std::size_t b = std::size_t{16} << (2 * p);
+                for (std::size_t start = 0; start < B; start += 2 * b)
+                    pairedStagesAcross<false>(v + start, b, tables[2 + 2 * p], tables[3 + 2 * p]);
+            }
+        }
+#pragma GCC unroll 2
+        for (std::size_t e = 0; e < B; e += L) {
+            transpose(v + e);
+#pragma GCC unroll 8
+            for (std::size_t l = 0; l < L; ++l)
+                store(group + l * B + e, v[e + l]);
+        }
     }
 }
 
@@ -470,7 +548,21 @@ struct Kernels {
                   const double* s, bool pairs);
     void (*pairedStages)(double* x, std::size_t length, std::size_t b, const double* tb, const double* t2b);
     void (*tiledBitReverse)(std::size_t n, double* x, Eighth w);
+    // The first (forward) or last (inverse) `pairs` pairs of stages of [x, x + length) whose smaller
+    // stages are done, kSmallBlockOf(pairs) elements per block, in groups of kLanes blocks; pairs is what
+    // smallPairs gave for length.
+    void (*smallStages)(double* x, std::size_t length, int pairs, const double* const* tables);
+    std::size_t lanes; // blocks per group of smallStages; 0 where there is no such kernel
 };
+
+template <bool Forward, class V>
+[[gnu::always_inline]] inline void smallStagesOf(double* x, std::size_t length, int pairs, const double* const* tables)
+{
+    if (pairs == 2)
+        smallStagesAcross<Forward, V, 2>(x, length, tables);
+    else if (pairs == 1)
+        smallStagesAcross<Forward, V, 1>(x, length, tables);
+}
 
 #define SONAVIK_FFT_KERNELS(Forward, V, attributes)                                                              \
     Kernels{                                                                                                     \
@@ -480,9 +572,14 @@ struct Kernels {
             pairedStages<Forward, V>(x, length, b, tb, t2b);                                                     \
         },                                                                                                       \
         [](std::size_t n, double* x, Eighth w) attributes { tiledBitReverse<Forward, V>(n, x, w); },             \
+        nullptr,                                                                                                 \
+        0,                                                                                                       \
     }
 
-// Butterflies per block from which the AVX-512 kernels use eight lanes.
+// Butterflies per block from which the AVX-512 kernels use eight lanes. Their small stages run across
+// blocks, two pairs at a time (three need more than the first-level cache holds). With four lanes or
+// two the transposes cost more than the small stages do along the blocks: those keep that way.
+constexpr int kMaxSmallPairs = 2;
 constexpr std::size_t kWideCount = 64;
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -562,6 +659,10 @@ const Kernels& kernels()
                     pairedStages<Forward, V4>(x, length, b, tb, t2b);
             },
             [](std::size_t n, double* x, Eighth w) SONAVIK_FFT_AVX512 { tiledBitReverse<Forward, V4>(n, x, w); },
+            [](double* x, std::size_t length, int pairs, const double* const* tables) SONAVIK_FFT_AVX512 {
+                smallStagesOf<Forward, V8>(x, length, pairs, tables);
+            },
+            8,
         },
 #else
         SONAVIK_FFT_KERNELS(Forward, V2, ),
@@ -679,11 +780,39 @@ void inverseLastStages(std::size_t n, double* x)
     plainBitReverse(n, x);
 }
 
+// The pairs of small stages that smallStages runs on a block of b: as many as fit a group of blocks
+// of the vector's lanes, at most kMaxSmallPairs; 0 when the block is too small (or a table cannot be had).
+int smallPairs(const Kernels& k, std::size_t b)
+{
+    if (k.lanes == 0)
+        return 0;
+    int pairs = 0;
+    while (pairs < kMaxSmallPairs && k.lanes * kSmallBlockOf(pairs + 1) <= b)
+        ++pairs;
+    for (int level = 2; level <= 2 * pairs + 1; ++level)
+        if (!twiddleTable(level))
+            return 0;
+    return pairs;
+}
+
+template <bool Forward>
+void smallStages(double* x, std::size_t b, int pairs)
+{
+    if (pairs == 0)
+        return;
+    const double* tables[8] = {};
+    for (int level = 2; level <= 2 * pairs + 1; ++level)
+        tables[level] = twiddleTable(level);
+    kernels<Forward>().smallStages(x, b, pairs, tables);
+}
+
 // Stages 16 .. b of one block whose smaller stages are done: in pairs, depth first above kLeafSize.
 void forwardBlock(double* x, std::size_t b)
 {
     if (b <= kLeafSize) {
-        std::size_t size = 16;
+        const int pairs = smallPairs(kernels<true>(), b);
+        smallStages<true>(x, b, pairs);
+        std::size_t size = std::size_t{16} << (2 * pairs);
         for (; 2 * size <= b; size *= 4)
             stagePair<true>(x, b, size);
         if (size == b)
@@ -710,8 +839,10 @@ void inverseBlock(double* x, std::size_t b)
             stage<false>(x, b, b);
             size /= 4;
         }
-        for (; size >= 16; size /= 4)
+        const int pairs = smallPairs(kernels<false>(), b);
+        for (; size >= (std::size_t{16} << (2 * pairs)); size /= 4)
             stagePair<false>(x, b, size);
+        smallStages<false>(x, b, pairs);
         return;
     }
     if (b >= kStopCheckSize && stopped())
