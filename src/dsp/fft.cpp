@@ -542,6 +542,90 @@ template <bool Forward, class V>
     }
 }
 
+// The bit reversal with the stages 2 ... 128 of the forward transform (Forward), or the stages 128 ... 2
+// with the bit reversal of the inverse one, for 1024 <= n <= kFusedMax, eight lanes. The tiles of the
+// reversal (see tiledBitReverse) already hold, lane by lane, eight blocks of eight output elements that
+// lie n/8 apart: with the sixteen tiles whose blocks make up the same eight blocks of 128, stages 16 ...
+// 128 run lane by lane too, without the transposes the small stages need on their own. The whole
+// transform is held meanwhile, and both it and x must stay in the first-level cache: at n = 4096 this
+// way was slower than the reversal and the small stages one after the other.
+constexpr std::size_t kFusedMax = 2048;
+
+template <bool Forward>
+[[gnu::always_inline]] inline void fusedSmallStages(std::size_t n, double* x, Eighth w, const double* const* tables)
+{
+    using V = V8;
+    const std::size_t rowStride = n / 8;
+    const std::size_t tileCount = n / 64;
+    const std::size_t groupStride = n / 1024; // between the blocks of 128 of one group, lane to lane
+    V v[kFusedMax / 8];
+    int tileBits = 0;
+    while ((std::size_t{1} << tileBits) < tileCount)
+        ++tileBits;
+    // Output tile t (its blocks of eight at t * 8 + a n/8) comes from tile reverse(t); group t / 16
+    // keeps them at (t % 16) * 8.
+    auto reversedTile = [&](std::size_t t) __attribute__((always_inline)) {
+        std::size_t r = 0;
+        for (int bit = 0; bit < tileBits; ++bit)
+            r |= ((t >> bit) & 1) << (tileBits - 1 - bit);
+        return r;
+    };
+    // Lane l holds block kReverse3[l] * groupStride + group: the order the tiles give.
+    auto blockStart = [&](std::size_t group, std::size_t l) __attribute__((always_inline)) {
+        return (kReverse3[l] * groupStride + group) * 128;
+    };
+    auto stages = [&](V* group) __attribute__((always_inline)) {
+        if constexpr (Forward) {
+            for (std::size_t start = 0; start < 128; start += 32)
+                pairedStagesAcross<true>(group + start, 16, tables[2], tables[3]);
+            pairedStagesAcross<true>(group, 64, tables[4], tables[5]);
+        } else {
+            pairedStagesAcross<false>(group, 64, tables[4], tables[5]);
+            for (std::size_t start = 0; start < 128; start += 32)
+                pairedStagesAcross<false>(group + start, 16, tables[2], tables[3]);
+        }
+    };
+    if constexpr (Forward) {
+        for (std::size_t t = 0; t < tileCount; ++t) {
+            const double* tile = x + reversedTile(t) * 8;
+            V* out = v + (t / 16) * 128 + (t % 16) * 8;
+#pragma GCC unroll 8
+            for (std::size_t c = 0; c < 8; ++c)
+                load(out[c], tile + kReverse3[c] * rowStride);
+            forwardEight(out, w);
+        }
+        for (std::size_t group = 0; group < tileCount / 16; ++group) {
+            V* g = v + group * 128;
+            stages(g);
+            for (std::size_t e = 0; e < 128; e += 8) {
+                transpose(g + e);
+#pragma GCC unroll 8
+                for (std::size_t l = 0; l < 8; ++l)
+                    store(x + blockStart(group, l) + e, g[e + l]);
+            }
+        }
+    } else {
+        for (std::size_t group = 0; group < tileCount / 16; ++group) {
+            V* g = v + group * 128;
+            for (std::size_t e = 0; e < 128; e += 8) {
+#pragma GCC unroll 8
+                for (std::size_t l = 0; l < 8; ++l)
+                    load(g[e + l], x + blockStart(group, l) + e);
+                transpose(g + e);
+            }
+            stages(g);
+        }
+        for (std::size_t t = 0; t < tileCount; ++t) {
+            V* in = v + (t / 16) * 128 + (t % 16) * 8;
+            inverseEight(in, w);
+            double* tile = x + reversedTile(t) * 8;
+#pragma GCC unroll 8
+            for (std::size_t a = 0; a < 8; ++a)
+                store(tile + a * rowStride, in[kReverse3[a]]);
+        }
+    }
+}
+
 // The vector kernels, compiled once for every vector width; which set runs is decided once.
 struct Kernels {
     void (*stage)(double* x, std::size_t length, std::size_t b, std::size_t j0, std::size_t count, const double* c,
@@ -553,6 +637,8 @@ struct Kernels {
     // smallPairs gave for length.
     void (*smallStages)(double* x, std::size_t length, int pairs, const double* const* tables);
     std::size_t lanes; // blocks per group of smallStages; 0 where there is no such kernel
+    // fusedSmallStages; null where there is no such kernel.
+    void (*fusedSmallStages)(std::size_t n, double* x, Eighth w, const double* const* tables);
 };
 
 template <bool Forward, class V>
@@ -574,6 +660,7 @@ template <bool Forward, class V>
         [](std::size_t n, double* x, Eighth w) attributes { tiledBitReverse<Forward, V>(n, x, w); },             \
         nullptr,                                                                                                 \
         0,                                                                                                       \
+        nullptr,                                                                                                 \
     }
 
 // Butterflies per block from which the AVX-512 kernels use eight lanes. Their small stages run across
@@ -663,6 +750,9 @@ const Kernels& kernels()
                 smallStagesOf<Forward, V8>(x, length, pairs, tables);
             },
             8,
+            [](std::size_t n, double* x, Eighth w, const double* const* tables) SONAVIK_FFT_AVX512 {
+                fusedSmallStages<Forward>(n, x, w, tables);
+            },
         },
 #else
         SONAVIK_FFT_KERNELS(Forward, V2, ),
@@ -735,12 +825,62 @@ void plainBitReverse(std::size_t n, double* x)
     }
 }
 
-// Bit reversal and stages 2, 4 and 8 (fewer for n < 8).
-void forwardFirstStages(std::size_t n, double* x)
+// The pairs of small stages that smallStages runs on a block of b: as many as fit a group of blocks
+// of the vector's lanes, at most kMaxSmallPairs; 0 when the block is too small (or a table cannot be had).
+int smallPairs(const Kernels& k, std::size_t b)
+{
+    if (k.lanes == 0)
+        return 0;
+    int pairs = 0;
+    while (pairs < kMaxSmallPairs && k.lanes * kSmallBlockOf(pairs + 1) <= b)
+        ++pairs;
+    for (int level = 2; level <= 2 * pairs + 1; ++level)
+        if (!twiddleTable(level))
+            return 0;
+    return pairs;
+}
+
+// The pairs of small stages fusedSmallStages runs with the bit reversal of n: two, or none.
+int fusedPairs(const Kernels& k, std::size_t n)
+{
+    if (!k.fusedSmallStages || n < 1024 || n > kFusedMax)
+        return 0;
+    for (int level = 2; level <= 5; ++level)
+        if (!twiddleTable(level))
+            return 0;
+    return 2;
+}
+
+// The twiddle tables of the first `pairs` pairs of stages, by level (the small kernels' argument).
+struct SmallTables {
+    explicit SmallTables(int pairs)
+    {
+        for (int level = 2; level <= 2 * pairs + 1; ++level)
+            at[level] = twiddleTable(level);
+    }
+    const double* at[8] = {};
+};
+
+template <bool Forward>
+void smallStages(double* x, std::size_t b, int pairs)
+{
+    if (pairs > 0)
+        kernels<Forward>().smallStages(x, b, pairs, SmallTables(pairs).at);
+}
+
+
+// Bit reversal and stages 2, 4 and 8 (fewer for n < 8), and where the kernel is fused with it the
+// small stages after them: returns how many pairs of those it ran.
+int forwardFirstStages(std::size_t n, double* x)
 {
     if (n >= 64) {
-        kernels<true>().tiledBitReverse(n, x, eighth());
-        return;
+        const Kernels& k = kernels<true>();
+        if (const int pairs = fusedPairs(k, n)) {
+            k.fusedSmallStages(n, x, eighth(), SmallTables(pairs).at);
+            return pairs;
+        }
+        k.tiledBitReverse(n, x, eighth());
+        return 0;
     }
     plainBitReverse(n, x);
     if (n == 2) {
@@ -755,10 +895,17 @@ void forwardFirstStages(std::size_t n, double* x)
         for (std::size_t s = 0; s < n; s += 8)
             forwardEight(x + s, w);
     }
+    return 0;
 }
 
-void inverseLastStages(std::size_t n, double* x)
+// The inverse's last stages and bit reversal; with fused (fusedPairs), that many pairs of small stages
+// before them too.
+void inverseLastStages(std::size_t n, double* x, int fused)
 {
+    if (fused > 0) {
+        kernels<false>().fusedSmallStages(n, x, eighth(), SmallTables(fused).at);
+        return;
+    }
     if (n >= 64) {
         kernels<false>().tiledBitReverse(n, x, eighth());
         return;
@@ -780,38 +927,14 @@ void inverseLastStages(std::size_t n, double* x)
     plainBitReverse(n, x);
 }
 
-// The pairs of small stages that smallStages runs on a block of b: as many as fit a group of blocks
-// of the vector's lanes, at most kMaxSmallPairs; 0 when the block is too small (or a table cannot be had).
-int smallPairs(const Kernels& k, std::size_t b)
-{
-    if (k.lanes == 0)
-        return 0;
-    int pairs = 0;
-    while (pairs < kMaxSmallPairs && k.lanes * kSmallBlockOf(pairs + 1) <= b)
-        ++pairs;
-    for (int level = 2; level <= 2 * pairs + 1; ++level)
-        if (!twiddleTable(level))
-            return 0;
-    return pairs;
-}
-
-template <bool Forward>
-void smallStages(double* x, std::size_t b, int pairs)
-{
-    if (pairs == 0)
-        return;
-    const double* tables[8] = {};
-    for (int level = 2; level <= 2 * pairs + 1; ++level)
-        tables[level] = twiddleTable(level);
-    kernels<Forward>().smallStages(x, b, pairs, tables);
-}
-
-// Stages 16 .. b of one block whose smaller stages are done: in pairs, depth first above kLeafSize.
-void forwardBlock(double* x, std::size_t b)
+// Stages 16 .. b of one block whose smaller stages are done (and `done` pairs of stages after them):
+// in pairs, depth first above kLeafSize.
+void forwardBlock(double* x, std::size_t b, int done)
 {
     if (b <= kLeafSize) {
-        const int pairs = smallPairs(kernels<true>(), b);
-        smallStages<true>(x, b, pairs);
+        const int pairs = done > 0 ? done : smallPairs(kernels<true>(), b);
+        if (done == 0)
+            smallStages<true>(x, b, pairs);
         std::size_t size = std::size_t{16} << (2 * pairs);
         for (; 2 * size <= b; size *= 4)
             stagePair<true>(x, b, size);
@@ -822,14 +945,15 @@ void forwardBlock(double* x, std::size_t b)
     for (std::size_t i = 0; i < 4; ++i) {
         if (b >= kStopCheckSize && stopped())
             return;
-        forwardBlock(x + i * (b / 4), b / 4);
+        forwardBlock(x + i * (b / 4), b / 4, 0);
     }
     if (b >= kStopCheckSize && stopped())
         return;
     stagePair<true>(x, b, b / 2);
 }
 
-void inverseBlock(double* x, std::size_t b)
+// The inverse: stages b .. 16, but for the last `left` pairs that inverseLastStages runs.
+void inverseBlock(double* x, std::size_t b, int left)
 {
     if (b <= kLeafSize) {
         std::size_t size = 16; // the last pair the forward transform ran, or its single last stage
@@ -839,10 +963,11 @@ void inverseBlock(double* x, std::size_t b)
             stage<false>(x, b, b);
             size /= 4;
         }
-        const int pairs = smallPairs(kernels<false>(), b);
+        const int pairs = left > 0 ? left : smallPairs(kernels<false>(), b);
         for (; size >= (std::size_t{16} << (2 * pairs)); size /= 4)
             stagePair<false>(x, b, size);
-        smallStages<false>(x, b, pairs);
+        if (left == 0)
+            smallStages<false>(x, b, pairs);
         return;
     }
     if (b >= kStopCheckSize && stopped())
@@ -851,7 +976,7 @@ void inverseBlock(double* x, std::size_t b)
     for (std::size_t i = 0; i < 4; ++i) {
         if (b >= kStopCheckSize && stopped())
             return;
-        inverseBlock(x + i * (b / 4), b / 4);
+        inverseBlock(x + i * (b / 4), b / 4, 0);
     }
 }
 
@@ -859,18 +984,19 @@ void inverseBlock(double* x, std::size_t b)
 
 void fftForward(std::size_t n, double* x) noexcept
 {
-    forwardFirstStages(n, x);
+    const int done = forwardFirstStages(n, x);
     if (n >= 16)
-        forwardBlock(x, n);
+        forwardBlock(x, n, done);
 }
 
 void fftInverse(std::size_t n, double* x) noexcept
 {
     x[0] *= 0.5;
     x[n / 2] *= 0.5;
+    const int fused = n >= 64 ? fusedPairs(kernels<false>(), n) : 0;
     if (n >= 16)
-        inverseBlock(x, n);
-    inverseLastStages(n, x);
+        inverseBlock(x, n, fused);
+    inverseLastStages(n, x, fused);
 }
 
 const std::atomic<bool>* fftSetStopFlag(const std::atomic<bool>* flag) noexcept
