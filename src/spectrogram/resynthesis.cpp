@@ -12,6 +12,8 @@
 #include "history/edit_history.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
+#include "spectrogram/spectrogram_analysis.h"
+#include "spectrogram/worker_threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -369,19 +371,32 @@ struct InverseSetup {
     const double* windowWeights() const { return weights.empty() ? nullptr : weights.data(); }
 };
 
+// What a run of frames works in. Throws std::bad_alloc.
+struct FrameBuffers {
+    explicit FrameBuffers(const InverseSetup& set)
+        : tail(set.half), alpha(set.half), frame(set.n), mixed(set.half), written(set.half)
+    {
+    }
+    std::vector<double> tail, alpha, frame, mixed;
+    std::vector<int> written;
+};
+
 // Frames first ... last - 1 of one channel, each blended over the positions of its first half. Frame u
 // needs only the second half of frame u - 1, so a run that starts inside the spectra computes that
 // frame once more and gives exactly the samples of a run from frame 0; every position is read before
-// it is written and by the one run that writes it. The run that ends with the last frame writes its
-// fade-out too. beforeFrame is called before each frame.
+// it is written and by the one run that writes it, so runs may go at once. The run that ends with the
+// last frame writes its fade-out too. beforeFrame is called before each frame.
 void writeFrames(const InverseSetup& set, const Settings& settings, const SelectionTable& table, const float* spectra,
-                 const ChannelSamples& samples, std::int64_t first, std::int64_t last,
+                 const ChannelSamples& samples, std::int64_t first, std::int64_t last, FrameBuffers& buffers,
                  const std::function<void(std::int64_t)>& beforeFrame)
 {
     const FrameLoops& loops = frameLoops();
     const std::size_t half = set.half;
-    std::vector<double> tail(half), alpha(half), frame(set.n), mixed(half);
-    std::vector<int> written(half);
+    std::vector<double>& tail = buffers.tail;
+    std::vector<double>& alpha = buffers.alpha;
+    std::vector<double>& frame = buffers.frame;
+    std::vector<double>& mixed = buffers.mixed;
+    std::vector<int>& written = buffers.written;
     if (first == 0) {
         for (std::size_t k = 0; k < half; ++k)
             tail[k] = samples.at(set.start + static_cast<std::int64_t>(k));
@@ -444,6 +459,25 @@ std::vector<int> chosenChannels(const Settings& settings)
     return chosen;
 }
 
+// A channel's frames cut into runs that can be written at once; the runs do not depend on the number of
+// threads, so neither do the samples.
+struct FrameRun {
+    int channel;
+    std::int64_t first;
+    std::int64_t last;
+};
+
+std::vector<FrameRun> frameRuns(const std::vector<int>& channels, std::int64_t frames)
+{
+    // Each run after the first computes one frame twice.
+    const std::int64_t runFrames = std::max<std::int64_t>(32, (frames + 15) / 16);
+    std::vector<FrameRun> runs;
+    for (int c : channels)
+        for (std::int64_t first = 0; first < frames; first += runFrames)
+            runs.push_back({c, first, std::min(first + runFrames, frames)});
+    return runs;
+}
+
 // The write-back on worker threads: each channel's frames cut into runs that any worker can take.
 class ResynthesisJob : public LongEditJob {
 public:
@@ -452,12 +486,7 @@ public:
         : settings_(settings), set_(settings, s), spectra_(s.spectra.data()), channels_(chosenChannels(settings)),
           stride_(static_cast<std::size_t>(doc.format.nChannels)), eightBit_(doc.format.wBitsPerSample == 8)
     {
-        // Each run after the first computes one frame twice; the runs do not depend on the number of
-        // threads, so neither do the samples.
-        const std::int64_t runFrames = std::max<std::int64_t>(32, (set_.frames + 15) / 16);
-        for (int c : channels_)
-            for (std::int64_t first = 0; first < set_.frames; first += runFrames)
-                runs_.push_back({c, first, std::min(first + runFrames, set_.frames)});
+        runs_ = frameRuns(channels_, set_.frames);
     }
 
     bool runNextPiece(const SoundDocument& source, SoundDocument& working, EditControl& control) override
@@ -465,7 +494,7 @@ public:
         const std::size_t i = next_.fetch_add(1, std::memory_order_relaxed);
         if (i >= runs_.size())
             return false;
-        const Run& run = runs_[i];
+        const FrameRun& run = runs_[i];
         const ChannelSamples samples{source.samples.data(), working.samples.data(), stride_,
                                      static_cast<std::size_t>(run.channel), eightBit_};
         EditRegion region;
@@ -473,7 +502,8 @@ public:
         region.start = static_cast<std::int32_t>(set_.start);
         region.end = static_cast<std::int32_t>(set_.lastFrame());
         const std::int64_t h = static_cast<std::int64_t>(set_.half);
-        writeFrames(set_, settings_, selectionTable(source, run.channel), spectra_, samples, run.first, run.last,
+        FrameBuffers buffers(set_);
+        writeFrames(set_, settings_, selectionTable(source, run.channel), spectra_, samples, run.first, run.last, buffers,
                     [&](std::int64_t u) {
                         if (u > run.first) {
                             done_[run.channel].fetch_add(1, std::memory_order_relaxed);
@@ -508,18 +538,13 @@ public:
     void reportFailure(Ui& ui) const override { ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back"); }
 
 private:
-    struct Run {
-        int channel;
-        std::int64_t first;
-        std::int64_t last;
-    };
     Settings settings_;
     InverseSetup set_;
     const float* spectra_;
     std::vector<int> channels_;
     std::size_t stride_;
     bool eightBit_;
-    std::vector<Run> runs_;
+    std::vector<FrameRun> runs_;
     std::atomic<std::size_t> next_{0};
     std::atomic<std::int64_t> done_[2] = {0, 0};
 };
@@ -652,18 +677,36 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
         ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back");
         return 0;
     }
+    // The runs of each channel in place, on the processor's cores; every thread's buffers are had before
+    // a sample is written. The calling thread shows the progress.
+    const int threads = defaultSpectrogramThreads();
+    std::vector<std::unique_ptr<FrameBuffers>> buffers;
+    try {
+        for (int t = 0; t < threads; ++t)
+            buffers.push_back(std::make_unique<FrameBuffers>(*set));
+    } catch (const std::bad_alloc&) {
+        if (buffers.empty()) {
+            ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back");
+            return 0;
+        }
+    }
     int written = 0;
     for (int c : chosenChannels(settings)) {
         const ChannelSamples samples{doc.samples.data(), doc.samples.data(), static_cast<std::size_t>(doc.format.nChannels),
                                      static_cast<std::size_t>(c), doc.format.wBitsPerSample == 8};
         PercentProgress progress(ui, progressPrefix(c), " ％");
-        try {
-            writeFrames(*set, settings, selectionTable(doc, c), s.spectra.data(), samples, 0, set->frames,
-                        [&](std::int64_t u) { progress.show(u, set->frames); });
-        } catch (const std::bad_alloc&) {
-            ui.beepWithReason(BeepKind::Error, "not enough memory for the write-back");
-            break;
-        }
+        const std::vector<FrameRun> runs = frameRuns({c}, set->frames);
+        std::atomic<std::size_t> next{0};
+        std::atomic<std::int64_t> done{0};
+        runOnThreads(static_cast<int>(buffers.size()), [&](int t) {
+            for (std::size_t i; (i = next.fetch_add(1)) < runs.size();)
+                writeFrames(*set, settings, selectionTable(doc, c), s.spectra.data(), samples, runs[i].first,
+                            runs[i].last, *buffers[static_cast<std::size_t>(t)], [&](std::int64_t) {
+                                const std::int64_t frames = done.fetch_add(1, std::memory_order_relaxed);
+                                if (t == 0)
+                                    progress.show(frames, set->frames);
+                            });
+        });
         written |= c == 0 ? kWroteLeft : kWroteRight;
     }
     if (written != 0) {

@@ -8,6 +8,7 @@
 #include "platform/os.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
+#include "spectrogram/worker_threads.h"
 
 #include <algorithm>
 #include <atomic>
@@ -56,39 +57,6 @@ constexpr int kMaxThreads = 8;
 int threadsFor(int asked)
 {
     return asked > 0 ? std::min(asked, kMaxThreads) : defaultSpectrogramThreads();
-}
-
-// Runs work on the calling thread and on threads - 1 helpers; a helper that cannot be started leaves
-// its share to the others, so fewer threads give the same result. Whatever any share throws, every
-// helper is joined first (they use this frame's state), then the first exception is passed on.
-template <typename Work>
-void runOnThreads(int threads, Work&& work)
-{
-    std::vector<std::exception_ptr> failures(static_cast<std::size_t>(std::max(threads, 1)));
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) {
-        try {
-            helpers.emplace_back([&work, &failures, t] {
-                try {
-                    work(t);
-                } catch (...) {
-                    failures[static_cast<std::size_t>(t)] = std::current_exception();
-                }
-            });
-        } catch (...) {
-            break;
-        }
-    }
-    try {
-        work(0);
-    } catch (...) {
-        failures[0] = std::current_exception();
-    }
-    for (std::thread& helper : helpers)
-        helper.join();
-    for (const std::exception_ptr& failure : failures)
-        if (failure)
-            std::rethrow_exception(failure);
 }
 
 // Copies bytes to memory that is not read again soon (the spectra, the picture): the whole cache lines
