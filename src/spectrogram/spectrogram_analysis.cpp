@@ -59,7 +59,7 @@ int threadsFor(int asked)
     return asked > 0 ? std::min(asked, kMaxThreads) : defaultSpectrogramThreads();
 }
 
-// Copies bytes to memory that is not read again soon (the spectra, the picture): the whole cache lines
+// Copies bytes to memory that is not read again soon (the spectra): the whole cache lines
 // of the destination bypass the cache, so they are neither read in before being written nor push out
 // the frame being worked on. The edges go through the cache. Stores made this way must be fenced
 // (finishStreaming) before another thread reads them.
@@ -371,8 +371,10 @@ public:
         const std::size_t stride = s_.bitmapStride();
         const std::size_t bytes = 3 * static_cast<std::size_t>(j1 - j0);
         unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
+        // Through the cache: a row's few hundred bytes rarely start on a cache line, and streaming the
+        // lines between its partly written ends was slower.
         for (std::size_t b = 0; b < bins_; ++b, row += stride)
-            streamCopy(row, scratch_.data() + b * rowPitch_, bytes);
+            std::memcpy(row, scratch_.data() + b * rowPitch_, bytes);
     }
 
 private:
@@ -741,7 +743,6 @@ void colourSpectrogram(Spectrogram& s, const ColourFactors& factors, int threads
             colourers[static_cast<std::size_t>(t)]->frames(j0, std::min(s.spectrumCount, j0 + block),
                                                            s.spectra.data() + static_cast<std::size_t>(j0) * n);
         }
-        finishStreaming();
     });
 }
 
