@@ -1,13 +1,13 @@
 // The FFT command's analysis and colouring of one hour of 44.1 kHz 16-bit sound (one channel) at
 // n = 4096, against the same number of real FFTs of that size done by FFTW (r2c, planned with
 // FFTW_MEASURE) in the same run, and the inverse (writing an unedited spectrogram back) against as many
-// FFTW c2r transforms: on one thread (the command line's way) and as the window's I FFT does it (on the
-// default threads, into a copy of the sound that then becomes the document). Best of 3 in wall time; the processor time (user, all threads) is the mean of the
-// three, so a loaded machine shows in the gap between the two. The analysis runs on the default threads
-// and on one. Prints the memory the analysis holds and the peak of the process.
-// The system time is mostly the kernel clearing the 1.7 GB of fresh pages each analysis writes. On a
-// virtual machine whose host takes freed memory back at once (free page reporting), those pages must
-// come from the host again each time, and that part grows several-fold from run to run.
+// FFTW c2r transforms: in place (the command line's way) and as the window's I FFT does it (into a copy
+// of the sound that then becomes the document), both on the default threads. Best of 3 in wall time;
+// the processor time (user, all threads) is the mean of the three, so a loaded machine shows in the gap
+// between the two. The analysis runs on one thread first (the process's first, which maps its memory)
+// and then on the default threads. Prints the memory the analysis holds and the peak of the process.
+// The system time is mostly the kernel clearing the 1.7 GB of fresh pages the first analysis writes;
+// later ones reuse them.
 // Run a Release build: spectrogram_bench
 
 #include "bench_support.h"
