@@ -663,11 +663,13 @@ template <bool Forward, class V>
         nullptr,                                                                                                 \
     }
 
-// Butterflies per block from which the AVX-512 kernels use eight lanes. Their small stages run across
-// blocks, two pairs at a time (three need more than the first-level cache holds). With four lanes or
-// two the transposes cost more than the small stages do along the blocks: those keep that way.
-constexpr int kMaxSmallPairs = 2;
+// Butterflies per block from which the AVX-512 kernels use eight lanes.
 constexpr std::size_t kWideCount = 64;
+
+// The AVX-512 kernels run the small stages across blocks, two pairs at a time (three need more than the
+// first-level cache holds). With four lanes or two the transposes cost more than the small stages do
+// along the blocks: those keep that way.
+constexpr int kMaxSmallPairs = 2;
 
 #if defined(__x86_64__) || defined(__i386__)
 #define SONAVIK_FFT_AVX2 __attribute__((target("avx2,fma")))
@@ -867,7 +869,6 @@ void smallStages(double* x, std::size_t b, int pairs)
     if (pairs > 0)
         kernels<Forward>().smallStages(x, b, pairs, SmallTables(pairs).at);
 }
-
 
 // Bit reversal and stages 2, 4 and 8 (fewer for n < 8), and where the kernel is fused with it the
 // small stages after them: returns how many pairs of those it ran.
