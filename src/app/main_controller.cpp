@@ -357,13 +357,14 @@ void MainController::clearStatus()
 void MainController::undo()
 {
     swapWithUndoStore(ws_.document, ws_.undoStore);
+    // Cleared first: what the history says about the swap (stopped, oldest states dropped) stays shown.
+    clearStatus();
     noteUndo(ws_, ui_);
     if (!layout()) {
         ui_.beep(BeepKind::Error);
         return;
     }
     ws_.red.clear();
-    clearStatus();
     if (!ws_.document.hasData()) {
         shell_.redrawViews();
         shell_.setDocumentButtonsEnabled(false);

@@ -363,6 +363,25 @@ TEST(MainMenu, HasTheFourMenusInOrder)
 // A run that ends without removing its history folder (killed, crashed) leaves its unsaved sound to the
 // next start: Yes brings it back exactly, modified, with its states; the clean end removes the folder.
 // A folder of a run that still goes on is neither offered nor touched; No removes an ended one's folder.
+// The history's limit set from its window drops states when 元に戻す／やり直し passes it, and the status bar
+// says so after the undo has cleared it.
+TEST_F(MainControllerTest, AnUndoPastTheHistoryLimitSaysWhatWentAfterTheStatusIsCleared)
+{
+    EditHost host;
+    controller.editHandler = [&](int id) { return runEditCommand(ws, ui, host, id, 1, 0); };
+    controller.startHistory(dir.file("sessions/"));
+    open(writeFile("a.wav", test::rampWav16(1, 300000)));  // 600 KB; a change of all of it stores 1.2 MB
+    controller.command(cmd::Halve);
+    controller.command(cmd::Invert);
+    controller.setHistoryLimit(3);
+    EXPECT_EQ(ws.settings.historyLimitMiB, 3);
+    ASSERT_EQ(ws.history->firstState(), 0);
+    controller.command(cmd::Undo);
+    EXPECT_EQ(ws.history->firstState(), 1);
+    EXPECT_NE(ui.statusText[0].find("古い状態を 1 個"), std::string::npos) << ui.statusText[0];
+    controller.onDestroy();
+}
+
 TEST_F(MainControllerTest, AnUnsavedSoundComesBackAtTheNextStart)
 {
     const std::string root = dir.file("sessions/");
