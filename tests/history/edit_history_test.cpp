@@ -351,7 +351,7 @@ TEST(EditHistory, RecoveryFindsEndedProgramsAndTheLastWholeState)
 // is kKills (the more, the longer the test runs).
 TEST(EditHistory, AKilledProgramLeavesItsLastCompletedState)
 {
-    constexpr int kKills = 30;
+    constexpr int kKills = 200;
     TempDir dir;
     const std::vector<int> ids = editIds();
     std::mt19937 timing(99);
