@@ -1,6 +1,10 @@
 #include "app/main_controller.h"
 
+#include "app/desktop_hints.h"
 #include "app/main_menu.h"
+#include "audio/playback.h"
+#include "audio/recording.h"
+#include "audio/virtual_wave_device.h"
 #include "document/window_title.h"
 #include "document/workspace.h"
 #include "edit/edit_dispatcher.h"
@@ -380,6 +384,36 @@ TEST_F(MainControllerTest, AnUndoPastTheHistoryLimitSaysWhatWentAfterTheStatusIs
     EXPECT_EQ(ws.history->firstState(), 1);
     EXPECT_NE(ui.statusText[0].find("古い状態を 1 個"), std::string::npos) << ui.statusText[0];
     controller.onDestroy();
+}
+
+// Key B (再生 → 変更前と聴き比べる) while the sound plays: "変更前" while the state before the last change is
+// heard, the caption back on the next B and when the playback ends; with nothing playing, a beep.
+TEST_F(MainControllerTest, BeforeAndAfterShowsItsStatusWhileTheEarlierStateIsHeard)
+{
+    test::VirtualWaveOut out;
+    test::VirtualWaveIn in;
+    out.canReplace = true;
+    Player player(ws, ui, out);
+    Recorder recorder(ws, ui, in);
+    controller.attachAudio(player, recorder);
+    EditHost host;
+    controller.editHandler = [&](int id) { return runEditCommand(ws, ui, host, id, 1, 0); };
+    EXPECT_STREQ(menuShortcut(cmd::CompareBefore), "B");
+    open(writeFile("a.wav", test::rampWav16(1, 30000)));
+    controller.command(cmd::Halve);
+    controller.command(cmd::CompareBefore);
+    EXPECT_EQ(ui.beeps.size(), 1u);
+    controller.command(cmd::PlayLoop);
+    ASSERT_EQ(ws.playing, 1);
+    for (const char* shown : {kHearingBefore, kAppCaption, kHearingBefore}) {
+        controller.command(cmd::CompareBefore);
+        EXPECT_EQ(ui.statusText[0], shown);
+        out.deliverReturned();
+    }
+    controller.command(cmd::PlayLoop);
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_EQ(ui.statusText[0], kAppCaption);
+    EXPECT_EQ(ui.beeps.size(), 1u);
 }
 
 TEST_F(MainControllerTest, AnUnsavedSoundComesBackAtTheNextStart)
