@@ -521,7 +521,16 @@ std::unique_ptr<EditHistory> EditHistory::adopt(const std::string& folderIn, std
     h->entries_ = l.entries;
     h->logSize_ = l.logSize;
     h->baseSize_ = l.baseSize;
+    h->measureAutoLimit();
     return h;
+}
+
+void EditHistory::measureAutoLimit()
+{
+    if (autoLimit_ != 0)
+        return;
+    const auto free = freeSpaceAt(folder_);
+    autoLimit_ = free ? std::min(kDefaultLimit, (*free + baseSize_) / 4) : kDefaultLimit;
 }
 
 void EditHistory::clearFiles()
@@ -622,10 +631,7 @@ bool EditHistory::writeBase(const SoundDocument& doc, bool commit)
     l.baseHeaderSize = header.s.size();
     l.baseSize = baseSize_;
     baseWritten_ = true;
-    if (autoLimit_ == 0) {
-        const auto free = freeSpaceAt(folder_);
-        autoLimit_ = free ? std::min(kDefaultLimit, (*free + baseSize_) / 4) : kDefaultLimit;
-    }
+    measureAutoLimit();
     return !commit || writeInfo();
 }
 

@@ -113,6 +113,8 @@ private:
     bool fail(const std::string& why);
     bool writeInfo();
     bool keepWithinLimit(const SoundDocument& current);
+    // The default limit, from the free space, once a folder holds a first state.
+    void measureAutoLimit();
     void clearFiles();
 
     std::string folder_;
