@@ -12,6 +12,7 @@
 #include "history/edit_history.h"
 #include "platform/ui.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace sonavik {
@@ -59,6 +60,15 @@ void MainController::startHistory(const std::string& root)
     ws_.history = history_.get();
     if (!history_)
         ui_.setStatusText(0, "履歴を保存できません: " + (root.empty() ? std::string("保存先のフォルダがありません") : error));
+    applyHistoryLimit(ws_, ui_);
+}
+
+void MainController::setHistoryLimit(int mib)
+{
+    ws_.settings.historyLimitMiB = std::max(mib, 0);
+    applyHistoryLimit(ws_, ui_);
+    if (historyChanged)
+        historyChanged();
 }
 
 bool MainController::offerRecovery(const std::string& root)
@@ -347,13 +357,14 @@ void MainController::clearStatus()
 void MainController::undo()
 {
     swapWithUndoStore(ws_.document, ws_.undoStore);
+    // Cleared first: what the history says about the swap (stopped, oldest states dropped) stays shown.
+    clearStatus();
     noteUndo(ws_, ui_);
     if (!layout()) {
         ui_.beep(BeepKind::Error);
         return;
     }
     ws_.red.clear();
-    clearStatus();
     if (!ws_.document.hasData()) {
         shell_.redrawViews();
         shell_.setDocumentButtonsEnabled(false);

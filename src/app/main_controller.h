@@ -68,6 +68,8 @@ public:
     void startHistory(const std::string& root);
     // Makes the document state k of its history (the history window's choice); false when it could not.
     bool goToHistoryState(int k);
+    // The history's size limit in MiB (0: its default) into the settings and the history at once.
+    void setHistoryLimit(int mib);
 
     // Later subsystems plug in here. An edit handler returns true when the sound changed.
     std::function<bool(int commandId)> editHandler;

@@ -44,7 +44,8 @@ bool PreviewSession::playing() const { return render_ && player_.running() && pl
 
 void PreviewSession::settingsMayHaveChanged()
 {
-    if (!playing())
+    // While bypassed the settings are not heard: they are taken when the edited sound comes back.
+    if (!playing() || render_->bypassed())
         return;
     // The settings are one plain record: any change of the dialog's values shows in its bytes.
     if (std::memcmp(&heard_, &ws_.settings, sizeof heard_) == 0)
@@ -52,6 +53,20 @@ void PreviewSession::settingsMayHaveChanged()
     heard_ = ws_.settings;
     render_->setSettings(heard_);
     player_.previewChanged();
+}
+
+bool PreviewSession::toggleBypass()
+{
+    if (!playing())
+        return false;
+    const bool bypass = !render_->bypassed();
+    if (!bypass && std::memcmp(&heard_, &ws_.settings, sizeof heard_) != 0) {
+        heard_ = ws_.settings;
+        render_->setSettings(heard_);
+    }
+    render_->setBypass(bypass);
+    player_.previewChanged();
+    return true;
 }
 
 } // namespace sonavik

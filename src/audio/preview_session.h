@@ -30,6 +30,12 @@ public:
     // To be called whenever the settings may have changed: when they did, the change is heard within
     // the time the device needs to take new sound.
     void settingsMayHaveChanged();
+    // While the preview plays: switches what is heard between the target as OK would write it and the
+    // target as it is now, from the place in the loop the device stands at. A change of the settings made
+    // meanwhile is heard when the edited sound comes back. False, with nothing changed, when nothing plays.
+    bool toggleBypass();
+    // The target as it is now is what is heard.
+    bool bypassed() const { return playing() && render_->bypassed(); }
 
 private:
     Workspace& ws_;

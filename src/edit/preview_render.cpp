@@ -163,6 +163,10 @@ bool PreviewRender::read(std::int64_t first, std::int64_t count, unsigned char* 
     if (empty() || count <= 0 || first < 0 || first >= frames_)
         return true;
     count = std::min<std::int64_t>(count, frames_ - first);
+    if (bypass_) {
+        copySound(first, count, out);
+        return true;
+    }
     prepareSettings();
     const std::size_t block = format_.nBlockAlign;
     while (count > 0) {

@@ -53,6 +53,11 @@ public:
     // A read has found too little memory since this was made.
     bool failed() const { return failed_; }
 
+    // While bypassed, reads give the target as it is now, to compare with what the settings make of it;
+    // the settings are kept and worked out again once the bypass ends.
+    void setBypass(bool on) { bypass_ = on; }
+    bool bypassed() const { return bypass_; }
+
 private:
     struct Region;
     bool renderPiece(std::int64_t first);
@@ -72,6 +77,7 @@ private:
     bool whole_ = false;
     std::uint32_t noiseStart_ = 1;
     bool failed_ = false;
+    bool bypass_ = false;
     // The last piece: window_ holds document frames [windowStart_, windowStart_ + window_.frameCount),
     // of which span frames [pieceFrom_, pieceTo_) are current.
     SoundDocument source_;

@@ -622,12 +622,15 @@ void MainWindow::resizeEvent(QResizeEvent* event)
 void MainWindow::showHistoryWindow()
 {
     if (!historyWindow_) {
-        historyWindow_ = new HistoryWindow(this, [this](int k) {
-            const bool done = controller_.goToHistoryState(k);
-            if (done)
-                redrawViews();
-            return done;
-        });
+        historyWindow_ = new HistoryWindow(
+            this,
+            [this](int k) {
+                const bool done = controller_.goToHistoryState(k);
+                if (done)
+                    redrawViews();
+                return done;
+            },
+            ws_.settings.historyLimitMiB, [this](int mib) { controller_.setHistoryLimit(mib); });
         historyWindow_->setAttribute(Qt::WA_DeleteOnClose);
     }
     historyWindow_->refresh(ws_.history);

@@ -521,7 +521,16 @@ std::unique_ptr<EditHistory> EditHistory::adopt(const std::string& folderIn, std
     h->entries_ = l.entries;
     h->logSize_ = l.logSize;
     h->baseSize_ = l.baseSize;
+    h->measureAutoLimit();
     return h;
+}
+
+void EditHistory::measureAutoLimit()
+{
+    if (autoLimit_ != 0)
+        return;
+    const auto free = freeSpaceAt(folder_);
+    autoLimit_ = free ? std::min(kDefaultLimit, (*free + baseSize_) / 4) : kDefaultLimit;
 }
 
 void EditHistory::clearFiles()
@@ -622,10 +631,7 @@ bool EditHistory::writeBase(const SoundDocument& doc, bool commit)
     l.baseHeaderSize = header.s.size();
     l.baseSize = baseSize_;
     baseWritten_ = true;
-    if (sizeLimit_ == 0) {
-        const auto free = freeSpaceAt(folder_);
-        sizeLimit_ = free ? std::min(kDefaultLimit, (*free + baseSize_) / 4) : kDefaultLimit;
-    }
+    measureAutoLimit();
     return !commit || writeInfo();
 }
 
@@ -809,18 +815,29 @@ bool EditHistory::rebuildState(const SoundDocument& current, int k, SoundDocumen
     return true;
 }
 
+int EditHistory::applySizeLimit(std::uint64_t bytes, const SoundDocument& current)
+{
+    sizeLimit_ = bytes;
+    dropped_ = 0;
+    if (active_ && baseWritten_ && !failed())
+        keepWithinLimit(current);
+    return dropped_;
+}
+
 bool EditHistory::keepWithinLimit(const SoundDocument& current)
 {
-    if (sizeLimit_ == 0 || bytesOnDisk() <= sizeLimit_ || entries_.size() < 2)
+    const std::uint64_t limit = sizeLimit_ ? sizeLimit_ : autoLimit_;
+    if (limit == 0 || bytesOnDisk() <= limit || entries_.size() < 2)
         return true;
     const Loaded& l = files_->loaded;
-    // The oldest states go until the rest, with the new first state written in full, fit.
+    // The oldest states go until the rest, with the new first state written in full, fit; under a limit
+    // too small for even that, the last change stays (and with it the state before it).
     const std::size_t a = l.align;
     std::size_t drop = 1;
-    for (; drop < entries_.size(); ++drop) {
+    for (; drop + 1 < entries_.size(); ++drop) {
         const std::uint64_t rest = logSize_ - entries_[drop].offset;
         const std::uint64_t newBase = static_cast<std::uint64_t>(l.frames[drop - 1]) * a + 65536;
-        if (rest + newBase <= sizeLimit_)
+        if (rest + newBase <= limit)
             break;
     }
     const int newFirst = firstState_ + static_cast<int>(drop);
@@ -949,6 +966,22 @@ std::string historyRoot()
     return state.empty() ? state : state + "sessions/";
 }
 
+namespace {
+
+void showDropped(Ui& ui, int dropped)
+{
+    if (dropped > 0)
+        ui.setStatusText(0, "履歴が上限を超えたため、古い状態を " + std::to_string(dropped) + " 個消しました");
+}
+
+} // namespace
+
+void applyHistoryLimit(Workspace& ws, Ui& ui)
+{
+    if (ws.history)
+        showDropped(ui, ws.history->applySizeLimit(historyLimitBytes(ws.settings), ws.document));
+}
+
 void noteChange(Workspace& ws, Ui& ui, const ChangeNote& note)
 {
     EditHistory* history = ws.history;
@@ -958,8 +991,8 @@ void noteChange(Workspace& ws, Ui& ui, const ChangeNote& note)
     history->recordChange(ws.undoStore, ws.document, note);
     if (history->failed() && !wasFailed)
         ui.setStatusText(0, "履歴を保存できません: " + history->failure());
-    else if (history->droppedByLastChange() > 0)
-        ui.setStatusText(0, "履歴が上限を超えたため、古い状態を " + std::to_string(history->droppedByLastChange()) + " 個消しました");
+    else
+        showDropped(ui, history->droppedByLastChange());
 }
 
 void noteUndo(Workspace& ws, Ui& ui)

@@ -98,6 +98,9 @@ public:
     // Bytes the folder may hold before the oldest states are dropped; 0: the default (the smaller of 4 GB
     // and a quarter of the free space, measured when the first state is written).
     void setSizeLimit(std::uint64_t bytes) { sizeLimit_ = bytes; }
+    // The limit as set and, once the folder holds a state, its oldest states dropped now when it is passed;
+    // current must be the last state. Returns how many went (also droppedByLastChange()).
+    int applySizeLimit(std::uint64_t bytes, const SoundDocument& current);
     std::uint64_t bytesOnDisk() const;
     // States dropped by the last recordChange to keep within the limit (0 when none).
     int droppedByLastChange() const { return dropped_; }
@@ -110,6 +113,8 @@ private:
     bool fail(const std::string& why);
     bool writeInfo();
     bool keepWithinLimit(const SoundDocument& current);
+    // The default limit, from the free space, once a folder holds a first state.
+    void measureAutoLimit();
     void clearFiles();
 
     std::string folder_;
@@ -127,6 +132,8 @@ private:
     std::uint64_t logSize_ = 0;
     std::uint64_t baseSize_ = 0;
     std::uint64_t sizeLimit_ = 0;
+    // The default, measured when the first state is written.
+    std::uint64_t autoLimit_ = 0;
     int dropped_ = 0;
     std::string failure_;
     std::unique_ptr<Files> files_;
@@ -160,6 +167,9 @@ void noteChange(Workspace& ws, Ui& ui, const ChangeNote& note);
 // After 元に戻す／やり直し swapped the two records: a change of the history when they were its last two
 // states; otherwise the history starts over with the sound now current (or ends without one).
 void noteUndo(Workspace& ws, Ui& ui);
+// The settings' size limit into ws.history, its oldest states dropped at once when it is passed, with the
+// same status message as when a change passes it.
+void applyHistoryLimit(Workspace& ws, Ui& ui);
 // Makes the document state k: the current sound goes to the undo store and going there is recorded as a
 // change at the end. False, with the reason in the status bar and nothing changed, when it cannot be had.
 bool goToState(Workspace& ws, Ui& ui, int k);

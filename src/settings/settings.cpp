@@ -252,6 +252,12 @@ int harmonicCount(const Settings& settings)
     return n >= 1 && n <= kMaxHarmonics ? n : kDefaultHarmonics;
 }
 
+std::uint64_t historyLimitBytes(const Settings& settings)
+{
+    const std::int32_t mib = settings.historyLimitMiB;
+    return mib > 0 ? static_cast<std::uint64_t>(mib) << 20 : 0;
+}
+
 WindowGeometry clampWindowGeometry(const Settings& settings)
 {
     return {std::clamp(settings.windowX, -kMaxWindowOffset, kMaxWindowOffset),

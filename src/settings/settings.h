@@ -116,7 +116,10 @@ struct Settings {
     std::int32_t applyNewPosition;
     std::int32_t applyStart;
     CurveData reverb;
-    std::int32_t unused1350[5];
+    std::int32_t unused1350[4];
+    // Our own, in a word nothing else reads: how many MiB the edit history may hold on disk before its
+    // oldest states go (zero, as the defaults leave it, or less: the history's own default).
+    std::int32_t historyLimitMiB;
     // Our own, in the last word of a block that nothing else reads: the lossy export quality + 1
     // (zero, as the defaults leave it, stands for the default quality).
     std::int32_t exportQualityPlusOne;
@@ -146,6 +149,7 @@ struct Settings {
 };
 
 static_assert(sizeof(Settings) == 6000);
+static_assert(offsetof(Settings, historyLimitMiB) == 0x1360);
 static_assert(offsetof(Settings, exportQualityPlusOne) == 0x1364);
 // Every byte pattern is a valid record (no bool or enum members), so a file of garbage can be copied in.
 static_assert(std::is_trivially_copyable_v<Settings> && std::is_standard_layout_v<Settings>);
@@ -254,6 +258,9 @@ void limitLayoutFields(Settings& settings);
 inline constexpr int kDefaultHarmonics = 8;
 inline constexpr int kMaxHarmonics = 999;
 int harmonicCount(const Settings& settings);
+
+// The edit history's size limit in bytes; 0 for its default.
+std::uint64_t historyLimitBytes(const Settings& settings);
 
 struct WindowGeometry {
     int x;

@@ -1,6 +1,10 @@
 #include "app/main_controller.h"
 
+#include "app/desktop_hints.h"
 #include "app/main_menu.h"
+#include "audio/playback.h"
+#include "audio/recording.h"
+#include "audio/virtual_wave_device.h"
 #include "document/window_title.h"
 #include "document/workspace.h"
 #include "edit/edit_dispatcher.h"
@@ -363,6 +367,55 @@ TEST(MainMenu, HasTheFourMenusInOrder)
 // A run that ends without removing its history folder (killed, crashed) leaves its unsaved sound to the
 // next start: Yes brings it back exactly, modified, with its states; the clean end removes the folder.
 // A folder of a run that still goes on is neither offered nor touched; No removes an ended one's folder.
+// The history's limit set from its window drops states when 元に戻す／やり直し passes it, and the status bar
+// says so after the undo has cleared it.
+TEST_F(MainControllerTest, AnUndoPastTheHistoryLimitSaysWhatWentAfterTheStatusIsCleared)
+{
+    EditHost host;
+    controller.editHandler = [&](int id) { return runEditCommand(ws, ui, host, id, 1, 0); };
+    controller.startHistory(dir.file("sessions/"));
+    open(writeFile("a.wav", test::rampWav16(1, 300000)));  // 600 KB; a change of all of it stores 1.2 MB
+    controller.command(cmd::Halve);
+    controller.command(cmd::Invert);
+    controller.setHistoryLimit(3);
+    EXPECT_EQ(ws.settings.historyLimitMiB, 3);
+    ASSERT_EQ(ws.history->firstState(), 0);
+    controller.command(cmd::Undo);
+    EXPECT_EQ(ws.history->firstState(), 1);
+    EXPECT_NE(ui.statusText[0].find("古い状態を 1 個"), std::string::npos) << ui.statusText[0];
+    controller.onDestroy();
+}
+
+// Key B (再生 → 変更前と聴き比べる) while the sound plays: "変更前" while the state before the last change is
+// heard, the caption back on the next B and when the playback ends; with nothing playing, a beep.
+TEST_F(MainControllerTest, BeforeAndAfterShowsItsStatusWhileTheEarlierStateIsHeard)
+{
+    test::VirtualWaveOut out;
+    test::VirtualWaveIn in;
+    out.canReplace = true;
+    Player player(ws, ui, out);
+    Recorder recorder(ws, ui, in);
+    controller.attachAudio(player, recorder);
+    EditHost host;
+    controller.editHandler = [&](int id) { return runEditCommand(ws, ui, host, id, 1, 0); };
+    EXPECT_STREQ(menuShortcut(cmd::CompareBefore), "B");
+    open(writeFile("a.wav", test::rampWav16(1, 30000)));
+    controller.command(cmd::Halve);
+    controller.command(cmd::CompareBefore);
+    EXPECT_EQ(ui.beeps.size(), 1u);
+    controller.command(cmd::PlayLoop);
+    ASSERT_EQ(ws.playing, 1);
+    for (const char* shown : {kHearingBefore, kAppCaption, kHearingBefore}) {
+        controller.command(cmd::CompareBefore);
+        EXPECT_EQ(ui.statusText[0], shown);
+        out.deliverReturned();
+    }
+    controller.command(cmd::PlayLoop);
+    EXPECT_EQ(ws.playing, 0);
+    EXPECT_EQ(ui.statusText[0], kAppCaption);
+    EXPECT_EQ(ui.beeps.size(), 1u);
+}
+
 TEST_F(MainControllerTest, AnUnsavedSoundComesBackAtTheNextStart)
 {
     const std::string root = dir.file("sessions/");

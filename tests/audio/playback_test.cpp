@@ -1,5 +1,6 @@
 #include "audio/playback.h"
 
+#include "audio/preview_session.h"
 #include "audio/virtual_wave_device.h"
 #include "document/workspace.h"
 #include "edit/command_ids.h"
@@ -403,6 +404,65 @@ TEST_F(PlaybackTest, APreviewLoopsItsSpanAndAChangeIsHeardFromWhereTheDeviceStan
     player.playOrStop();
     EXPECT_EQ(ws.playing, 0);
     EXPECT_FALSE(player.playingPreview());
+}
+
+// Key B in a curve dialog's preview: from the place in the loop the device stands at, the target as it is
+// now fades in for the edited one and back again; a curve changed meanwhile is heard only once the edited
+// sound is back.
+TEST_F(PlaybackTest, APreviewSwitchesToTheTargetAsItIsAndBackAtThePlaceInTheLoop)
+{
+    load(30000);
+    ws.red = RedSelection{1000, 20999, 0};
+    device.canReplace = true;
+    auto edited = [this] {
+        Workspace copy;
+        copy.settings = ws.settings;
+        copy.red = ws.red;
+        copy.document = ws.document.copyWithSamples();
+        ScriptedUi quiet;
+        EditHost host;
+        editTarget(copy, quiet, host, cmd::Nonlinear, 12, -1);
+        return test::bytesOf(copy.document);
+    };
+    // Stream bytes [from, from + count) of the span's 40000 bytes played over and over.
+    auto looped = [](const std::vector<unsigned char>& all, std::size_t from, std::size_t count) {
+        std::vector<unsigned char> out;
+        for (std::size_t i = from; i < from + count; ++i)
+            out.push_back(all[2000 + i % 40000]);
+        return out;
+    };
+    constexpr std::size_t kBuffer = 8192, kFade = 2 * 441;
+    auto heardFrom = [this](std::size_t from) { return std::vector<unsigned char>(device.played.begin() + static_cast<std::ptrdiff_t>(from + kFade), device.played.end()); };
+    const std::vector<unsigned char> sound = test::bytesOf(ws.document);
+    test::setCurvePoint(ws.settings.nonlinear, 3, 0.3, 0.2, 0.3, 0.2);
+    const std::vector<unsigned char> first = edited();
+    PreviewSession session(ws, player, cmd::Nonlinear, 12, -1);
+    EXPECT_FALSE(session.toggleBypass()) << "nothing plays";
+    ASSERT_TRUE(session.start());
+    ASSERT_EQ(device.completeAll(3), 3);
+    EXPECT_EQ(device.played, looped(first, 0, 3 * kBuffer));
+
+    ASSERT_TRUE(session.toggleBypass());
+    EXPECT_TRUE(session.bypassed());
+    device.deliverReturned();
+    ASSERT_EQ(device.completeAll(2), 2);
+    EXPECT_EQ(heardFrom(3 * kBuffer), looped(sound, 3 * kBuffer + kFade, 2 * kBuffer - kFade));
+    test::setCurvePoint(ws.settings.nonlinear, 1, 0.5, 0.7, 0.5, 0.7);
+    session.settingsMayHaveChanged();
+    device.deliverReturned();
+    ASSERT_EQ(device.completeAll(1), 1);
+    EXPECT_EQ(heardFrom(3 * kBuffer), looped(sound, 3 * kBuffer + kFade, 3 * kBuffer - kFade)) << "not heard while bypassed";
+
+    ASSERT_TRUE(session.toggleBypass());
+    EXPECT_FALSE(session.bypassed());
+    device.deliverReturned();
+    ASSERT_EQ(device.completeAll(3), 3);
+    const std::vector<unsigned char> second = edited();
+    ASSERT_NE(second, first);
+    EXPECT_EQ(heardFrom(6 * kBuffer), looped(second, 6 * kBuffer + kFade, 3 * kBuffer - kFade));
+    EXPECT_EQ(test::bytesOf(ws.document), sound);
+    session.stop();
+    EXPECT_EQ(ws.playing, 0);
 }
 
 // Key B while the sound loops: what the device has not played yet is replaced by the state before the

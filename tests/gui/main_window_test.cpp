@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QSpinBox>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -157,6 +158,13 @@ TEST_F(MainWindowTest, TheHistoryWindowListsEveryStateAndGoesBackOnEnter)
     EXPECT_NE(list->item(3)->text().toStdString().find("状態 0 に戻す"), std::string::npos);
     EXPECT_EQ(list->currentRow(), 3);
     EXPECT_NE(window->windowTitle().toStdString().find(" * "), std::string::npos) << window->windowTitle().toStdString();
+
+    // "履歴の上限": 0 shows as "自動"; a value entered goes to the settings.
+    QSpinBox* limit = history->limitBox();
+    EXPECT_EQ(limit->text(), QString::fromUtf8("自動"));
+    limit->setValue(64);
+    EXPECT_EQ(ws.settings.historyLimitMiB, 64);
+    EXPECT_EQ(list->count(), 4);
 }
 
 } // namespace

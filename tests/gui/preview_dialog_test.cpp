@@ -1,5 +1,6 @@
 // "試聴" in the curve dialogs, on a virtual output device: Space starts the preview of the edit's target,
-// a point dragged meanwhile is heard from the next buffer on, and Cancel leaves everything as it was.
+// a point dragged meanwhile is heard from the next buffer on, B gives the target as it is, and Cancel
+// leaves everything as it was.
 
 #include "audio/virtual_wave_device.h"
 #include "document/window_title.h"
@@ -52,7 +53,7 @@ TEST(PreviewDialog, SpacePlaysTheTargetADraggedPointIsHeardAndCancelLeavesEveryt
     const std::string title = mainWindowTitle(ws);
     const std::uint32_t noise = ws.reverbNoiseState;
 
-    std::vector<unsigned char> heardBefore, heardAfter;
+    std::vector<unsigned char> heardBefore, heardAfter, heardBypassed;
     bool playedWhileOpen = false, stoppedByCancel = false;
     test::whenShown([&](QWidget* shown) {
         auto* dialog = qobject_cast<NonlinearDialog*>(shown);
@@ -60,7 +61,7 @@ TEST(PreviewDialog, SpacePlaysTheTargetADraggedPointIsHeardAndCancelLeavesEveryt
         QCheckBox* box = dialog->previewBox();
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->text(), QString::fromUtf8("試聴"));
-        EXPECT_EQ(box->toolTip(), QString::fromUtf8("試聴 (Space)"));
+        EXPECT_EQ(box->toolTip(), QString::fromUtf8("試聴 (Space) / 変更前 (B)"));
         // The row of its own is the last one: the dialog's other controls keep their places above it.
         EXPECT_GT(box->geometry().top(), dialog->frame()->geometry().bottom());
         test::keepPicture(dialog->grab().toImage(), "preview_dialog.png");
@@ -83,6 +84,11 @@ TEST(PreviewDialog, SpacePlaysTheTargetADraggedPointIsHeardAndCancelLeavesEveryt
         out.deliverReturned();
         out.completeAll(3);
         heardAfter.assign(out.played.begin() + static_cast<std::ptrdiff_t>(heardBefore.size()), out.played.end());
+        // B: the red selection as it is, from where the device stood.
+        QTest::keyClick(dialog, Qt::Key_B);
+        out.deliverReturned();
+        out.completeAll(1);
+        heardBypassed.assign(out.played.begin() + static_cast<std::ptrdiff_t>(6 * 8192), out.played.end());
 
         dialog->reject();
         stoppedByCancel = ws.playing == 0 && !window.player().playingPreview() && !box->isChecked();
@@ -109,6 +115,10 @@ TEST(PreviewDialog, SpacePlaysTheTargetADraggedPointIsHeardAndCancelLeavesEveryt
     loop.insert(loop.end(), loop.begin(), loop.end());
     const std::ptrdiff_t fade = static_cast<std::ptrdiff_t>(std::lround(ws.document.format.nSamplesPerSec * 0.010)) * 2;
     EXPECT_TRUE(std::equal(heardAfter.begin() + fade, heardAfter.end(), loop.begin() + 3 * 8192 + fade));
+    ASSERT_EQ(heardBypassed.size(), 8192u);
+    std::vector<unsigned char> asItIs(sound.begin() + 2000, sound.begin() + 42000);
+    asItIs.insert(asItIs.end(), asItIs.begin(), asItIs.end());
+    EXPECT_TRUE(std::equal(heardBypassed.begin() + fade, heardBypassed.end(), asItIs.begin() + 6 * 8192 - 40000 + fade));
     // Nothing of the workspace changed.
     EXPECT_EQ(test::bytesOf(ws.document), sound);
     EXPECT_EQ(mainWindowTitle(ws), title);

@@ -231,6 +231,40 @@ TEST(EditHistory, TheLimitDropsTheOldestStates)
     EXPECT_FALSE(recoverState(history->folder(), 0, gone, &error));
 }
 
+// The settings' limit applies at once; one smaller than a single change keeps that last change, so that
+// the states on both sides of it still come back.
+TEST(EditHistory, ASettingsLimitDropsAtOnceAndKeepsTheLastChange)
+{
+    TempDir dir;
+    ScriptedUi ui;
+    AnsweringHost host;
+    std::string error;
+    auto history = EditHistory::create(dir.path(), &error);
+    ASSERT_TRUE(history) << error;
+    Workspace ws = test::workspaceWith(test::randomDocument(16, 1, 300000, 5));  // 600 KB a state
+    ws.history = history.get();
+    history->begin(ws.document, HistoryOrigin::Opened);
+    std::vector<StateCopy> states{copyOf(ws.document)};
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(runEditCommand(ws, ui, host, i % 2 ? cmd::Invert : cmd::Reverse, 1, 0));
+        states.push_back(copyOf(ws.document));
+    }
+    applyHistoryLimit(ws, ui);
+    ASSERT_EQ(history->firstState(), 0) << "the default holds them all";
+    ws.settings.historyLimitMiB = 1;
+    applyHistoryLimit(ws, ui);
+    EXPECT_EQ(history->firstState(), 3);
+    EXPECT_EQ(history->lastState(), 4);
+    EXPECT_NE(ui.statusText[0].find("古い状態を 3 個"), std::string::npos) << ui.statusText[0];
+    for (int k = 3; k <= 4; ++k) {
+        SoundDocument a, b;
+        ASSERT_TRUE(history->rebuildState(ws.document, k, a, &error)) << error;
+        EXPECT_TRUE(sameState(states[k], a)) << k;
+        ASSERT_TRUE(recoverState(history->folder(), k, b, &error)) << error;
+        EXPECT_TRUE(sameState(states[k], b)) << k;
+    }
+}
+
 // A folder that cannot be written stops the history with a message; the edit itself goes on.
 TEST(EditHistory, AnUnwritableFolderStopsOnlyTheHistory)
 {
@@ -317,7 +351,7 @@ TEST(EditHistory, RecoveryFindsEndedProgramsAndTheLastWholeState)
 // is kKills (the more, the longer the test runs).
 TEST(EditHistory, AKilledProgramLeavesItsLastCompletedState)
 {
-    constexpr int kKills = 30;
+    constexpr int kKills = 200;
     TempDir dir;
     const std::vector<int> ids = editIds();
     std::mt19937 timing(99);

@@ -362,6 +362,27 @@ TEST(SettingsFile, TheHarmonicCountLivesInTheLastFourBytesAndAnyOtherValueMeansE
     }
 }
 
+// The history's size limit is the word at 0x1360, in MiB; zero (the defaults) or less means the history's
+// own default. It is written back where it was read.
+TEST(SettingsFile, TheHistoryLimitLivesAt0x1360InMiB)
+{
+    TempDir dir;
+    for (const auto& [stored, bytes] : {std::pair<std::int32_t, std::uint64_t>{0, 0}, {300, 300ull << 20}, {-5, 0}}) {
+        SCOPED_TRACE(stored);
+        Settings defaults;
+        applyDefaultSettings(defaults);
+        Bytes image = imageOf(defaults);
+        putI32(image, 0x1360, stored);
+        writeBytes(dir.file("parameter.ini"), image);
+        Settings settings;
+        ScriptedUi ui;
+        ASSERT_TRUE(loadSettings(settings, dir.path(), ui));
+        EXPECT_EQ(historyLimitBytes(settings), bytes);
+        ASSERT_TRUE(saveSettings(settings, dir.path(), ui));
+        EXPECT_TRUE(sameImage(readBytes(dir.file("parameter.ini")), image));
+    }
+}
+
 // A real folder whose path, trailing separator included, is exactly length characters long.
 std::string makeDirOfLength(const std::string& base, std::size_t length)
 {

@@ -27,7 +27,7 @@ QCheckBox* addPreviewToggle(QDialog* dialog, QBoxLayout* layout, Workspace& ws, 
         return nullptr;
     auto* box = new QCheckBox(QString::fromUtf8("試聴"), dialog);
     box->setObjectName("preview");
-    box->setToolTip(QString::fromUtf8("試聴 (Space)"));
+    box->setToolTip(QString::fromUtf8("試聴 (Space) / 変更前 (B)"));
     layout->addWidget(box);
     auto session = std::make_shared<PreviewSession>(ws, *target->player, commandId, target->target, target->slot);
     auto* look = new QTimer(dialog);
@@ -64,6 +64,10 @@ QCheckBox* addPreviewToggle(QDialog* dialog, QBoxLayout* layout, Workspace& ws, 
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), dialog);
     space->setContext(Qt::WidgetWithChildrenShortcut);
     QObject::connect(space, &QShortcut::activated, box, &QCheckBox::toggle);
+    // While the preview plays: the target as it is now, and back to the edited one.
+    auto* before = new QShortcut(QKeySequence(Qt::Key_B), dialog);
+    before->setContext(Qt::WidgetWithChildrenShortcut);
+    QObject::connect(before, &QShortcut::activated, box, [session] { session->toggleBypass(); });
     return box;
 }
 
