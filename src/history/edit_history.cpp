@@ -7,10 +7,12 @@
 #include "platform/ui.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <thread>
 #include <unistd.h>
 
 namespace sonavik {
@@ -450,14 +452,77 @@ std::string withSlash(std::string folder)
 
 } // namespace
 
+namespace {
+
+// The first state's file: its header, then the samples, then the hashes of both. Returns its size, or 0
+// with *error set (or with nothing set when *stop turned true on the way).
+std::uint64_t writeBaseFile(const std::string& name, const std::string& header, const unsigned char* samples,
+                            std::size_t bytes, const std::atomic<bool>* stop, std::string* error)
+{
+    auto file = DurableFile::open(name, DurableFile::Mode::Create, error);
+    if (!file)
+        return 0;
+    const std::uint64_t prefix[2] = {kBaseMagic, header.size()};
+    std::uint64_t at = 0;
+    if (!file->writeAt(at, prefix, sizeof prefix, error) || !file->writeAt(at += sizeof prefix, header.data(), header.size(), error))
+        return 0;
+    at += header.size();
+    std::uint64_t hash = kHashSeed;
+    for (std::size_t done = 0; done < bytes;) {
+        if (stop && stop->load(std::memory_order_relaxed))
+            return 0;
+        const std::size_t n = std::min(bytes - done, kChunk);
+        if (!file->writeAt(at, samples + done, n, error))
+            return 0;
+        hash = hashBytes(hash, samples + done, n);
+        at += n;
+        done += n;
+    }
+    const std::uint64_t trailer[3] = {hashBytes(kHashSeed, reinterpret_cast<const unsigned char*>(header.data()), header.size()),
+                                      hash, kEndMagic};
+    if (!file->writeAt(at, trailer, sizeof trailer, error) || !file->sync(error))
+        return 0;
+    return at + sizeof trailer;
+}
+
+// Below this the first state is written when the first change comes, as quickly as the change itself.
+constexpr std::size_t kBackgroundBaseBytes = std::size_t{8} << 20;
+
+} // namespace
+
 struct EditHistory::Files {
     std::optional<ProcessLock> lock;
     std::optional<DurableFile> log;
     Loaded loaded;  // header positions of the entries
 };
 
+// The first state of an opened sound, written on a thread of its own from the moment it was opened, so
+// that the first change does not wait seconds for an hour of sound to reach the disk. The sound is read
+// where it lies; settle() waits for the thread before anything may change it, and the first change takes
+// the file only when the sound before it is what was written (same header, same hash).
+struct EditHistory::PendingBase {
+    std::thread thread;
+    std::atomic<bool> stop{false};
+    std::string header;
+    std::size_t bytes = 0;
+    std::uint64_t size = 0;  // of the file once written, 0 when it was not
+    std::string error;
+
+    ~PendingBase() { cancel(); }
+    void cancel()
+    {
+        stop = true;
+        wait();
+    }
+    void wait()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
 EditHistory::EditHistory() : files_(std::make_unique<Files>()) {}
-EditHistory::~EditHistory() = default;
+EditHistory::~EditHistory() { pending_.reset(); }
 
 std::unique_ptr<EditHistory> EditHistory::create(const std::string& root, std::string* error)
 {
@@ -535,6 +600,7 @@ void EditHistory::measureAutoLimit()
 
 void EditHistory::clearFiles()
 {
+    pending_.reset();
     files_->log.reset();
     files_->loaded = Loaded{};
     for (const std::string& name : folderEntries(folder_))
@@ -566,9 +632,42 @@ void EditHistory::begin(const SoundDocument& doc, HistoryOrigin origin)
     origin_ = origin;
     originTime_ = nowSeconds();
     savedState_ = doc.modified ? -1 : 0;
-    // A sound that is on no disk (a recording) is kept at once; an opened file only when it changes.
-    if (active_ && doc.modified)
+    // A sound that is on no disk (a recording) is kept at once; an opened file only once it changes, but
+    // a long one is written meanwhile.
+    if (active_ && doc.modified) {
         writeBase(doc);
+    } else if (active_ && doc.byteCount() >= kBackgroundBaseBytes && doc.samples.size() >= doc.byteCount()) {
+        auto pending = std::make_unique<PendingBase>();
+        PendingBase* p = pending.get();
+        p->header = baseHeader(doc);
+        p->bytes = doc.byteCount();
+        const unsigned char* samples = doc.samples.data();
+        const std::string name = folder_ + baseName(generation_);
+        try {
+            p->thread = std::thread([p, samples, name] {
+                p->size = writeBaseFile(name, p->header, samples, p->bytes, &p->stop, &p->error);
+            });
+            pending_ = std::move(pending);
+        } catch (const std::system_error&) {
+            // No thread to be had: the first change writes it, as for a short sound.
+        }
+    }
+}
+
+void EditHistory::settle()
+{
+    if (pending_)
+        pending_->wait();
+}
+
+std::string EditHistory::baseHeader(const SoundDocument& doc) const
+{
+    Out header;
+    header.put<std::int32_t>(firstState_);
+    header.put<std::int32_t>(static_cast<std::int32_t>(origin_));
+    header.put<std::int64_t>(originTime_);
+    putMeta(header, doc);
+    return header.s;
 }
 
 void EditHistory::end()
@@ -576,6 +675,24 @@ void EditHistory::end()
     clearFiles();
     partnerIsPrevious_ = false;
     active_ = false;
+}
+
+bool EditHistory::takePendingBase(const SoundDocument& before)
+{
+    if (!pending_)
+        return false;
+    settle();
+    const std::unique_ptr<PendingBase> p = std::move(pending_);
+    // Anything else (the writing failed, or the sound changed in some way that did not settle first) is
+    // written again from the sound before the change.
+    if (p->size == 0 || p->bytes != before.byteCount() || before.samples.size() < p->bytes || p->header != baseHeader(before))
+        return false;
+    std::uint64_t trailer[3] = {};
+    auto file = DurableFile::open(folder_ + baseName(generation_), DurableFile::Mode::Read);
+    if (!file || !file->readAt(p->size - sizeof trailer, trailer, sizeof trailer)
+        || trailer[1] != hashBytes(kHashSeed, before.samples.data(), p->bytes))
+        return false;
+    return baseWritten(before, p->header.size(), p->size, true);
 }
 
 bool EditHistory::fail(const std::string& why)
@@ -597,26 +714,21 @@ bool EditHistory::writeInfo()
 
 bool EditHistory::writeBase(const SoundDocument& doc, bool commit)
 {
-    Out header;
-    header.put<std::int32_t>(firstState_);
-    header.put<std::int32_t>(static_cast<std::int32_t>(origin_));
-    header.put<std::int64_t>(originTime_);
-    putMeta(header, doc);
-    const std::size_t bytes = doc.byteCount();
+    pending_.reset();
+    const std::string header = baseHeader(doc);
     std::string error;
-    const std::string name = folder_ + baseName(generation_);
-    auto file = DurableFile::open(name, DurableFile::Mode::Create, &error);
-    if (!file)
+    const std::uint64_t size =
+        writeBaseFile(folder_ + baseName(generation_), header, doc.samples.data(), doc.byteCount(), nullptr, &error);
+    if (size == 0)
         return fail(error);
-    const std::uint64_t prefix[2] = {kBaseMagic, header.s.size()};
-    const std::uint64_t trailer[3] = {hashBytes(kHashSeed, reinterpret_cast<const unsigned char*>(header.s.data()), header.s.size()),
-                                      hashBytes(kHashSeed, doc.samples.data(), bytes), kEndMagic};
-    std::uint64_t at = 0;
-    if (!file->writeAt(at, prefix, sizeof prefix, &error) || !file->writeAt(at += sizeof prefix, header.s.data(), header.s.size(), &error)
-        || !file->writeAt(at += header.s.size(), doc.samples.data(), bytes, &error)
-        || !file->writeAt(at += bytes, trailer, sizeof trailer, &error) || !file->sync(&error))
-        return fail(error);
-    baseSize_ = at + sizeof trailer;
+    return baseWritten(doc, header.size(), size, commit);
+}
+
+// The first state written: the history from here on refers to it.
+bool EditHistory::baseWritten(const SoundDocument& doc, std::size_t headerSize, std::uint64_t size, bool commit)
+{
+    std::string error;
+    baseSize_ = size;
     auto log = DurableFile::open(folder_ + logName(generation_), DurableFile::Mode::Create, &error);
     if (!log || !log->sync(&error))
         return fail(error);
@@ -627,8 +739,8 @@ bool EditHistory::writeBase(const SoundDocument& doc, bool commit)
     l.firstState = firstState_;
     l.align = doc.format.nBlockAlign;
     l.baseFrames = doc.frameCount;
-    l.baseHeader = sizeof prefix;
-    l.baseHeaderSize = header.s.size();
+    l.baseHeader = 2 * sizeof(std::uint64_t);
+    l.baseHeaderSize = headerSize;
     l.baseSize = baseSize_;
     baseWritten_ = true;
     measureAutoLimit();
@@ -670,7 +782,7 @@ bool EditHistory::recordChange(const SoundDocument& before, const SoundDocument&
     if (!before.hasData() || !after.hasData() || before.byteCount() > before.samples.size()
         || after.byteCount() > after.samples.size())
         return true;
-    if (!baseWritten_ && !writeBase(before))
+    if (!baseWritten_ && !takePendingBase(before) && !writeBase(before))
         return false;
     const Loaded& l = files_->loaded;
     const std::size_t a = l.align;

@@ -63,9 +63,14 @@ public:
     // The program ends cleanly: the folder goes. Nothing is kept afterwards.
     void removeFolder();
 
-    // A new sound (opened, recorded, new): earlier states are dropped from the folder. The first state is
-    // written only when the first change comes.
+    // A new sound (opened, recorded, new): earlier states are dropped from the folder. The first state of
+    // a recording is written at once; that of an opened sound counts once the first change comes, and a
+    // long one is written from now on, on a thread that reads doc's samples: until settle() (or the first
+    // change, or end()) they must stay where they are, unchanged.
     void begin(const SoundDocument& doc, HistoryOrigin origin);
+    // Waits until the first state that begin() started writing is written: to be called before the
+    // document's samples are changed in place or let go.
+    void settle();
     // No sound any more (closed): the folder holds nothing to recover.
     void end();
     bool active() const { return active_; }
@@ -107,9 +112,14 @@ public:
 
 private:
     struct Files;
+    struct PendingBase;
     EditHistory();
     // The first kept state in full; commit names it in the info file, which makes it the one recovery reads.
     bool writeBase(const SoundDocument& doc, bool commit = true);
+    bool baseWritten(const SoundDocument& doc, std::size_t headerSize, std::uint64_t size, bool commit);
+    // The first state begin() wrote, when it is before's: taken as written.
+    bool takePendingBase(const SoundDocument& before);
+    std::string baseHeader(const SoundDocument& doc) const;
     bool fail(const std::string& why);
     bool writeInfo();
     bool keepWithinLimit(const SoundDocument& current);
@@ -137,6 +147,7 @@ private:
     int dropped_ = 0;
     std::string failure_;
     std::unique_ptr<Files> files_;
+    std::unique_ptr<PendingBase> pending_;
 };
 
 // A folder left by a program that ended without removing it.

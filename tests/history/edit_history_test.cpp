@@ -199,6 +199,38 @@ TEST(EditHistory, AChangeStoresOnlyItsSpan)
     EXPECT_EQ(e.note.name, "逆相");
 }
 
+// A long opened sound is written to the folder before it changes; the first change takes that file only
+// when the sound before it is the one written (here once changed behind the history's back), and either
+// way the first state recovered is the sound before the change.
+TEST(EditHistory, ALongOpenedSoundIsWrittenBeforeItsFirstChangeWhichTakesItOnlyIfItIsTheSoundBefore)
+{
+    for (const bool behindItsBack : {false, true}) {
+        SCOPED_TRACE(behindItsBack ? "changed behind its back" : "as opened");
+        TempDir dir;
+        ScriptedUi ui;
+        AnsweringHost host;
+        std::string error;
+        auto history = EditHistory::create(dir.path(), &error);
+        ASSERT_TRUE(history) << error;
+        Workspace ws = test::workspaceWith(test::randomDocument(16, 2, 2400000, 7));
+        ws.history = history.get();
+        history->begin(ws.document, HistoryOrigin::Opened);
+        history->settle();
+        struct stat written {};
+        ASSERT_EQ(::stat((history->folder() + "base-0").c_str(), &written), 0);
+        EXPECT_GT(static_cast<std::uint64_t>(written.st_size), ws.document.byteCount());
+        if (behindItsBack)
+            ws.document.samples.data()[4001] ^= 0x55;
+        ws.red = RedSelection{1000, 5000, 1};
+        ASSERT_TRUE(runEditCommand(ws, ui, host, cmd::Halve, 12, 0));
+        for (const int k : {0, 1}) {
+            SoundDocument recovered;
+            ASSERT_TRUE(recoverState(history->folder(), k, recovered, &error)) << error;
+            EXPECT_TRUE(test::bytesOf(recovered) == test::bytesOf(k == 0 ? ws.undoStore : ws.document)) << "state " << k;
+        }
+    }
+}
+
 // Over the size limit the oldest states go and the folder shrinks; the states kept still come back.
 TEST(EditHistory, TheLimitDropsTheOldestStates)
 {
