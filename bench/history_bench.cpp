@@ -1,6 +1,7 @@
 // The edit history on one hour of 44.1 kHz 16-bit stereo: what a one-second edit adds to the folder and
 // to the edit's time, and how long going back to any of 100 states takes, each against a copy of the
-// whole sound in memory measured in the same run.
+// whole sound in memory measured in the same run. The first state (the sound as opened) is written on
+// a thread from the opening; how long that takes and what the first change then adds are printed too.
 
 #include "bench_support.h"
 #include "document/workspace.h"
@@ -52,9 +53,13 @@ int main()
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    history->begin(ws.document, HistoryOrigin::Opened);
-
     auto t0 = std::chrono::steady_clock::now();
+    history->begin(ws.document, HistoryOrigin::Opened);
+    // The sound as opened goes to the folder meanwhile; edits wait for it (the dispatcher settles first).
+    history->settle();
+    const double baseSeconds = since(t0);
+
+    t0 = std::chrono::steady_clock::now();
     SoundDocument copy = ws.document.copyWithSamples();
     const double copySeconds = since(t0);
     copy = SoundDocument{};
@@ -81,7 +86,7 @@ int main()
         }
         const double seconds = since(t0);
         if (i == 0) {
-            firstSeconds = seconds;  // writes the first state in full
+            firstSeconds = seconds;  // takes the first state written meanwhile
             continue;
         }
         worstSeconds = std::max(worstSeconds, seconds);
@@ -106,7 +111,8 @@ int main()
     }
     std::printf("one hour of 44.1 kHz stereo (%.0f MB); a copy of it in memory: %.1f ms\n", ws.document.byteCount() / 1e6,
                 copySeconds * 1e3);
-    std::printf("first change (writes the sound as opened): %.0f ms, %.0f MB on disk\n", firstSeconds * 1e3,
+    std::printf("the sound as opened, written meanwhile from its opening: %.0f ms; first change then: %.0f ms, %.0f MB on disk\n",
+                baseSeconds * 1e3, firstSeconds * 1e3,
                 history->bytesOnDisk() / 1e6 - (kStates - 1) * 0.0);
     std::printf("one-second edit: at most %.3f MB added (limit 1 MB), at most %.2f ms added, mean %.2f ms (limit 20 ms),"
                 " %.3f of the copy's time\n",

@@ -54,6 +54,26 @@ std::uint64_t hashBytes(std::uint64_t h, const unsigned char* p, std::size_t n)
     return h;
 }
 
+// A check of many bytes at memory speed: eight words at a time in eight chains of their own. Only
+// compared within one process, never stored.
+std::uint64_t quickCheck(std::uint64_t h, const unsigned char* p, std::size_t n)
+{
+    std::uint64_t lanes[8];
+    for (int l = 0; l < 8; ++l)
+        lanes[l] = h + static_cast<std::uint64_t>(l) * 0x9E3779B97F4A7C15ull;
+    for (; n >= 64; p += 64, n -= 64) {
+        std::uint64_t w[8];
+        std::memcpy(w, p, 64);
+        // Unrolled, the chains stay in registers.
+#pragma GCC unroll 8
+        for (int l = 0; l < 8; ++l)
+            lanes[l] = ((lanes[l] ^ w[l]) * 0xBF58476D1CE4E5B9ull) ^ (lanes[l] >> 31);
+    }
+    for (int l = 0; l < 8; ++l)
+        h = (h ^ lanes[l]) * 0x94D049BB133111EBull;
+    return hashBytes(h, p, n);
+}
+
 std::int64_t nowSeconds()
 {
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -455,9 +475,11 @@ std::string withSlash(std::string folder)
 namespace {
 
 // The first state's file: its header, then the samples, then the hashes of both. Returns its size, or 0
-// with *error set (or with nothing set when *stop turned true on the way).
+// with *error set (or with nothing set when *stop turned true on the way). With check, quickCheck of the
+// samples, a chunk at a time, goes there too.
 std::uint64_t writeBaseFile(const std::string& name, const std::string& header, const unsigned char* samples,
-                            std::size_t bytes, const std::atomic<bool>* stop, std::string* error)
+                            std::size_t bytes, const std::atomic<bool>* stop, std::string* error,
+                            std::uint64_t* check = nullptr)
 {
     auto file = DurableFile::open(name, DurableFile::Mode::Create, error);
     if (!file)
@@ -475,6 +497,8 @@ std::uint64_t writeBaseFile(const std::string& name, const std::string& header, 
         if (!file->writeAt(at, samples + done, n, error))
             return 0;
         hash = hashBytes(hash, samples + done, n);
+        if (check)
+            *check = quickCheck(*check, samples + done, n);
         at += n;
         done += n;
     }
@@ -506,6 +530,7 @@ struct EditHistory::PendingBase {
     std::string header;
     std::size_t bytes = 0;
     std::uint64_t size = 0;  // of the file once written, 0 when it was not
+    std::uint64_t check = 0; // quickCheck, chunk by chunk, of the samples written
     std::string error;
 
     ~PendingBase() { cancel(); }
@@ -645,7 +670,7 @@ void EditHistory::begin(const SoundDocument& doc, HistoryOrigin origin)
         const std::string name = folder_ + baseName(generation_);
         try {
             p->thread = std::thread([p, samples, name] {
-                p->size = writeBaseFile(name, p->header, samples, p->bytes, &p->stop, &p->error);
+                p->size = writeBaseFile(name, p->header, samples, p->bytes, &p->stop, &p->error, &p->check);
             });
             pending_ = std::move(pending);
         } catch (const std::system_error&) {
@@ -687,10 +712,10 @@ bool EditHistory::takePendingBase(const SoundDocument& before)
     // written again from the sound before the change.
     if (p->size == 0 || p->bytes != before.byteCount() || before.samples.size() < p->bytes || p->header != baseHeader(before))
         return false;
-    std::uint64_t trailer[3] = {};
-    auto file = DurableFile::open(folder_ + baseName(generation_), DurableFile::Mode::Read);
-    if (!file || !file->readAt(p->size - sizeof trailer, trailer, sizeof trailer)
-        || trailer[1] != hashBytes(kHashSeed, before.samples.data(), p->bytes))
+    std::uint64_t check = 0;
+    for (std::size_t done = 0; done < p->bytes; done += kChunk)
+        check = quickCheck(check, before.samples.data() + done, std::min(kChunk, p->bytes - done));
+    if (check != p->check)
         return false;
     return baseWritten(before, p->header.size(), p->size, true);
 }
