@@ -3,9 +3,13 @@
 #include "platform/os.h"
 #include "platform/ui.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace sonavik {
 
@@ -59,8 +63,34 @@ SampleBuffer SampleBuffer::clone() const
     if (isNull())
         return {};
     SampleBuffer copy = allocate(size_);
-    if (!copy.isNull() && size_ > 0)
-        std::memcpy(copy.data(), data(), size_);
+    if (copy.isNull() || size_ == 0)
+        return copy;
+    // The copy's pages are new: most of the time of copying an hour goes into the system mapping them,
+    // which every core can do for its own share at once (the undo copy of every edit is one).
+    constexpr std::size_t kShareUnit = std::size_t{1} << 21;
+    constexpr std::size_t kMinShare = std::size_t{16} << 20;
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t shares = std::min<std::size_t>({cores, 4, std::max<std::size_t>(1, size_ / kMinShare)});
+    const std::size_t share = (size_ / shares + kShareUnit - 1) / kShareUnit * kShareUnit;
+    auto copyShare = [&](std::size_t i) {
+        const std::size_t from = std::min(size_, i * share);
+        const std::size_t to = std::min(size_, from + share);
+        std::memcpy(copy.data() + from, data() + from, to - from);
+    };
+    std::vector<std::thread> helpers;
+    std::size_t done = 1; // share 0 is this thread's
+    for (; done < shares; ++done) {
+        try {
+            helpers.emplace_back(copyShare, done);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    for (std::size_t i = done; i < shares; ++i)
+        copyShare(i);
+    copyShare(0);
+    for (std::thread& helper : helpers)
+        helper.join();
     return copy;
 }
 

@@ -1,8 +1,11 @@
 #include "document/undo_store.h"
+#include "document/sound_document.h"
 #include "support/scripted_ui.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 #include <sys/stat.h>
 
 namespace sonavik {
@@ -65,6 +68,20 @@ TEST(TransferFiles, StopsAtTheFirstFileThatCannotBeOpened)
     EXPECT_FALSE(resetTransferFiles(dir.file("gone/"), ui));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, dir.file("gone/tmp_l.hed") + "を開けません");
+}
+
+// A copy large enough to be made by several threads at once (shares of 2 MB pages, the last one short)
+// has every byte at its place.
+TEST(SampleBufferClone, ALargeCopyHasEveryByteAtItsPlace)
+{
+    const std::size_t size = (std::size_t{41} << 20) + 12345;
+    SampleBuffer source = SampleBuffer::allocate(size);
+    ASSERT_FALSE(source.isNull());
+    for (std::size_t i = 0; i < size; ++i)
+        source.data()[i] = static_cast<unsigned char>((i >> 12) ^ i);
+    const SampleBuffer copy = source.clone();
+    ASSERT_EQ(copy.size(), size);
+    EXPECT_EQ(std::memcmp(copy.data(), source.data(), size), 0);
 }
 
 } // namespace
