@@ -698,6 +698,9 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
         const std::vector<FrameRun> runs = frameRuns({c}, set->frames);
         std::atomic<std::size_t> next{0};
         std::atomic<std::int64_t> done{0};
+        // The first and the last percentage are shown whichever thread writes those frames; between them
+        // the calling thread shows how many are done whenever it starts one.
+        progress.show(0, set->frames);
         runOnThreads(static_cast<int>(buffers.size()), [&](int t) {
             for (std::size_t i; (i = next.fetch_add(1)) < runs.size();)
                 writeFrames(*set, settings, selectionTable(doc, c), s.spectra.data(), samples, runs[i].first,
@@ -707,6 +710,7 @@ int resynthesizeSpectrogram(Workspace& ws, Ui& ui, const Spectrogram& s)
                                     progress.show(frames, set->frames);
                             });
         });
+        progress.show(set->frames - 1, set->frames);
         written |= c == 0 ? kWroteLeft : kWroteRight;
     }
     if (written != 0) {
