@@ -273,10 +273,7 @@ bool runEditCommand(Workspace& ws, Ui& ui, EditHost& host, int commandId, int ta
         return host.runLongEdit(ws, ui, commandId, target, slot);
 
     const bool analysis = command->kind == EditKind::Analysis;
-    // The history may still be writing the sound as it was opened: it has to be left alone till then.
-    if (!analysis && ws.history)
-        ws.history->settle();
-    if (!analysis && !snapshotForEdit(doc, ws.undoStore, ui))
+    if (!analysis && !snapshotForChange(ws, ui))
         return false;
     ChangeNote note = changeNoteFor(*command, doc, ws.red, target, slot);
 

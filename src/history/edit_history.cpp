@@ -531,7 +531,6 @@ struct EditHistory::PendingBase {
     std::size_t bytes = 0;
     std::uint64_t size = 0;  // of the file once written, 0 when it was not
     std::uint64_t check = 0; // quickCheck, chunk by chunk, of the samples written
-    std::string error;
 
     ~PendingBase() { cancel(); }
     void cancel()
@@ -669,8 +668,10 @@ void EditHistory::begin(const SoundDocument& doc, HistoryOrigin origin)
         const unsigned char* samples = doc.samples.data();
         const std::string name = folder_ + baseName(generation_);
         try {
+            // A failure here only means the first change writes the file itself, and says why if it fails too.
             p->thread = std::thread([p, samples, name] {
-                p->size = writeBaseFile(name, p->header, samples, p->bytes, &p->stop, &p->error, &p->check);
+                std::string error;
+                p->size = writeBaseFile(name, p->header, samples, p->bytes, &p->stop, &error, &p->check);
             });
             pending_ = std::move(pending);
         } catch (const std::system_error&) {
@@ -1117,6 +1118,13 @@ void applyHistoryLimit(Workspace& ws, Ui& ui)
 {
     if (ws.history)
         showDropped(ui, ws.history->applySizeLimit(historyLimitBytes(ws.settings), ws.document));
+}
+
+bool snapshotForChange(Workspace& ws, Ui& ui)
+{
+    if (ws.history)
+        ws.history->settle();
+    return snapshotForEdit(ws.document, ws.undoStore, ui);
 }
 
 void noteChange(Workspace& ws, Ui& ui, const ChangeNote& note)

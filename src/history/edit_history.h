@@ -172,6 +172,9 @@ bool removeHistoryFolder(const std::string& folder);
 // userStateDir() + "sessions/", or empty when there is no state folder.
 std::string historyRoot();
 
+// Where edits that change the sound in place start: once the history has finished reading the sound as
+// opened (EditHistory::settle), the undo copy of the sound (snapshotForEdit). False as snapshotForEdit.
+bool snapshotForChange(Workspace& ws, Ui& ui);
 // Where edits complete: records the change from ws.undoStore to ws.document in ws.history, if any. The
 // first failure shows "履歴を保存できません: …" in the status bar; editing goes on as before.
 void noteChange(Workspace& ws, Ui& ui, const ChangeNote& note);

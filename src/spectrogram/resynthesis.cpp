@@ -727,11 +727,8 @@ int writeBackNow(Workspace& ws, Ui& ui, const Spectrogram& s)
 {
     int written = 0;
     // Without an undo copy the sound is not touched (the snapshot has beeped); it is still marked
-    // modified, as after a refused resynthesis. The sound is written in place: the history must have
-    // finished reading it first.
-    if (ws.history)
-        ws.history->settle();
-    const bool snapshot = snapshotForEdit(ws.document, ws.undoStore, ui);
+    // modified, as after a refused resynthesis.
+    const bool snapshot = snapshotForChange(ws, ui);
     if (snapshot || !ws.document.hasData())
         written = resynthesizeSpectrogram(ws, ui, s);
     markModified(ws, ui);
