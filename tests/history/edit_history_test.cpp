@@ -174,22 +174,32 @@ TEST_P(EditHistoryTest, EveryStateComesBackBitExact)
 
 INSTANTIATE_TEST_SUITE_P(Formats, EditHistoryTest, ::testing::Values(std::tuple{16, 2}, std::tuple{8, 1}));
 
-// A change of one second of a long sound stores about that second (its old and new frames), not the sound.
-TEST(EditHistory, AChangeStoresOnlyItsSpan)
-{
+// A history in a folder of its own and a workspace with doc that it records; the history has not begun.
+struct Scene {
+    explicit Scene(SoundDocument doc) : history(EditHistory::create(dir.path(), &error)), ws(test::workspaceWith(std::move(doc)))
+    {
+        ws.history = history.get();
+    }
     TempDir dir;
     ScriptedUi ui;
     AnsweringHost host;
     std::string error;
-    auto history = EditHistory::create(dir.path(), &error);
-    ASSERT_TRUE(history) << error;
-    Workspace ws = test::workspaceWith(test::randomDocument(16, 2, 441000, 3));
-    ws.history = history.get();
+    std::unique_ptr<EditHistory> history;
+    Workspace ws;
+};
+
+// A change of one second of a long sound stores about that second (its old and new frames), not the sound.
+TEST(EditHistory, AChangeStoresOnlyItsSpan)
+{
+    Scene sc(test::randomDocument(16, 2, 441000, 3));
+    ASSERT_TRUE(sc.history) << sc.error;
+    EditHistory* history = sc.history.get();
+    Workspace& ws = sc.ws;
     history->begin(ws.document, HistoryOrigin::Opened);
     ws.red = RedSelection{44100, 88199, 1};
-    ASSERT_TRUE(runEditCommand(ws, ui, host, cmd::Halve, 12, 0));
+    ASSERT_TRUE(runEditCommand(ws, sc.ui, sc.host, cmd::Halve, 12, 0));
     const std::uint64_t afterFirst = history->bytesOnDisk();
-    ASSERT_TRUE(runEditCommand(ws, ui, host, cmd::Invert, 12, 0));
+    ASSERT_TRUE(runEditCommand(ws, sc.ui, sc.host, cmd::Invert, 12, 0));
     const std::uint64_t second = history->bytesOnDisk() - afterFirst;
     EXPECT_GE(second, 2u * 44100 * 4);
     EXPECT_LT(second, 2u * 44100 * 4 + 64 * 1024);
@@ -206,14 +216,10 @@ TEST(EditHistory, ALongOpenedSoundIsWrittenBeforeItsFirstChangeWhichTakesItOnlyI
 {
     for (const bool behindItsBack : {false, true}) {
         SCOPED_TRACE(behindItsBack ? "changed behind its back" : "as opened");
-        TempDir dir;
-        ScriptedUi ui;
-        AnsweringHost host;
-        std::string error;
-        auto history = EditHistory::create(dir.path(), &error);
-        ASSERT_TRUE(history) << error;
-        Workspace ws = test::workspaceWith(test::randomDocument(16, 2, 2400000, 7));
-        ws.history = history.get();
+        Scene sc(test::randomDocument(16, 2, 2400000, 7));
+        ASSERT_TRUE(sc.history) << sc.error;
+        EditHistory* history = sc.history.get();
+        Workspace& ws = sc.ws;
         history->begin(ws.document, HistoryOrigin::Opened);
         history->settle();
         struct stat written {};
@@ -222,10 +228,10 @@ TEST(EditHistory, ALongOpenedSoundIsWrittenBeforeItsFirstChangeWhichTakesItOnlyI
         if (behindItsBack)
             ws.document.samples.data()[4001] ^= 0x55;
         ws.red = RedSelection{1000, 5000, 1};
-        ASSERT_TRUE(runEditCommand(ws, ui, host, cmd::Halve, 12, 0));
+        ASSERT_TRUE(runEditCommand(ws, sc.ui, sc.host, cmd::Halve, 12, 0));
         for (const int k : {0, 1}) {
             SoundDocument recovered;
-            ASSERT_TRUE(recoverState(history->folder(), k, recovered, &error)) << error;
+            ASSERT_TRUE(recoverState(history->folder(), k, recovered, &sc.error)) << sc.error;
             EXPECT_TRUE(test::bytesOf(recovered) == test::bytesOf(k == 0 ? ws.undoStore : ws.document)) << "state " << k;
         }
     }
@@ -234,65 +240,57 @@ TEST(EditHistory, ALongOpenedSoundIsWrittenBeforeItsFirstChangeWhichTakesItOnlyI
 // Over the size limit the oldest states go and the folder shrinks; the states kept still come back.
 TEST(EditHistory, TheLimitDropsTheOldestStates)
 {
-    TempDir dir;
-    ScriptedUi ui;
-    AnsweringHost host;
-    std::string error;
-    auto history = EditHistory::create(dir.path(), &error);
-    ASSERT_TRUE(history) << error;
-    Workspace ws = test::workspaceWith(test::randomDocument(16, 1, 20000, 5));
-    ws.history = history.get();
+    Scene sc(test::randomDocument(16, 1, 20000, 5));
+    ASSERT_TRUE(sc.history) << sc.error;
+    EditHistory* history = sc.history.get();
+    Workspace& ws = sc.ws;
     history->setSizeLimit(200000);
     history->begin(ws.document, HistoryOrigin::Opened);
     std::vector<StateCopy> states{copyOf(ws.document)};
     for (int i = 0; i < 12; ++i) {
-        ASSERT_TRUE(runEditCommand(ws, ui, host, i % 2 ? cmd::Invert : cmd::Reverse, 1, 0));
+        ASSERT_TRUE(runEditCommand(ws, sc.ui, sc.host, i % 2 ? cmd::Invert : cmd::Reverse, 1, 0));
         states.push_back(copyOf(ws.document));
     }
     EXPECT_GT(history->firstState(), 0);
     EXPECT_LE(history->bytesOnDisk(), 200000u);
-    EXPECT_NE(ui.statusText[0].find("古い状態"), std::string::npos);
+    EXPECT_NE(sc.ui.statusText[0].find("古い状態"), std::string::npos);
     for (int k = history->firstState(); k <= history->lastState(); ++k) {
         SoundDocument a, b;
-        ASSERT_TRUE(history->rebuildState(ws.document, k, a, &error)) << error;
+        ASSERT_TRUE(history->rebuildState(ws.document, k, a, &sc.error)) << sc.error;
         ASSERT_TRUE(sameState(states[k], a)) << k;
-        ASSERT_TRUE(recoverState(history->folder(), k, b, &error)) << error;
+        ASSERT_TRUE(recoverState(history->folder(), k, b, &sc.error)) << sc.error;
         ASSERT_TRUE(sameState(states[k], b)) << k;
     }
     SoundDocument gone;
-    EXPECT_FALSE(recoverState(history->folder(), 0, gone, &error));
+    EXPECT_FALSE(recoverState(history->folder(), 0, gone, &sc.error));
 }
 
 // The settings' limit applies at once; one smaller than a single change keeps that last change, so that
 // the states on both sides of it still come back.
 TEST(EditHistory, ASettingsLimitDropsAtOnceAndKeepsTheLastChange)
 {
-    TempDir dir;
-    ScriptedUi ui;
-    AnsweringHost host;
-    std::string error;
-    auto history = EditHistory::create(dir.path(), &error);
-    ASSERT_TRUE(history) << error;
-    Workspace ws = test::workspaceWith(test::randomDocument(16, 1, 300000, 5));  // 600 KB a state
-    ws.history = history.get();
+    Scene sc(test::randomDocument(16, 1, 300000, 5));  // 600 KB a state
+    ASSERT_TRUE(sc.history) << sc.error;
+    EditHistory* history = sc.history.get();
+    Workspace& ws = sc.ws;
     history->begin(ws.document, HistoryOrigin::Opened);
     std::vector<StateCopy> states{copyOf(ws.document)};
     for (int i = 0; i < 4; ++i) {
-        ASSERT_TRUE(runEditCommand(ws, ui, host, i % 2 ? cmd::Invert : cmd::Reverse, 1, 0));
+        ASSERT_TRUE(runEditCommand(ws, sc.ui, sc.host, i % 2 ? cmd::Invert : cmd::Reverse, 1, 0));
         states.push_back(copyOf(ws.document));
     }
-    applyHistoryLimit(ws, ui);
+    applyHistoryLimit(ws, sc.ui);
     ASSERT_EQ(history->firstState(), 0) << "the default holds them all";
     ws.settings.historyLimitMiB = 1;
-    applyHistoryLimit(ws, ui);
+    applyHistoryLimit(ws, sc.ui);
     EXPECT_EQ(history->firstState(), 3);
     EXPECT_EQ(history->lastState(), 4);
-    EXPECT_NE(ui.statusText[0].find("古い状態を 3 個"), std::string::npos) << ui.statusText[0];
+    EXPECT_NE(sc.ui.statusText[0].find("古い状態を 3 個"), std::string::npos) << sc.ui.statusText[0];
     for (int k = 3; k <= 4; ++k) {
         SoundDocument a, b;
-        ASSERT_TRUE(history->rebuildState(ws.document, k, a, &error)) << error;
+        ASSERT_TRUE(history->rebuildState(ws.document, k, a, &sc.error)) << sc.error;
         EXPECT_TRUE(sameState(states[k], a)) << k;
-        ASSERT_TRUE(recoverState(history->folder(), k, b, &error)) << error;
+        ASSERT_TRUE(recoverState(history->folder(), k, b, &sc.error)) << sc.error;
         EXPECT_TRUE(sameState(states[k], b)) << k;
     }
 }
