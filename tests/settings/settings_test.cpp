@@ -91,6 +91,17 @@ Bytes imageOf(const Settings& settings)
     return Bytes(p, p + sizeof settings);
 }
 
+// The default record with value at offset, written as dir's parameter.ini; returns what was written.
+Bytes writeDefaultsWith(const TempDir& dir, std::size_t offset, std::int32_t value)
+{
+    Settings defaults;
+    applyDefaultSettings(defaults);
+    Bytes image = imageOf(defaults);
+    putI32(image, offset, value);
+    writeBytes(dir.file("parameter.ini"), image);
+    return image;
+}
+
 // Names the first differing offset, which says which field is wrong.
 ::testing::AssertionResult sameImage(const Bytes& actual, const Bytes& expected)
 {
@@ -327,16 +338,11 @@ TEST(SettingsFile, LayoutFieldsOutOfRangeLoadAsTheirDefaults)
     for (const Field& f : fields) {
         for (std::int32_t value : {INT32_MIN, -1569479094, -1, 16385, INT32_MAX, f.inRange}) {
             SCOPED_TRACE(testing::Message() << "offset " << f.offset << " value " << value);
-            Settings defaults;
-            applyDefaultSettings(defaults);
-            Bytes image = imageOf(defaults);
-            putI32(image, f.offset, value);
-            writeBytes(dir.file("parameter.ini"), image);
+            Bytes expected = writeDefaultsWith(dir, f.offset, value);
             Settings settings;
             ScriptedUi ui;
             ASSERT_TRUE(loadSettings(settings, dir.path(), ui));
             ASSERT_TRUE(saveSettings(settings, dir.path(), ui));
-            Bytes expected = imageOf(defaults);
             putI32(expected, f.offset, value == f.inRange ? value : f.defaultValue);
             EXPECT_TRUE(sameImage(readBytes(dir.file("parameter.ini")), expected));
             EXPECT_TRUE(ui.messages.empty());
@@ -350,11 +356,7 @@ TEST(SettingsFile, TheHarmonicCountLivesInTheLastFourBytesAndAnyOtherValueMeansE
     TempDir dir;
     for (const auto& [stored, count] : {std::pair{0, 8}, {1, 1}, {12, 12}, {999, 999}, {1000, 8}, {-1, 8}, {INT32_MIN, 8}}) {
         SCOPED_TRACE(stored);
-        Settings defaults;
-        applyDefaultSettings(defaults);
-        Bytes image = imageOf(defaults);
-        putI32(image, 0x176C, stored);
-        writeBytes(dir.file("parameter.ini"), image);
+        writeDefaultsWith(dir, 0x176C, stored);
         Settings settings;
         ScriptedUi ui;
         ASSERT_TRUE(loadSettings(settings, dir.path(), ui));
@@ -369,11 +371,7 @@ TEST(SettingsFile, TheHistoryLimitLivesAt0x1360InMiB)
     TempDir dir;
     for (const auto& [stored, bytes] : {std::pair<std::int32_t, std::uint64_t>{0, 0}, {300, 300ull << 20}, {-5, 0}}) {
         SCOPED_TRACE(stored);
-        Settings defaults;
-        applyDefaultSettings(defaults);
-        Bytes image = imageOf(defaults);
-        putI32(image, 0x1360, stored);
-        writeBytes(dir.file("parameter.ini"), image);
+        const Bytes image = writeDefaultsWith(dir, 0x1360, stored);
         Settings settings;
         ScriptedUi ui;
         ASSERT_TRUE(loadSettings(settings, dir.path(), ui));
