@@ -124,7 +124,9 @@ ColourConstants colourConstants(const Spectrogram& s, const ColourFactors& f)
 inline void storePixels(const std::uint32_t* pixel, std::size_t count, unsigned char* px, std::size_t pitch,
                         bool wholeWords)
 {
-    if (wholeWords)
+    if (wholeWords && pitch == 4)
+        std::memcpy(px, pixel, 4 * count);
+    else if (wholeWords)
         for (std::size_t k = 0; k < count; ++k)
             std::memcpy(px + k * pitch, &pixel[k], 4);
     else
@@ -264,6 +266,83 @@ SONAVIK_AVX512 std::size_t linearBins512(const float* frame, std::size_t n, std:
     return b;
 }
 
+// Pixels kept frame by frame (one word per bin, blue, green and red in its low bytes; frame f's bin b
+// at words[f * pitch + b]) written into the picture's rows: bin b's row starts at rows + b * stride and
+// gets frames 0 ... frames - 1 as three bytes each. Sixteen frames by sixteen bins at a time, turned
+// in registers; the edges a word at a time.
+SONAVIK_AVX512 void pixelRows512(const std::uint32_t* words, std::size_t pitch, std::size_t frames,
+                                 std::size_t bins, unsigned char* rows, std::size_t stride)
+{
+    // Within each 128-bit lane the low three bytes of its four words come first; then the lanes' twelve
+    // bytes are put together: 48 bytes, sixteen pixels.
+    const __m512i threeOfFour = _mm512_set4_epi32(static_cast<int>(0x80808080), 0x0e0d0c0a, 0x09080605, 0x04020100);
+    const __m512i lanesTogether = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0, 0, 0, 0);
+    const std::size_t wholeFrames = frames / 16 * 16;
+    const std::size_t wholeBins = bins / 16 * 16;
+    for (std::size_t b = 0; b < wholeBins; b += 16) {
+        // The rows two sixteens on are asked for while these are turned: each lies far from the next,
+        // out of the cache.
+        if (b + 32 < wholeBins)
+            for (std::size_t k = 0; k < 16; ++k) {
+                const unsigned char* ahead = rows + (b + 32 + k) * stride;
+                for (std::size_t at = 0; at < 3 * wholeFrames + 63; at += 64)
+                    _mm_prefetch(reinterpret_cast<const char*>(ahead + at), _MM_HINT_T0);
+            }
+        for (std::size_t f = 0; f < wholeFrames; f += 16) {
+            __m512i r[16], t[16];
+            for (int k = 0; k < 16; ++k)
+                r[k] = _mm512_loadu_si512(words + (f + static_cast<std::size_t>(k)) * pitch + b);
+            // Words, then pairs of words: within each lane, t[4 g + c] holds column c of the lane's four
+            // columns, from rows 4 g ... 4 g + 3.
+            for (int g = 0; g < 4; ++g) {
+                const __m512i lo01 = _mm512_unpacklo_epi32(r[4 * g], r[4 * g + 1]);
+                const __m512i hi01 = _mm512_unpackhi_epi32(r[4 * g], r[4 * g + 1]);
+                const __m512i lo23 = _mm512_unpacklo_epi32(r[4 * g + 2], r[4 * g + 3]);
+                const __m512i hi23 = _mm512_unpackhi_epi32(r[4 * g + 2], r[4 * g + 3]);
+                t[4 * g] = _mm512_unpacklo_epi64(lo01, lo23);
+                t[4 * g + 1] = _mm512_unpackhi_epi64(lo01, lo23);
+                t[4 * g + 2] = _mm512_unpacklo_epi64(hi01, hi23);
+                t[4 * g + 3] = _mm512_unpackhi_epi64(hi01, hi23);
+            }
+            // Then the lanes: column 4 L + c gathers lane L of t[c], t[4 + c], t[8 + c] and t[12 + c].
+            for (int c = 0; c < 4; ++c) {
+                const __m512i lowLanes01 = _mm512_shuffle_i32x4(t[c], t[4 + c], 0x44);
+                const __m512i highLanes01 = _mm512_shuffle_i32x4(t[c], t[4 + c], 0xee);
+                const __m512i lowLanes23 = _mm512_shuffle_i32x4(t[8 + c], t[12 + c], 0x44);
+                const __m512i highLanes23 = _mm512_shuffle_i32x4(t[8 + c], t[12 + c], 0xee);
+                const __m512i column[4] = {_mm512_shuffle_i32x4(lowLanes01, lowLanes23, 0x88),
+                                           _mm512_shuffle_i32x4(lowLanes01, lowLanes23, 0xdd),
+                                           _mm512_shuffle_i32x4(highLanes01, highLanes23, 0x88),
+                                           _mm512_shuffle_i32x4(highLanes01, highLanes23, 0xdd)};
+                for (int lane = 0; lane < 4; ++lane) {
+                    const __m512i packed = _mm512_permutexvar_epi32(lanesTogether,
+                                                                    _mm512_shuffle_epi8(column[lane], threeOfFour));
+                    const std::size_t bin = b + static_cast<std::size_t>(4 * lane + c);
+                    _mm512_mask_storeu_epi32(rows + bin * stride + 3 * f, 0x0fff, packed);
+                }
+            }
+        }
+    }
+    for (std::size_t b = 0; b < bins; ++b)
+        for (std::size_t f = b < wholeBins ? wholeFrames : 0; f < frames; ++f)
+            std::memcpy(rows + b * stride + 3 * f, words + f * pitch + b, 3);
+}
+
+// count doubles rounded to floats, written twice: to single, through the cache, and to kept, past it
+// (whole cache lines; kept starts on one).
+SONAVIK_AVX512 void singlesTwiceAvx512(const double* x, std::size_t count, float* single, float* kept)
+{
+    std::size_t k = 0;
+    for (; k + 16 <= count; k += 16) {
+        const __m512 v = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(_mm512_loadu_pd(x + k))),
+                                            _mm512_cvtpd_ps(_mm512_loadu_pd(x + k + 8)), 1);
+        _mm512_storeu_ps(single + k, v);
+        _mm512_stream_ps(kept + k, v);
+    }
+    for (; k < count; ++k)
+        kept[k] = single[k] = static_cast<float>(x[k]);
+}
+
 SONAVIK_AVX512 void loadWeighted16Avx512(const unsigned char* at, int channels, int channel, std::size_t count,
                                          const double* weights, double* out)
 {
@@ -329,13 +408,20 @@ void singles(const double* x, std::size_t count, float* out, SimdPath path)
 // runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
 // Each scratch row has one spare byte at its end, so a pixel can be stored as one 4-byte word: the
 // fourth byte is overwritten by the next frame's pixel, or lands in the spare byte.
+// With AVX-512 the block's pixels are instead kept frame by frame, a word per bin, and turned into the
+// picture's rows sixteen by sixteen in registers (pixelRows512): blocks are then whole sixteens of frames.
 class Colourer {
 public:
     Colourer(Spectrogram& s, const ColourFactors& f)
         : s_(s), f_(f), c_(colourConstants(s, f)), bins_(static_cast<std::size_t>(s.binCount)),
-          block_(static_cast<std::int32_t>(std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
-          direct_(block_ < 2), rowPitch_(direct_ ? s.bitmapStride() : 3 * static_cast<std::size_t>(block_) + 1),
-          scratch_(direct_ ? 0 : rowPitch_ * bins_)
+          wordsPerFrame_((bins_ + 15) / 16 * 16), tiledBlock_(tiledBlock(wordsPerFrame_, path_)),
+          block_(tiledBlock_ > 0 ? tiledBlock_
+                                 : static_cast<std::int32_t>(
+                                       std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
+          direct_(block_ < 2),
+          rowPitch_(direct_ ? s.bitmapStride() : tiledBlock_ > 0 ? 4 : 3 * static_cast<std::size_t>(block_) + 1),
+          frameStep_(direct_ ? 3 : tiledBlock_ > 0 ? 4 * wordsPerFrame_ : 3),
+          scratch_(direct_ ? 0 : tiledBlock_ > 0 ? 4 * wordsPerFrame_ * static_cast<std::size_t>(block_) : rowPitch_ * bins_)
     {
     }
 
@@ -357,7 +443,7 @@ public:
     void frame(std::int32_t j0, std::int32_t j, const float* values)
     {
         unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
-                                       : scratch_.data() + 3 * static_cast<std::size_t>(j - j0);
+                                       : scratch_.data() + frameStep_ * static_cast<std::size_t>(j - j0);
         if (s_.logDisplay != 0)
             logFrame(values, cells);
         else
@@ -371,6 +457,13 @@ public:
         const std::size_t stride = s_.bitmapStride();
         const std::size_t bytes = 3 * static_cast<std::size_t>(j1 - j0);
         unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
+#ifdef SONAVIK_AVX2
+        if (tiledBlock_ > 0) {
+            pixelRows512(reinterpret_cast<const std::uint32_t*>(scratch_.data()), wordsPerFrame_,
+                         static_cast<std::size_t>(j1 - j0), bins_, row, stride);
+            return;
+        }
+#endif
         // Through the cache: a row's few hundred bytes rarely start on a cache line, and streaming the
         // lines between its partly written ends was slower.
         for (std::size_t b = 0; b < bins_; ++b, row += stride)
@@ -378,6 +471,16 @@ public:
     }
 
 private:
+    // Frames per block when the pixels are kept frame by frame: whole sixteens within the scratch
+    // allowance, up to kColourBlock; 0 where that way is not taken.
+    static std::int32_t tiledBlock(std::size_t wordsPerFrame, SimdPath path)
+    {
+        if (path != SimdPath::Avx512)
+            return 0;
+        const std::size_t frames = std::min<std::size_t>(kColourScratch / (4 * wordsPerFrame), kColourBlock) / 16 * 16;
+        return static_cast<std::int32_t>(frames);
+    }
+
     double power(const float* frame, std::size_t b) const
     {
         const double re = frame[b];
@@ -465,15 +568,18 @@ private:
             put(c_.linear * std::sqrt(power(frame, bins_ - 1)), bins_ - 1, cells);
     }
 
+    const SimdPath path_ = simdPath();
     Spectrogram& s_;
     const ColourFactors f_;
     const ColourConstants c_;
     const std::size_t bins_;
+    const std::size_t wordsPerFrame_; // bins rounded up to whole sixteens
+    const std::int32_t tiledBlock_;
     const std::int32_t block_;
     const bool direct_;
     const std::size_t rowPitch_;  // from one bin's bytes to the next bin's
+    const std::size_t frameStep_; // from one frame's bytes to the next frame's
     std::vector<unsigned char> scratch_;
-    const SimdPath path_ = simdPath();
 };
 
 bool readyToColour(const Spectrogram& s)
@@ -643,12 +749,21 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                         x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
                 // The sound the next frame adds is fetched while this one is transformed.
                 if (j + 1 < frames)
-                    reader.prefetch(first + n, static_cast<std::size_t>(h));
+                    reader.prefetch(first + n + h, static_cast<std::size_t>(h));
                 fftForward(size, x);
+                float* const kept = values + static_cast<std::size_t>(j - j0) * size;
+#ifdef SONAVIK_AVX2
+                if (path == SimdPath::Avx512 && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
+                    singlesTwiceAvx512(x, size, single, kept);
+                    if (coloured)
+                        w.colourer.frame(j0, j, single);
+                    continue;
+                }
+#endif
                 singles(x, size, single, path);
                 if (coloured)
                     w.colourer.frame(j0, j, single);
-                streamCopy(values + static_cast<std::size_t>(j - j0) * size, single, size * sizeof(float));
+                streamCopy(kept, single, size * sizeof(float));
             }
             if (coloured)
                 w.colourer.write(j0, j1);
