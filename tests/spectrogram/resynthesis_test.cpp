@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -124,6 +125,29 @@ TEST(Resynthesis, EveryPathGivesThePortableSpectraPicturesAndSamples)
             }
         }
     }
+    fftUsePortableKernels(false);
+}
+
+// Spectra so small that their squares underflow in single precision, and factors that still make
+// bytes of them: no wider path may work these out the fast way.
+TEST(Resynthesis, EveryPathColoursTinySpectraWithHugeFactorsAsThePortableOne)
+{
+    Workspace ws = test::workspaceWith(test::randomDocument(16, 1, 20000, 7));
+    ScriptedUi ui;
+    auto s = analyse(ws, ui, regionOf(0, 0, 19999), 512, kFftWindowHanning);
+    ASSERT_TRUE(s);
+    for (float& v : s->spectra)
+        v *= 1e-28f;
+    auto picture = [&](SimdPath path) {
+        useSimdPath(path);
+        colourSpectrogram(*s, ColourFactors{1e26, 5e26, 2e27});
+        return std::vector<unsigned char>(s->colourBitmap.begin(), s->colourBitmap.end());
+    };
+    const std::vector<unsigned char> portable = picture(SimdPath::Portable);
+    EXPECT_GT(std::count_if(portable.begin(), portable.end(), [](unsigned char v) { return v > 0 && v < 255; }), 1000);
+    for (const SimdPath path : {SimdPath::Avx2, SimdPath::Avx512})
+        if (simdPathRuns(path))
+            EXPECT_TRUE(picture(path) == portable) << simdPathName(path);
     fftUsePortableKernels(false);
 }
 
