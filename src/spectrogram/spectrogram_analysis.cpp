@@ -54,6 +54,28 @@ constexpr std::size_t kColourScratch = std::size_t{1} << 20;
 // More threads than this only add work buffers; frames are shared out a block at a time.
 constexpr int kMaxThreads = 8;
 
+// Hands out blocks 0 ... count - 1 to threads in runs of consecutive ones. Neighbouring blocks share the
+// cache lines at the ends of their pieces of each picture row: handed out one by one, two threads would
+// write those lines at the same moment, and each line would go back and forth between them.
+class BlockRuns {
+public:
+    explicit BlockRuns(std::int32_t count) : count_(count) {}
+
+    // The block after `last` (-1 at first) for the thread that had it; count once none is left.
+    std::int32_t next(std::int32_t last)
+    {
+        if (last >= 0 && (last + 1) % kRun != 0 && last + 1 < count_)
+            return last + 1;
+        const std::int32_t run = nextRun_.fetch_add(1);
+        return run <= (count_ - 1) / kRun ? run * kRun : count_;
+    }
+
+private:
+    static constexpr std::int32_t kRun = 8;
+    const std::int32_t count_;
+    std::atomic<std::int32_t> nextRun_{0};
+};
+
 int threadsFor(int asked)
 {
     return asked > 0 ? std::min(asked, kMaxThreads) : defaultSpectrogramThreads();
@@ -778,14 +800,14 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
         for (std::size_t row = 0; row < static_cast<std::size_t>(s.binCount); ++row)
             std::memset(picture + row * stride + pixelBytes, 0, stride - pixelBytes);
 
-    std::atomic<std::int32_t> nextBlock{0};
+    BlockRuns runs(blocks);
     // Once a share fails or is stopped the others take no further block.
     std::atomic<bool> abandoned{false};
     auto analyse = [&](int t) {
         AnalysisWorker& w = *workers[static_cast<std::size_t>(t)];
         double* x = w.work.data();
         float* const single = w.single.data();
-        for (std::int32_t c; !abandoned && (c = nextBlock.fetch_add(1)) < blocks;) {
+        for (std::int32_t c = runs.next(-1); !abandoned && c < blocks; c = runs.next(c)) {
             const std::int32_t j0 = c * block;
             const std::int32_t j1 = std::min(frames, j0 + block);
             if (control)
@@ -905,9 +927,9 @@ void colourSpectrogram(Spectrogram& s, const ColourFactors& factors, int threads
     for (int t = 0; t < count; ++t)
         colourers.push_back(std::make_unique<Colourer>(s, factors));
     // Each block of frames owns its columns of the picture, whichever thread colours it.
-    std::atomic<std::int32_t> nextBlock{0};
+    BlockRuns runs(blocks);
     runOnThreads(count, [&](int t) {
-        for (std::int32_t c; (c = nextBlock.fetch_add(1)) < blocks;) {
+        for (std::int32_t c = runs.next(-1); c < blocks; c = runs.next(c)) {
             const std::int32_t j0 = c * block;
             colourers[static_cast<std::size_t>(t)]->frames(j0, std::min(s.spectrumCount, j0 + block),
                                                            s.spectra.data() + static_cast<std::size_t>(j0) * n);
