@@ -169,6 +169,51 @@ SONAVIK_AVX2 inline __m128i colourBytesWide(__m256d x)
     return _mm256_cvttpd_epi32(limited);
 }
 
+// The linear colours worked out in single precision, which is several times faster, where that is sure
+// to give the bytes the double-precision arithmetic gives. With g = factor x linear rounded to single
+// precision, y' = g sqrt(re^2 + im^2) is within 5 single-precision roundings (3e-7) of the exact y, or
+// 8e-5 for the y up to 256 where the byte is not simply 255, when nothing underflows: so when y' - m
+// and y' + m (m = kSingleMargin) give the same byte, so does y. Where even re^2 and im^2 underflow, y
+// is below 1e12 x 2e-19 and y' too, so both give 0. The kernels below give the pixels of a vector of
+// bins, or false where any byte is in doubt (about one bin in a thousand) or p is not finite in single
+// precision; those bins are then worked out in double precision.
+constexpr float kSingleMargin = 2e-4f;
+
+// Whether the factors allow that: finite, and 0 or of a size for which the bounds above hold.
+bool singlePrecisionColours(double linear, const double factor[3])
+{
+    for (int c = 0; c < 3; ++c) {
+        const double g = std::fabs(factor[c] * linear);
+        if (!(g == 0.0 || (g >= 1e-20 && g <= 1e12)))
+            return false;
+    }
+    return true;
+}
+
+// Truncated and limited to 0 ... 255 (y is finite): eight int32s.
+SONAVIK_AVX2 inline __m256i singleByteWide(__m256 y)
+{
+    return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(y, _mm256_setzero_ps()), _mm256_set1_ps(255.0f)));
+}
+
+SONAVIK_AVX2 inline bool singlePrecisionPixelsWide(__m256 re, __m256 im, const __m256 g[3], __m256i& words)
+{
+    const __m256 p = _mm256_add_ps(_mm256_mul_ps(re, re), _mm256_mul_ps(im, im));
+    if (_mm256_movemask_ps(_mm256_cmp_ps(p, _mm256_set1_ps(std::numeric_limits<float>::max()), _CMP_LE_OQ)) != 0xff)
+        return false;
+    const __m256 s = _mm256_sqrt_ps(p);
+    const __m256 margin = _mm256_set1_ps(kSingleMargin);
+    words = _mm256_setzero_si256();
+    for (int c = 0; c < 3; ++c) {
+        const __m256 y = _mm256_mul_ps(g[c], s);
+        const __m256i low = singleByteWide(_mm256_sub_ps(y, margin));
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(low, singleByteWide(_mm256_add_ps(y, margin)))) != -1)
+            return false;
+        words = _mm256_or_si256(words, _mm256_slli_epi32(low, 8 * c));
+    }
+    return true;
+}
+
 // Linear colours of bins from ... last - 1 (all with both parts), eight at a time; returns the first
 // bin left over. Each pixel is written as blue, green, red (and a fourth byte when wholeWords).
 SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::size_t from, std::size_t last,
@@ -177,6 +222,10 @@ SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::
 {
     const __m256d kL = _mm256_set1_pd(linear);
     const __m256d f[3] = {_mm256_set1_pd(factor[0]), _mm256_set1_pd(factor[1]), _mm256_set1_pd(factor[2])};
+    const bool single = singlePrecisionColours(linear, factor);
+    const __m256 g[3] = {_mm256_set1_ps(static_cast<float>(factor[0] * linear)),
+                         _mm256_set1_ps(static_cast<float>(factor[1] * linear)),
+                         _mm256_set1_ps(static_cast<float>(factor[2] * linear))};
     const __m256i reversed = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     std::size_t b = from;
     for (; b + 8 <= last; b += 8) {
@@ -184,6 +233,12 @@ SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::
         // frame[n - b], frame[n - b - 1], ... frame[n - b - 7].
         const __m256 im = _mm256_permutevar8x32_ps(_mm256_loadu_ps(frame + n - b - 7), reversed);
         alignas(32) std::uint32_t pixel[8];
+        __m256i words;
+        if (single && singlePrecisionPixelsWide(re, im, g, words)) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(pixel), words);
+            storePixels(pixel, 8, cells + b * pitch, pitch, wholeWords);
+            continue;
+        }
         for (int h = 0; h < 2; ++h) {
             const __m256d r = _mm256_cvtps_pd(h == 0 ? _mm256_castps256_ps128(re) : _mm256_extractf128_ps(re, 1));
             const __m256d i = _mm256_cvtps_pd(h == 0 ? _mm256_castps256_ps128(im) : _mm256_extractf128_ps(im, 1));
@@ -255,26 +310,6 @@ SONAVIK_AVX512 inline __m256i colourBytes512(__m512d x)
     const __m512d zero = _mm512_setzero_pd();
     const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_sub_pd(x, x), zero, _CMP_EQ_OQ);
     return _mm512_maskz_cvttpd_epi32(finite, _mm512_min_pd(_mm512_max_pd(x, zero), _mm512_set1_pd(255.0)));
-}
-
-// The linear colours worked out in single precision, which is several times faster, where that is sure
-// to give the bytes the double-precision arithmetic gives. With g = factor x linear rounded to single
-// precision, y' = g sqrt(re^2 + im^2) is within 5 single-precision roundings (3e-7) of the exact y, or
-// 8e-5 for the y up to 256 where the byte is not simply 255, when nothing underflows: so when y' - m
-// and y' + m (m = kSingleMargin) give the same byte, so does y. Where even re^2 and im^2 underflow, y
-// is below 1e12 x 2e-19 and y' too, so both give 0. The bytes of 16 bins, or false where any is in
-// doubt (about one bin in a thousand) or p is not finite in single precision.
-constexpr float kSingleMargin = 2e-4f;
-
-// Whether the factors allow that: finite, and 0 or of a size for which the bounds above hold.
-bool singlePrecisionColours(double linear, const double factor[3])
-{
-    for (int c = 0; c < 3; ++c) {
-        const double g = std::fabs(factor[c] * linear);
-        if (!(g == 0.0 || (g >= 1e-20 && g <= 1e12)))
-            return false;
-    }
-    return true;
 }
 
 // Truncated and limited to 0 ... 255 (y is finite): sixteen int32s.
@@ -823,7 +858,7 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 if (weighAlpha)
                     for (std::size_t k = 0; k < size; ++k)
                         x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
-                // The sound the next frame adds is fetched while this one is transformed.
+                // The sound the frame after the next adds is fetched while this one is transformed.
                 if (j + 1 < frames)
                     reader.prefetch(first + n + h, static_cast<std::size_t>(h));
                 fftForward(size, x);
