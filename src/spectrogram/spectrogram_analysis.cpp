@@ -255,6 +255,62 @@ SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::
     return b;
 }
 
+// Pixels kept frame by frame written into the picture's rows, as pixelRows512 does (see there), eight
+// frames by eight bins at a time.
+SONAVIK_AVX2 void pixelRowsWide(const std::uint32_t* words, std::size_t pitch, std::size_t frames, std::size_t bins,
+                                unsigned char* rows, std::size_t stride)
+{
+    // Within each 128-bit lane the low three bytes of its four words come first; then the lanes' twelve
+    // bytes are put together: 24 bytes, eight pixels.
+    const __m256i threeOfFour = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128, 0, 1,
+                                                 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+    const __m256i lanesTogether = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 0, 0);
+    const __m256i sixWords = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
+    const std::size_t wholeFrames = frames / 8 * 8;
+    const std::size_t wholeBins = bins / 8 * 8;
+    for (std::size_t b = 0; b < wholeBins; b += 8) {
+        // The rows two eights on are asked for while these are turned: each lies far from the next, out
+        // of the cache.
+        if (b + 16 < wholeBins)
+            for (std::size_t k = 0; k < 8; ++k) {
+                const unsigned char* ahead = rows + (b + 16 + k) * stride;
+                for (std::size_t at = 0; at < 3 * wholeFrames + 63; at += 64)
+                    _mm_prefetch(reinterpret_cast<const char*>(ahead + at), _MM_HINT_T0);
+            }
+        for (std::size_t f = 0; f < wholeFrames; f += 8) {
+            __m256i r[8], t[8];
+            for (int k = 0; k < 8; ++k)
+                r[k] = _mm256_loadu_si256(
+                    reinterpret_cast<const __m256i*>(words + (f + static_cast<std::size_t>(k)) * pitch + b));
+            // Within each lane, t[4 g + c] holds column c of the lane's four columns, from rows 4 g ... 4 g + 3.
+            for (int g = 0; g < 2; ++g) {
+                const __m256i lo01 = _mm256_unpacklo_epi32(r[4 * g], r[4 * g + 1]);
+                const __m256i hi01 = _mm256_unpackhi_epi32(r[4 * g], r[4 * g + 1]);
+                const __m256i lo23 = _mm256_unpacklo_epi32(r[4 * g + 2], r[4 * g + 3]);
+                const __m256i hi23 = _mm256_unpackhi_epi32(r[4 * g + 2], r[4 * g + 3]);
+                t[4 * g] = _mm256_unpacklo_epi64(lo01, lo23);
+                t[4 * g + 1] = _mm256_unpackhi_epi64(lo01, lo23);
+                t[4 * g + 2] = _mm256_unpacklo_epi64(hi01, hi23);
+                t[4 * g + 3] = _mm256_unpackhi_epi64(hi01, hi23);
+            }
+            // Column c: the low lanes of t[c] and t[4 + c]; column 4 + c: their high lanes.
+            for (int c = 0; c < 4; ++c) {
+                const __m256i column[2] = {_mm256_permute2x128_si256(t[c], t[4 + c], 0x20),
+                                           _mm256_permute2x128_si256(t[c], t[4 + c], 0x31)};
+                for (int half = 0; half < 2; ++half) {
+                    const __m256i packed =
+                        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(column[half], threeOfFour), lanesTogether);
+                    const std::size_t bin = b + static_cast<std::size_t>(4 * half + c);
+                    _mm256_maskstore_epi32(reinterpret_cast<int*>(rows + bin * stride + 3 * f), sixWords, packed);
+                }
+            }
+        }
+    }
+    for (std::size_t b = 0; b < bins; ++b)
+        for (std::size_t f = b < wholeBins ? wholeFrames : 0; f < frames; ++f)
+            std::memcpy(rows + b * stride + 3 * f, words + f * pitch + b, 3);
+}
+
 // count 16-bit samples of one channel (every channels-th value, channels 1 or 2) from at, each times
 // its weight, as doubles.
 SONAVIK_AVX2 void loadWeighted16Wide(const unsigned char* at, int channels, int channel, std::size_t count,
@@ -519,8 +575,8 @@ void singles(const double* x, std::size_t count, float* out, SimdPath path)
 // runs on vectors) go to a scratch block laid out like the picture's rows, which are then copied whole.
 // Each scratch row has one spare byte at its end, so a pixel can be stored as one 4-byte word: the
 // fourth byte is overwritten by the next frame's pixel, or lands in the spare byte.
-// With AVX-512 the block's pixels are instead kept frame by frame, a word per bin, and turned into the
-// picture's rows sixteen by sixteen in registers (pixelRows512): blocks are then whole sixteens of frames.
+// With AVX2 or AVX-512 the block's pixels are instead kept frame by frame, a word per bin, and turned into
+// the picture's rows in registers (pixelRowsWide, pixelRows512): blocks are then whole sixteens of frames.
 class Colourer {
 public:
     Colourer(Spectrogram& s, const ColourFactors& f)
@@ -570,8 +626,9 @@ public:
         unsigned char* row = s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j0);
 #ifdef SONAVIK_AVX2
         if (tiledBlock_ > 0) {
-            pixelRows512(reinterpret_cast<const std::uint32_t*>(scratch_.data()), wordsPerFrame_,
-                         static_cast<std::size_t>(j1 - j0), bins_, row, stride);
+            const auto rows = path_ == SimdPath::Avx512 ? pixelRows512 : pixelRowsWide;
+            rows(reinterpret_cast<const std::uint32_t*>(scratch_.data()), wordsPerFrame_,
+                 static_cast<std::size_t>(j1 - j0), bins_, row, stride);
             return;
         }
 #endif
@@ -586,7 +643,7 @@ private:
     // allowance, up to kColourBlock; 0 where that way is not taken.
     static std::int32_t tiledBlock(std::size_t wordsPerFrame, SimdPath path)
     {
-        if (path != SimdPath::Avx512)
+        if (path == SimdPath::Portable)
             return 0;
         const std::size_t frames = std::min<std::size_t>(kColourScratch / (4 * wordsPerFrame), kColourBlock) / 16 * 16;
         return static_cast<std::int32_t>(frames);
