@@ -358,6 +358,20 @@ SONAVIK_AVX2 void singlesWide(const double* x, std::size_t count, float* out)
         out[k] = static_cast<float>(x[k]);
 }
 
+// count doubles rounded to floats, written twice: to single, through the cache, and to kept, past it
+// (whole cache lines; kept starts on one).
+SONAVIK_AVX2 void singlesTwiceWide(const double* x, std::size_t count, float* single, float* kept)
+{
+    std::size_t k = 0;
+    for (; k + 8 <= count; k += 8) {
+        const __m256 v = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(x + k + 4)), _mm256_cvtpd_ps(_mm256_loadu_pd(x + k)));
+        _mm256_storeu_ps(single + k, v);
+        _mm256_stream_ps(kept + k, v);
+    }
+    for (; k < count; ++k)
+        kept[k] = single[k] = static_cast<float>(x[k]);
+}
+
 // The same loops sixteen values at a time, for processors with AVX-512.
 
 // Truncated and limited to 0 ... 255, and 0 where x is not finite: eight int32s.
@@ -495,8 +509,6 @@ SONAVIK_AVX512 void pixelRows512(const std::uint32_t* words, std::size_t pitch, 
             std::memcpy(rows + b * stride + 3 * f, words + f * pitch + b, 3);
 }
 
-// count doubles rounded to floats, written twice: to single, through the cache, and to kept, past it
-// (whole cache lines; kept starts on one).
 SONAVIK_AVX512 void singlesTwiceAvx512(const double* x, std::size_t count, float* single, float* kept)
 {
     std::size_t k = 0;
@@ -921,8 +933,8 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 fftForward(size, x);
                 float* const kept = values + static_cast<std::size_t>(j - j0) * size;
 #ifdef SONAVIK_AVX2
-                if (path == SimdPath::Avx512 && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
-                    singlesTwiceAvx512(x, size, single, kept);
+                if (path != SimdPath::Portable && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
+                    (path == SimdPath::Avx512 ? singlesTwiceAvx512 : singlesTwiceWide)(x, size, single, kept);
                     if (coloured)
                         w.colourer.frame(j0, j, single);
                     continue;
