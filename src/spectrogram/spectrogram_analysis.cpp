@@ -364,7 +364,8 @@ SONAVIK_AVX2 void singlesTwiceWide(const double* x, std::size_t count, float* si
 {
     std::size_t k = 0;
     for (; k + 8 <= count; k += 8) {
-        const __m256 v = _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(x + k + 4)), _mm256_cvtpd_ps(_mm256_loadu_pd(x + k)));
+        const __m256 v =
+            _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(x + k + 4)), _mm256_cvtpd_ps(_mm256_loadu_pd(x + k)));
         _mm256_storeu_ps(single + k, v);
         _mm256_stream_ps(kept + k, v);
     }
@@ -600,7 +601,9 @@ public:
           direct_(block_ < 2),
           rowPitch_(direct_ ? s.bitmapStride() : tiledBlock_ > 0 ? 4 : 3 * static_cast<std::size_t>(block_) + 1),
           frameStep_(direct_ ? 3 : tiledBlock_ > 0 ? 4 * wordsPerFrame_ : 3),
-          scratch_(direct_ ? 0 : tiledBlock_ > 0 ? 4 * wordsPerFrame_ * static_cast<std::size_t>(block_) : rowPitch_ * bins_)
+          scratch_(direct_             ? 0
+                   : tiledBlock_ > 0 ? 4 * wordsPerFrame_ * static_cast<std::size_t>(block_)
+                                     : rowPitch_ * bins_)
     {
     }
 
@@ -655,6 +658,9 @@ private:
     // allowance, up to kColourBlock; 0 where that way is not taken.
     static std::int32_t tiledBlock(std::size_t wordsPerFrame, SimdPath path)
     {
+#ifndef SONAVIK_AVX2
+        path = SimdPath::Portable;
+#endif
         if (path == SimdPath::Portable)
             return 0;
         const std::size_t frames = std::min<std::size_t>(kColourScratch / (4 * wordsPerFrame), kColourBlock) / 16 * 16;

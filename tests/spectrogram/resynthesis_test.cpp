@@ -86,7 +86,8 @@ TEST(Resynthesis, EveryPathGivesThePortableSpectraPicturesAndSamples)
         std::vector<float> spectra;
         std::vector<unsigned char> linear, logarithmic, samples;
     };
-    // n = 512 gives 151 frames of 257 bins: whole sixteens of both and some over.
+    // n = 512 gives 151 frames of 257 bins, whole sixteens of both and some over; n = 8192 gives eight
+    // frames, fewer than a sixteen.
     auto run = [](SimdPath path, int bits, int channels, int n) {
         useSimdPath(path);
         Result r;
