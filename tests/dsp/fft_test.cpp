@@ -307,11 +307,12 @@ TEST(FftPath, TheEnvironmentChoosesAPathTheProcessorRuns)
     EXPECT_TRUE(simdPathRuns(startSimdPath()));
     // The widest runnable path unless SONAVIK_SIMD names a narrower one.
     const char* asked = std::getenv("SONAVIK_SIMD");
-    if (!asked || std::string(asked) == "avx512")
+    if (!asked || std::string(asked) == "avx512") {
         EXPECT_EQ(startSimdPath(), simdPathRuns(SimdPath::Avx512) ? SimdPath::Avx512
                                    : simdPathRuns(SimdPath::Avx2) ? SimdPath::Avx2 : SimdPath::Portable);
-    else if (std::string(asked) == "portable")
+    } else if (std::string(asked) == "portable") {
         EXPECT_EQ(startSimdPath(), SimdPath::Portable);
+    }
     useSimdPath(SimdPath::Portable);
     EXPECT_FALSE(fftWideKernels());
     fftUsePortableKernels(false);

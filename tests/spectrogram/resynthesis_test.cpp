@@ -146,9 +146,11 @@ TEST(Resynthesis, EveryPathColoursTinySpectraWithHugeFactorsAsThePortableOne)
     };
     const std::vector<unsigned char> portable = picture(SimdPath::Portable);
     EXPECT_GT(std::count_if(portable.begin(), portable.end(), [](unsigned char v) { return v > 0 && v < 255; }), 1000);
-    for (const SimdPath path : {SimdPath::Avx2, SimdPath::Avx512})
-        if (simdPathRuns(path))
+    for (const SimdPath path : {SimdPath::Avx2, SimdPath::Avx512}) {
+        if (simdPathRuns(path)) {
             EXPECT_TRUE(picture(path) == portable) << simdPathName(path);
+        }
+    }
     fftUsePortableKernels(false);
 }
 
