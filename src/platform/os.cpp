@@ -331,8 +331,14 @@ void prefaultForWriting(void* data, std::size_t bytes)
     const std::size_t page = memoryPageSize();
     const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) / page * page;
     const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) / page * page;
-    if (end > begin)
-        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+    if (end <= begin)
+        return;
+    // Memory that was handed back for reuse is mapped already: walking its pages again would only
+    // cost time. Its first page tells.
+    unsigned char resident = 0;
+    if (mincore(reinterpret_cast<void*>(begin), page, &resident) == 0 && (resident & 1) != 0)
+        return;
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
     (void)data;
     (void)bytes;

@@ -61,7 +61,8 @@ std::optional<std::uint64_t> cgroupMemoryRoom(const std::string& cgroupText, con
 std::uint64_t addressSpaceBytes();
 // Maps the whole pages within [data, data + bytes) for writing in one call, before they are first
 // written: one system call instead of a page fault per page for buffers of hundreds of megabytes. Only
-// a hint; nothing happens where the system does not offer it or the memory is short.
+// a hint; nothing happens where the system does not offer it or the memory is short, nor where the
+// first of those pages is mapped already (memory handed back for reuse).
 void prefaultForWriting(void* data, std::size_t bytes);
 
 // Buffers of hundreds of megabytes that their user writes in full before reading them (the spectra and
