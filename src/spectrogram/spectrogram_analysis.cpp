@@ -407,9 +407,12 @@ SONAVIK_AVX512 inline bool singlePrecisionPixels512(__m512 re, __m512 im, const 
     return true;
 }
 
+// Where given, the frame's n values are also streamed to kept (on a cache line) as the bins are
+// coloured, two cache lines a step: the stores then leave the core while it works, instead of all at
+// once. Returns (through streamed) how many values went.
 SONAVIK_AVX512 std::size_t linearBins512(const float* frame, std::size_t n, std::size_t from, std::size_t last,
                                          double linear, const double factor[3], unsigned char* cells,
-                                         std::size_t pitch, bool wholeWords)
+                                         std::size_t pitch, bool wholeWords, float* kept, std::size_t& streamed)
 {
     const __m512d kL = _mm512_set1_pd(linear);
     const __m512d f[3] = {_mm512_set1_pd(factor[0]), _mm512_set1_pd(factor[1]), _mm512_set1_pd(factor[2])};
@@ -420,6 +423,11 @@ SONAVIK_AVX512 std::size_t linearBins512(const float* frame, std::size_t n, std:
     const __m512i reversed = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
     std::size_t b = from;
     for (; b + 16 <= last; b += 16) {
+        if (kept && streamed + 32 <= n) {
+            _mm512_stream_ps(kept + streamed, _mm512_loadu_ps(frame + streamed));
+            _mm512_stream_ps(kept + streamed + 16, _mm512_loadu_ps(frame + streamed + 16));
+            streamed += 32;
+        }
         const __m512 re = _mm512_loadu_ps(frame + b);
         // frame[n - b], frame[n - b - 1], ... frame[n - b - 15].
         const __m512 im = _mm512_permutexvar_ps(reversed, _mm512_loadu_ps(frame + n - b - 15));
@@ -621,15 +629,20 @@ public:
     }
 
     // The same in two steps: frame j of the block that starts at frame j0, one at a time; then the
-    // block's pixels into the picture.
-    void frame(std::int32_t j0, std::int32_t j, const float* values)
+    // block's pixels into the picture. Where kept is given, the frame's values are also streamed there
+    // (as streamCopy does), along the way where the kernel allows.
+    void frame(std::int32_t j0, std::int32_t j, const float* values, float* kept = nullptr)
     {
         unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
                                        : scratch_.data() + frameStep_ * static_cast<std::size_t>(j - j0);
+        std::size_t streamed = 0;
         if (s_.logDisplay != 0)
             logFrame(values, cells);
         else
-            linearFrame(values, cells);
+            linearFrame(values, cells, kept, streamed);
+        if (kept)
+            streamCopy(kept + streamed, values + streamed,
+                       (static_cast<std::size_t>(s_.fftSize) - streamed) * sizeof(float));
     }
 
     void write(std::int32_t j0, std::int32_t j1)
@@ -690,20 +703,25 @@ private:
             put(c_.logScale * (std::log(power(frame, b)) + c_.logShift), b, cells);
     }
 
-    void linearFrame(const float* frame, unsigned char* cells) const
+    void linearFrame(const float* frame, unsigned char* cells, float* kept, std::size_t& streamed) const
     {
         std::size_t b = 1;
 #ifdef SONAVIK_AVX2
-        if (path_ != SimdPath::Portable) {
-            const double factor[3] = {f_.blue, f_.green, f_.red};
-            const auto wide = path_ == SimdPath::Avx512 ? linearBins512 : linearBinsWide;
-            b = wide(frame, static_cast<std::size_t>(s_.fftSize), b, bins_ - 1, c_.linear, factor, cells, rowPitch_,
-                     !direct_);
-        }
+        const double factors[3] = {f_.blue, f_.green, f_.red};
+        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
+        if (path_ == SimdPath::Avx512)
+            b = linearBins512(frame, n, b, bins_ - 1, c_.linear, factors, cells, rowPitch_, !direct_, kept, streamed);
+        else if (path_ == SimdPath::Avx2)
+            b = linearBinsWide(frame, n, b, bins_ - 1, c_.linear, factors, cells, rowPitch_, !direct_);
+#else
+        (void)kept;
+        (void)streamed;
 #endif
 #if defined(__SSE2__)
         // Bins 1 ... B - 2 have both parts; four at a time, with exactly the scalar arithmetic.
+#ifndef SONAVIK_AVX2
         const std::size_t n = static_cast<std::size_t>(s_.fftSize);
+#endif
         const __m128d zero = _mm_setzero_pd();
         const __m128d top = _mm_set1_pd(255.0);
         const __m128d kL = _mm_set1_pd(c_.linear);
@@ -939,6 +957,12 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 fftForward(size, x);
                 float* const kept = values + static_cast<std::size_t>(j - j0) * size;
 #ifdef SONAVIK_AVX2
+                // With AVX-512 the colouring streams the frame to the spectra as it goes.
+                if (path == SimdPath::Avx512 && coloured && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
+                    singles(x, size, single, path);
+                    w.colourer.frame(j0, j, single, kept);
+                    continue;
+                }
                 if (path != SimdPath::Portable && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
                     (path == SimdPath::Avx512 ? singlesTwiceAvx512 : singlesTwiceWide)(x, size, single, kept);
                     if (coloured)
