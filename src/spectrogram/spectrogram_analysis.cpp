@@ -215,10 +215,13 @@ SONAVIK_AVX2 inline bool singlePrecisionPixelsWide(__m256 re, __m256 im, const _
 }
 
 // Linear colours of bins from ... last - 1 (all with both parts), eight at a time; returns the first
-// bin left over. Each pixel is written as blue, green, red (and a fourth byte when wholeWords).
+// bin left over. Each pixel is written as blue, green, red (and a fourth byte when wholeWords). Where
+// given, the frame's n values are also streamed to kept (on a cache line) as the bins are coloured, a
+// cache line a step: the stores then leave the core while it works, instead of all at once. Returns
+// (through streamed) how many values went.
 SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::size_t from, std::size_t last,
                                         double linear, const double factor[3], unsigned char* cells,
-                                        std::size_t pitch, bool wholeWords)
+                                        std::size_t pitch, bool wholeWords, float* kept, std::size_t& streamed)
 {
     const __m256d kL = _mm256_set1_pd(linear);
     const __m256d f[3] = {_mm256_set1_pd(factor[0]), _mm256_set1_pd(factor[1]), _mm256_set1_pd(factor[2])};
@@ -229,6 +232,11 @@ SONAVIK_AVX2 std::size_t linearBinsWide(const float* frame, std::size_t n, std::
     const __m256i reversed = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
     std::size_t b = from;
     for (; b + 8 <= last; b += 8) {
+        if (kept && streamed + 16 <= n) {
+            _mm256_stream_ps(kept + streamed, _mm256_loadu_ps(frame + streamed));
+            _mm256_stream_ps(kept + streamed + 8, _mm256_loadu_ps(frame + streamed + 8));
+            streamed += 16;
+        }
         const __m256 re = _mm256_loadu_ps(frame + b);
         // frame[n - b], frame[n - b - 1], ... frame[n - b - 7].
         const __m256 im = _mm256_permutevar8x32_ps(_mm256_loadu_ps(frame + n - b - 7), reversed);
@@ -407,9 +415,7 @@ SONAVIK_AVX512 inline bool singlePrecisionPixels512(__m512 re, __m512 im, const 
     return true;
 }
 
-// Where given, the frame's n values are also streamed to kept (on a cache line) as the bins are
-// coloured, two cache lines a step: the stores then leave the core while it works, instead of all at
-// once. Returns (through streamed) how many values went.
+// linearBinsWide sixteen bins at a time, streaming two cache lines a step.
 SONAVIK_AVX512 std::size_t linearBins512(const float* frame, std::size_t n, std::size_t from, std::size_t last,
                                          double linear, const double factor[3], unsigned char* cells,
                                          std::size_t pitch, bool wholeWords, float* kept, std::size_t& streamed)
@@ -712,7 +718,8 @@ private:
         if (path_ == SimdPath::Avx512)
             b = linearBins512(frame, n, b, bins_ - 1, c_.linear, factors, cells, rowPitch_, !direct_, kept, streamed);
         else if (path_ == SimdPath::Avx2)
-            b = linearBinsWide(frame, n, b, bins_ - 1, c_.linear, factors, cells, rowPitch_, !direct_);
+            b = linearBinsWide(frame, n, b, bins_ - 1, c_.linear, factors, cells, rowPitch_, !direct_, kept,
+                               streamed);
 #else
         (void)kept;
         (void)streamed;
@@ -957,8 +964,8 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                 fftForward(size, x);
                 float* const kept = values + static_cast<std::size_t>(j - j0) * size;
 #ifdef SONAVIK_AVX2
-                // With AVX-512 the colouring streams the frame to the spectra as it goes.
-                if (path == SimdPath::Avx512 && coloured && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
+                // The wide colourings stream the frame to the spectra as they go.
+                if (path != SimdPath::Portable && coloured && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
                     singles(x, size, single, path);
                     w.colourer.frame(j0, j, single, kept);
                     continue;
