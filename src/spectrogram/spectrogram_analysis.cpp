@@ -959,21 +959,19 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                     for (std::size_t k = 0; k < size; ++k)
                         x[k] *= alphaAt(envelope, first + static_cast<std::int64_t>(k));
                 // The sound the frame after the next adds is fetched while this one is transformed.
-                if (j + 1 < frames)
+                if (j + 2 < frames)
                     reader.prefetch(first + n + h, static_cast<std::size_t>(h));
                 fftForward(size, x);
                 float* const kept = values + static_cast<std::size_t>(j - j0) * size;
 #ifdef SONAVIK_AVX2
-                // The wide colourings stream the frame to the spectra as they go.
-                if (path != SimdPath::Portable && coloured && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
-                    singles(x, size, single, path);
-                    w.colourer.frame(j0, j, single, kept);
-                    continue;
-                }
                 if (path != SimdPath::Portable && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
-                    (path == SimdPath::Avx512 ? singlesTwiceAvx512 : singlesTwiceWide)(x, size, single, kept);
-                    if (coloured)
-                        w.colourer.frame(j0, j, single);
+                    // The wide colourings stream the frame to the spectra as they go.
+                    if (coloured) {
+                        singles(x, size, single, path);
+                        w.colourer.frame(j0, j, single, kept);
+                    } else {
+                        (path == SimdPath::Avx512 ? singlesTwiceAvx512 : singlesTwiceWide)(x, size, single, kept);
+                    }
                     continue;
                 }
 #endif
