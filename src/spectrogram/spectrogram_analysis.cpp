@@ -366,21 +366,6 @@ SONAVIK_AVX2 void singlesWide(const double* x, std::size_t count, float* out)
         out[k] = static_cast<float>(x[k]);
 }
 
-// count doubles rounded to floats, written twice: to single, through the cache, and to kept, past it
-// (whole cache lines; kept starts on one).
-SONAVIK_AVX2 void singlesTwiceWide(const double* x, std::size_t count, float* single, float* kept)
-{
-    std::size_t k = 0;
-    for (; k + 8 <= count; k += 8) {
-        const __m256 v =
-            _mm256_set_m128(_mm256_cvtpd_ps(_mm256_loadu_pd(x + k + 4)), _mm256_cvtpd_ps(_mm256_loadu_pd(x + k)));
-        _mm256_storeu_ps(single + k, v);
-        _mm256_stream_ps(kept + k, v);
-    }
-    for (; k < count; ++k)
-        kept[k] = single[k] = static_cast<float>(x[k]);
-}
-
 // The same loops sixteen values at a time, for processors with AVX-512.
 
 // Truncated and limited to 0 ... 255, and 0 where x is not finite: eight int32s.
@@ -524,19 +509,6 @@ SONAVIK_AVX512 void pixelRows512(const std::uint32_t* words, std::size_t pitch, 
             std::memcpy(rows + b * stride + 3 * f, words + f * pitch + b, 3);
 }
 
-SONAVIK_AVX512 void singlesTwiceAvx512(const double* x, std::size_t count, float* single, float* kept)
-{
-    std::size_t k = 0;
-    for (; k + 16 <= count; k += 16) {
-        const __m512 v = _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(_mm512_loadu_pd(x + k))),
-                                            _mm512_cvtpd_ps(_mm512_loadu_pd(x + k + 8)), 1);
-        _mm512_storeu_ps(single + k, v);
-        _mm512_stream_ps(kept + k, v);
-    }
-    for (; k < count; ++k)
-        kept[k] = single[k] = static_cast<float>(x[k]);
-}
-
 SONAVIK_AVX512 void loadWeighted16Avx512(const unsigned char* at, int channels, int channel, std::size_t count,
                                          const double* weights, double* out)
 {
@@ -642,10 +614,12 @@ public:
         unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
                                        : scratch_.data() + frameStep_ * static_cast<std::size_t>(j - j0);
         std::size_t streamed = 0;
+        // The kernels stream whole aligned vectors: only to a frame that starts on a cache line.
+        float* const alongTheWay = reinterpret_cast<std::uintptr_t>(kept) % 64 == 0 ? kept : nullptr;
         if (s_.logDisplay != 0)
             logFrame(values, cells);
         else
-            linearFrame(values, cells, kept, streamed);
+            linearFrame(values, cells, alongTheWay, streamed);
         if (kept)
             streamCopy(kept + streamed, values + streamed,
                        (static_cast<std::size_t>(s_.fftSize) - streamed) * sizeof(float));
@@ -712,9 +686,9 @@ private:
     void linearFrame(const float* frame, unsigned char* cells, float* kept, std::size_t& streamed) const
     {
         std::size_t b = 1;
+        [[maybe_unused]] const std::size_t n = static_cast<std::size_t>(s_.fftSize);
 #ifdef SONAVIK_AVX2
         const double factors[3] = {f_.blue, f_.green, f_.red};
-        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
         if (path_ == SimdPath::Avx512)
             b = linearBins512(frame, n, b, bins_ - 1, c_.linear, factors, cells, rowPitch_, !direct_, kept, streamed);
         else if (path_ == SimdPath::Avx2)
@@ -726,9 +700,6 @@ private:
 #endif
 #if defined(__SSE2__)
         // Bins 1 ... B - 2 have both parts; four at a time, with exactly the scalar arithmetic.
-#ifndef SONAVIK_AVX2
-        const std::size_t n = static_cast<std::size_t>(s_.fftSize);
-#endif
         const __m128d zero = _mm_setzero_pd();
         const __m128d top = _mm_set1_pd(255.0);
         const __m128d kL = _mm_set1_pd(c_.linear);
@@ -963,22 +934,12 @@ std::unique_ptr<Spectrogram> analyseInto(Ui& ui, const SoundDocument& doc, const
                     reader.prefetch(first + n + h, static_cast<std::size_t>(h));
                 fftForward(size, x);
                 float* const kept = values + static_cast<std::size_t>(j - j0) * size;
-#ifdef SONAVIK_AVX2
-                if (path != SimdPath::Portable && reinterpret_cast<std::uintptr_t>(kept) % 64 == 0) {
-                    // The wide colourings stream the frame to the spectra as they go.
-                    if (coloured) {
-                        singles(x, size, single, path);
-                        w.colourer.frame(j0, j, single, kept);
-                    } else {
-                        (path == SimdPath::Avx512 ? singlesTwiceAvx512 : singlesTwiceWide)(x, size, single, kept);
-                    }
-                    continue;
-                }
-#endif
                 singles(x, size, single, path);
+                // The colouring streams the frame to the spectra as it goes, where its kernel can.
                 if (coloured)
-                    w.colourer.frame(j0, j, single);
-                streamCopy(kept, single, size * sizeof(float));
+                    w.colourer.frame(j0, j, single, kept);
+                else
+                    streamCopy(kept, single, size * sizeof(float));
             }
             if (coloured)
                 w.colourer.write(j0, j1);
