@@ -586,7 +586,6 @@ public:
                                        std::clamp<std::size_t>(kColourScratch / (3 * bins_), 1, kColourBlock))),
           direct_(block_ < 2),
           rowPitch_(direct_ ? s.bitmapStride() : tiledBlock_ > 0 ? 4 : 3 * static_cast<std::size_t>(block_) + 1),
-          frameStep_(direct_ ? 3 : tiledBlock_ > 0 ? 4 * wordsPerFrame_ : 3),
           scratch_(direct_             ? 0
                    : tiledBlock_ > 0 ? 4 * wordsPerFrame_ * static_cast<std::size_t>(block_)
                                      : rowPitch_ * bins_)
@@ -611,8 +610,10 @@ public:
     // (as streamCopy does), along the way where the kernel allows.
     void frame(std::int32_t j0, std::int32_t j, const float* values, float* kept = nullptr)
     {
+        // From one frame's bytes to the next frame's: a word per bin when kept frame by frame.
+        const std::size_t frameStep = tiledBlock_ > 0 ? 4 * wordsPerFrame_ : 3;
         unsigned char* cells = direct_ ? s_.colourBitmap.data() + 3 * static_cast<std::size_t>(j)
-                                       : scratch_.data() + frameStep_ * static_cast<std::size_t>(j - j0);
+                                       : scratch_.data() + frameStep * static_cast<std::size_t>(j - j0);
         std::size_t streamed = 0;
         // The kernels stream whole aligned vectors: only to a frame that starts on a cache line.
         float* const alongTheWay = reinterpret_cast<std::uintptr_t>(kept) % 64 == 0 ? kept : nullptr;
@@ -760,7 +761,6 @@ private:
     const std::int32_t block_;
     const bool direct_;
     const std::size_t rowPitch_;  // from one bin's bytes to the next bin's
-    const std::size_t frameStep_; // from one frame's bytes to the next frame's
     std::vector<unsigned char> scratch_;
 };
 
